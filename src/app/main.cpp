@@ -1,0 +1,3 @@
+#include "app/export.h"
+
+int main(int argc, char** argv) { return tarvexMain(argc, argv); }

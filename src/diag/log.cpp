@@ -1,0 +1,71 @@
+#include "diag/log.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include "diag/strings.h"
+
+short g_log_level = LOG_BASIC;
+std::string g_error;
+
+void setLogLevel() {
+    const char* env = std::getenv("TARVEX_LOG_LEVEL");
+    g_log_level = LOG_BASIC;
+    if (env == nullptr) return;
+    std::string value(env);
+    lower(value);
+    static const char* const names[] = {"silent", "error", "basic", "detailed", "debug"};
+    for (short i = 0; i < 5; ++i) {
+        if (value == names[i]) {
+            g_log_level = i;
+            return;
+        }
+    }
+}
+
+std::string getLogTypeString(LogLevel level) {
+    switch (level) {
+        case LOG_ERROR: return "[ERROR] ";
+        case LOG_DETAILED: return "[DETAILED] ";
+        case LOG_DEBUG: return "[DEBUG] ";
+        default: return "";
+    }
+}
+
+void setLastError(std::string error) { g_error = std::move(error); }
+
+std::string getLastError() { return g_error; }
+
+namespace {
+
+// Writes tag, text and value as one flushed line when the level allows it.
+// A double goes through the stream's default format (%g-style, six
+// significant digits).
+template <typename T>
+void writeLine(const std::string& text, const T& value, LogLevel level) {
+    if (static_cast<int>(g_log_level) >= static_cast<int>(level)) {
+        std::cout << getLogTypeString(level) << text << value << std::endl;
+    }
+}
+
+}  // namespace
+
+void tvLog(std::string text, std::string value, LogLevel level) {
+    writeLine(text, value, level);
+    if (level == LOG_ERROR) setLastError(text + " " + value);
+}
+
+void tvLog(std::string text, int value, LogLevel level) {
+    writeLine(text, value, level);
+    if (level == LOG_ERROR) setLastError(text + " " + std::to_string(value));
+}
+
+void tvLog(std::string text, double value, LogLevel level) {
+    writeLine(text, value, level);
+    if (level == LOG_ERROR) {
+        char buffer[64];  // "%f" text, cut at 63 characters
+        std::snprintf(buffer, sizeof buffer, "%f", value);
+        setLastError(text + " " + buffer);
+    }
+}

@@ -1,0 +1,30 @@
+// Levelled logging to standard output with a last-error text.
+#ifndef TARVEX_DIAG_LOG_H
+#define TARVEX_DIAG_LOG_H
+
+#include <string>
+
+enum LogLevel {
+    LOG_SILENT = 0,
+    LOG_ERROR = 1,
+    LOG_BASIC = 2,
+    LOG_DETAILED = 3,
+    LOG_DEBUG = 4
+};
+
+extern short g_log_level;
+extern std::string g_error;
+
+// Sets g_log_level from TARVEX_LOG_LEVEL (silent, error, basic, detailed,
+// debug, any letter case); anything else, or nothing, means LOG_BASIC.
+void setLogLevel();
+std::string getLogTypeString(LogLevel level);
+
+void tvLog(std::string text, std::string value, LogLevel level);
+void tvLog(std::string text, int value, LogLevel level);
+void tvLog(std::string text, double value, LogLevel level);
+
+void setLastError(std::string error);
+std::string getLastError();
+
+#endif

@@ -1,0 +1,32 @@
+// The process-wide settings map, the command-line parser and the usage notes.
+#ifndef TARVEX_SETTINGS_SETTINGS_H
+#define TARVEX_SETTINGS_SETTINGS_H
+
+#include <map>
+#include <string>
+
+// Option key -> text value; a key never set reads as "" (option not given),
+// switches hold "yes".
+extern std::map<std::string, std::string> g_args;
+
+// Written in place of NULL Z and M ordinates; replaced by "-m".
+extern double g_shp_null_vertex;
+
+extern const char* const TARVEX_VERSION;
+
+bool parseArgs(int argc, char** argv, std::map<std::string, std::string>& p_args);
+bool extractArgValue(int argc, char** argv, int* p_index, std::string p_case,
+                     std::string p_key, std::string& p_value);
+std::string getArg(std::map<std::string, std::string>& p_args, std::string p_key,
+                    std::string p_default, bool p_upper);
+void Usage(std::string p_program);
+
+// Splits user/password@service. Outputs the split does not produce keep
+// their content.
+void parseConnectString(std::string p_connect, std::string& p_user,
+                        std::string& p_password, std::string& p_service);
+// Prompts for the settings on standard input; false when the run must stop
+// before connecting (the connect string could not be split).
+bool interactiveMode(std::map<std::string, std::string>& p_args);
+
+#endif

@@ -1,0 +1,18 @@
+// Classification of SDO_GTYPE codes and their shapefile shape types.
+#ifndef TARVEX_SHAPE_GTYPE_H
+#define TARVEX_SHAPE_GTYPE_H
+
+#include <string>
+
+class SDOGeometry;
+
+std::string getGTypeString(unsigned short gtype);
+// The shape type for a gtype; the "forcetype" setting overrides it.
+unsigned short getShapeTypeForGType(unsigned short gtype);
+bool isGTypeSupported(unsigned short gtype);
+bool is3DGType(unsigned short gtype);
+bool isGTypeWithM(unsigned short gtype);
+bool isPointGType(unsigned short gtype);
+void dumpGeometryObject(SDOGeometry* p_geometry);
+
+#endif
