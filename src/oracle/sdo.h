@@ -13,6 +13,8 @@ public:
     SDOPointType();
     SDOPointType(void* ctxOCCI_);
     ~SDOPointType() override;
+    SDOPointType(const SDOPointType&) = delete;
+    SDOPointType& operator=(const SDOPointType&) = delete;
 
     void* operator new(size_t size);
     void* operator new(size_t size, const oracle::occi::Connection* sess,
@@ -50,6 +52,8 @@ public:
     SDOGeometry();
     SDOGeometry(void* ctxOCCI_);
     ~SDOGeometry() override;
+    SDOGeometry(const SDOGeometry&) = delete;
+    SDOGeometry& operator=(const SDOGeometry&) = delete;
 
     void* operator new(size_t size);
     void* operator new(size_t size, const oracle::occi::Connection* sess,
