@@ -25,6 +25,12 @@ void Usage(std::string p_program);
 // their content.
 void parseConnectString(std::string p_connect, std::string& p_user,
                         std::string& p_password, std::string& p_service);
+// Whether p_connect splits into a user name and a non-empty password (the
+// service may be empty); otherwise p_reason says what is missing. Strings of
+// any length are accepted.
+bool checkConnectString(const std::string& p_connect, std::string& p_reason);
+// p_connect with its password replaced by "<password>", for traces.
+std::string maskConnectString(const std::string& p_connect);
 // Prompts for the settings on standard input; false when the run must stop
 // before connecting (the connect string could not be split).
 bool interactiveMode(std::map<std::string, std::string>& p_args);

@@ -1,0 +1,138 @@
+#include <iostream>
+
+#include "diag/log.h"
+#include "diag/strings.h"
+#include "settings/settings.h"
+
+namespace {
+
+// The pieces of user/password@service as found in the text: the service is
+// everything after the first "@" (leading "@"s skipped); the user name runs
+// up to the first "/" of the part before it (leading "/"s skipped), the
+// password is all the rest of that part, further "/"s included.
+struct ConnectParts {
+    bool hasUser = false;
+    bool hasPassword = false;
+    bool hasService = false;
+    std::string user;
+    std::string password;
+    std::string service;
+    // Where the user/password part lies in the text.
+    std::string::size_type credStart = 0;
+    std::string::size_type credEnd = 0;
+};
+
+ConnectParts splitConnect(const std::string& p_connect) {
+    ConnectParts parts;
+    std::string::size_type start = p_connect.find_first_not_of('@');
+    if (start == std::string::npos) return parts;  // empty, or only "@"s
+
+    std::string::size_type at = p_connect.find('@', start);
+    parts.credStart = start;
+    parts.credEnd = (at == std::string::npos) ? p_connect.size() : at;
+    if (at != std::string::npos && at + 1 < p_connect.size()) {
+        parts.service = p_connect.substr(at + 1);
+        parts.hasService = true;
+    }
+
+    std::string cred = p_connect.substr(start, parts.credEnd - start);
+    std::string::size_type first = cred.find_first_not_of('/');
+    if (first == std::string::npos) return parts;  // nothing but "/"s
+    std::string::size_type slash = cred.find('/', first);
+    parts.user = cred.substr(first, slash == std::string::npos ? std::string::npos : slash - first);
+    parts.hasUser = true;
+    if (slash != std::string::npos) {
+        parts.password = cred.substr(slash + 1);
+        parts.hasPassword = true;
+    }
+    return parts;
+}
+
+// Reads one answer; end of input (or a read error) gives an empty answer.
+std::string ask(const std::string& p_prompt) {
+    std::cout << p_prompt << std::flush;
+    std::string line;
+    if (!std::getline(std::cin, line)) line.clear();
+    return line;
+}
+
+}  // namespace
+
+void parseConnectString(std::string p_connect, std::string& p_user, std::string& p_password,
+                        std::string& p_service) {
+    ConnectParts parts = splitConnect(p_connect);
+    if (parts.hasService) p_service = parts.service;
+    if (parts.hasUser) p_user = parts.user;
+    if (parts.hasPassword) p_password = parts.password;
+}
+
+bool checkConnectString(const std::string& p_connect, std::string& p_reason) {
+    ConnectParts parts = splitConnect(p_connect);
+    if (p_connect.empty()) {
+        p_reason = "the connect string is empty";
+    } else if (!parts.hasUser) {
+        p_reason = "no user name before the '@'";
+    } else if (!parts.hasPassword) {
+        p_reason = "no '/' and password after the user name";
+    } else if (parts.password.empty()) {
+        p_reason = "the password is empty";
+    } else {
+        p_reason.clear();
+        return true;
+    }
+    return false;
+}
+
+std::string maskConnectString(const std::string& p_connect) {
+    ConnectParts parts = splitConnect(p_connect);
+    std::string::size_type maskFrom;
+    if (parts.hasPassword && !parts.password.empty()) {
+        // The password is the tail of the user/password part.
+        maskFrom = parts.credEnd - parts.password.size();
+    } else {
+        // Not split: hide whatever follows the first "/" before the "@".
+        std::string::size_type slash = p_connect.find('/', parts.credStart);
+        if (slash == std::string::npos || slash >= parts.credEnd) return p_connect;
+        maskFrom = slash + 1;
+    }
+    if (maskFrom >= parts.credEnd) return p_connect;
+    return p_connect.substr(0, maskFrom) + "<password>" + p_connect.substr(parts.credEnd);
+}
+
+bool interactiveMode(std::map<std::string, std::string>& p_args) {
+    std::cout << "TARVEX.  " << TARVEX_VERSION << std::endl;
+    std::cout << "Interactive mode." << std::endl;
+
+    std::string connect = ask("Oracle connect string (e.g gisrw/amber@pdb1) : ");
+    std::string table = ask("Table name : ");
+    std::string geom_column = ask("Geometry column [GEOM] : ");
+    if (geom_column.empty()) geom_column = "GEOM";
+    std::string proj = ask("Create .prj file ? [N] : ");
+    if (proj.empty()) proj = "N";
+    std::string shapefile = ask("Output file name, without extension [" + table + "(.shp)] : ");
+    if (shapefile.empty()) shapefile = table;
+
+    upper(table);
+    upper(geom_column);
+
+    std::string user;
+    std::string password;
+    std::string service;
+    parseConnectString(connect, user, password, service);
+
+    p_args["connect_string"] = service;
+    p_args["username"] = user;
+    p_args["password"] = password;
+    p_args["table"] = table;
+    p_args["geom_column"] = geom_column;
+    p_args["output_proj"] = (proj == "Y") ? "yes" : "no";
+    p_args["shapefile"] = shapefile;
+    p_args["interactive"] = "yes";
+
+    std::string reason;
+    if (!checkConnectString(connect, reason)) {
+        tvLog("Connect string must be of the form user/password@service : ", reason, LOG_ERROR);
+        return false;
+    }
+    return true;
+}

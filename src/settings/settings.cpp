@@ -1,0 +1,210 @@
+#include "settings/settings.h"
+
+#include <cstdlib>
+#include <iostream>
+
+#include "diag/log.h"
+#include "diag/strings.h"
+
+std::map<std::string, std::string> g_args;
+
+double g_shp_null_vertex = 1e-306;
+
+const char* const TARVEX_VERSION = "1.3.0";
+
+namespace {
+
+enum OptionKind { VALUE_OPTION, SWITCH_OPTION, MNULL_OPTION };
+
+struct Option {
+    const char* shortName;
+    const char* longName;
+    const char* key;
+    OptionKind kind;
+    const char* caseMode;   // value options only
+    const char* debugText;  // own trace line after the option is applied, or null
+    LogLevel debugLevel;
+};
+
+// Tested in this order; the first match wins.
+const Option OPTIONS[] = {
+    {"-g", "--geom", "geom_column", VALUE_OPTION, "upper", nullptr, LOG_DEBUG},
+    {"-t", "--table", "table", VALUE_OPTION, "upper", nullptr, LOG_DEBUG},
+    {"-s", "--schema", "owner", VALUE_OPTION, "upper", nullptr, LOG_DEBUG},
+    {"-q", "--query", "sql", VALUE_OPTION, "none", nullptr, LOG_DEBUG},
+    {"-o", "--output", "shapefile", VALUE_OPTION, "none", nullptr, LOG_DEBUG},
+    {"-d", "--datefmt", "date_fmt", VALUE_OPTION, "none", nullptr, LOG_DEBUG},
+    {"-r", "--innerring", "inner_ring_check", SWITCH_OPTION, "",
+     "parseArgs::inner_ring_check assigned value : ", LOG_DETAILED},
+    {"-p", "--proj", "output_proj", SWITCH_OPTION, "",
+     "parseArgs::output_proj assigned value : ", LOG_DETAILED},
+    {"-x", "--timings", "output_timings", SWITCH_OPTION, "",
+     "parseArgs::output_timings assigned value : ", LOG_DETAILED},
+    {"-i", "--ignore", "ignore", SWITCH_OPTION, "", "parseArgs::ignore assigned value : ",
+     LOG_DEBUG},
+    {"-m", "--mnull", "mnull", MNULL_OPTION, "none", "parseArgs::mnull assigned value : ",
+     LOG_DEBUG},
+    {"-f", "--forcetype", "forcetype", VALUE_OPTION, "none", nullptr, LOG_DEBUG},
+    {"-n", "--nofree", "nofree", SWITCH_OPTION, "", "parseArgs::nofree assigned value : ",
+     LOG_DEBUG},
+};
+
+// Reads a setting without inserting an entry for a key never set.
+std::string valueOf(const std::map<std::string, std::string>& p_args, const std::string& p_key) {
+    auto it = p_args.find(p_key);
+    return it == p_args.end() ? std::string() : it->second;
+}
+
+const Option* findOption(const std::string& p_token) {
+    for (const Option& option : OPTIONS) {
+        if (p_token == option.shortName || p_token == option.longName) return &option;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+bool parseArgs(int argc, char** argv, std::map<std::string, std::string>& p_args) {
+    bool result = true;
+
+    if (argc == 1) return interactiveMode(p_args);
+    if (argc < 2 || argv == nullptr || argv[1] == nullptr) {
+        tvLog("Incorrect number of arguments : ", argc, LOG_ERROR);
+        return false;
+    }
+
+    // The first argument is always the connect string, whatever it looks like.
+    std::string full_connect(argv[1]);
+    std::string user;
+    std::string password;
+    std::string service;
+    parseConnectString(full_connect, user, password, service);
+    tvLog("parseArgs::full_connect_string : ", maskConnectString(full_connect), LOG_DEBUG);
+
+    p_args["connect_string"] = service;
+    p_args["username"] = user;
+    p_args["password"] = password;
+    tvLog("parseArgs::connect_string : ", service, LOG_DETAILED);
+    tvLog("parseArgs::user : ", user, LOG_DETAILED);
+    tvLog("parseArgs::pwd : ", std::string("<password>"), LOG_DETAILED);
+
+    std::string reason;
+    if (!checkConnectString(full_connect, reason)) {
+        tvLog("Connect string must be of the form user/password@service : ", reason, LOG_ERROR);
+        result = false;
+    }
+
+    for (int i = 2; i < argc; ++i) {
+        if (argv[i] == nullptr) continue;
+        std::string token(argv[i]);
+        if (!token.empty() && token[0] == '-') lower(token);
+
+        const Option* option = findOption(token);
+        if (option == nullptr) continue;  // stray word or unknown option: ignored
+
+        switch (option->kind) {
+            case VALUE_OPTION:
+            case MNULL_OPTION: {
+                if (!result) break;
+                std::string value;
+                result = extractArgValue(argc, argv, &i, option->caseMode, option->key, value);
+                if (!result) break;
+                p_args[option->key] = value;
+                if (option->kind == MNULL_OPTION) {
+                    g_shp_null_vertex = std::atof(value.c_str());
+                }
+                break;
+            }
+            case SWITCH_OPTION:
+                p_args[option->key] = "yes";
+                break;
+        }
+        if (option->debugText != nullptr) {
+            tvLog(option->debugText, valueOf(p_args, option->key), option->debugLevel);
+        }
+    }
+
+    if (result) {
+        if (valueOf(p_args, "table").empty() &&
+            (valueOf(p_args, "sql").empty() || valueOf(p_args, "geom_column").empty() ||
+             valueOf(p_args, "shapefile").empty())) {
+            result = false;
+            tvLog("Insufficient arguments supplied.", std::string(), LOG_ERROR);
+            tvLog("Must supply at minimum -t, or -q with -g and -o", std::string(), LOG_ERROR);
+        }
+    }
+
+    std::string table = valueOf(p_args, "table");
+    if (!table.empty() && valueOf(p_args, "shapefile").empty()) {
+        lower(table);
+        p_args["shapefile"] = table;
+        tvLog("parseArgs::shapefile (implied) : ", table, LOG_DETAILED);
+    }
+
+    return result;
+}
+
+bool extractArgValue(int argc, char** argv, int* p_index, std::string p_case,
+                     std::string p_key, std::string& p_value) {
+    if (p_index == nullptr || argv == nullptr) return false;
+    int index = *p_index;
+    if (index + 1 < argc && argv[index + 1] != nullptr) {
+        std::string value(argv[index + 1]);
+        *p_index = index + 1;
+        if (p_case == "upper") {
+            upper(value);
+        } else if (p_case == "lower") {
+            lower(value);
+        }
+        tvLog("parseArgs::" + p_key + " assigned value : ", value, LOG_DETAILED);
+        p_value = value;
+        return true;
+    }
+    std::string option = (index >= 0 && index < argc && argv[index] != nullptr) ? argv[index] : "";
+    tvLog("Error extracting argument value for : ", option, LOG_ERROR);
+    return false;
+}
+
+std::string getArg(std::map<std::string, std::string>& p_args, std::string p_key,
+                   std::string p_default, bool p_upper) {
+    std::string result = p_default;
+    std::string value = valueOf(p_args, p_key);
+    if (!value.empty()) {
+        result = value;
+        if (p_upper) upper(result);
+    }
+    return result;
+}
+
+void Usage(std::string p_program) {
+    if (g_log_level == LOG_SILENT) return;
+    std::ostream& out = std::cout;
+    out << std::endl;
+    out << "TARVEX.  " << TARVEX_VERSION << std::endl;
+    out << "Usage notes : " << std::endl;
+    out << "   " << p_program << " <connect string> [options]" << std::endl;
+    out << std::endl;
+    out << "Where [options] are : " << std::endl;
+    out << "  -g --geom      : geometry column" << std::endl;
+    out << "  -t --table     : table" << std::endl;
+    out << "  -s --schema    : table owner / schema" << std::endl;
+    out << "  -q --query     : sql" << std::endl;
+    out << "  -o --output    : output shapefile name or directory if table is '*'" << std::endl;
+    out << "  -p --proj      : output a .prj file" << std::endl;
+    out << "  -x --timings   : output timings" << std::endl;
+    out << "  -d --datefmt   : format string to use when exporting DATE and TIMESTAMP fields"
+        << std::endl;
+    out << "                   default is \"dd/mm/yyyy hh:mi:ss\"" << std::endl;
+    out << "  -i --ignore    : ignore unsupported geometry errors" << std::endl;
+    out << "  -m --mnull     : value to use when M dimension is NULL (default is 10e-307)"
+        << std::endl;
+    out << "  -r --innerring : check for inner-rings inside polygons (requires use of -t and -s)"
+        << std::endl;
+    out << std::endl;
+    out << "e.g" << std::endl;
+    out << " tarvex gisrw/amber@pdb1 -t cities -o cities" << std::endl;
+    out << " tarvex gisrw/amber@pdb1 -q \"select cityname,geom from cities\" -g geom -o city"
+        << std::endl;
+    out << " tarvex gisrw/amber@pdb1 -t \"*\" -o /tmp/ -p -i" << std::endl;
+    out << " tarvex gisrw/amber@pdb1 -t cities -d \"dd/mm/yyyy hh:mi:ss\"" << std::endl;
+}
