@@ -3,6 +3,7 @@
 #ifndef TARVEX_APP_EXPORT_H
 #define TARVEX_APP_EXPORT_H
 
+#include <set>
 #include <string>
 
 bool exportSQLAsShape(std::string p_sql, std::string p_geom_column,
@@ -14,5 +15,37 @@ void runExports(bool& p_continue);
 
 // The whole program: returns the process exit status.
 int tarvexMain(int argc, char** argv);
+
+// Exit statuses of tarvexMain.
+const int TARVEX_EXIT_OK = 0;
+const int TARVEX_EXIT_ARGUMENTS = 1;
+const int TARVEX_EXIT_FAILED = 2;
+
+// True for the column type codes that cannot be exported and are left out of
+// a rewritable query: LONG (8), RAW (23), LONG RAW (24), LONG VARRAW (95).
+bool isSkippedColumnType(int p_type);
+
+// The column name as it must appear in a select list: unchanged when it is an
+// ordinary (unquoted) Oracle identifier, else in double quotes with embedded
+// quotes doubled.
+std::string selectListName(const std::string& p_name);
+
+// Replaces the "*" of a query that begins with exactly "select *" or
+// "SELECT *" by p_columns. Returns false, leaving p_result alone, for any
+// other query.
+bool rewriteSelectStar(const std::string& p_sql, const std::string& p_columns,
+                       std::string& p_result);
+
+// A file-name part taken from the database: every path separator, NUL,
+// control character and leading dot becomes "_"; an empty name becomes "_".
+std::string safeFileNamePart(const std::string& p_name);
+
+// The output base name for a table in "*" mode: the lower-cased table name
+// made safe with safeFileNamePart. A name already in p_used (a table with a
+// second geometry column, or names equal once lower-cased) gets "_" and the
+// geometry column in lower case appended, then "_2", "_3", ... until it is
+// new; the result is added to p_used.
+std::string uniqueOutputName(const std::string& p_table, const std::string& p_geom_column,
+                             std::set<std::string>& p_used);
 
 #endif
