@@ -1,0 +1,104 @@
+// The program driver: start-up, connection, the exports, shutdown and the
+// exit status.
+#include <occi.h>
+
+#include <exception>
+#include <iostream>
+#include <string>
+
+#include "app/export.h"
+#include "diag/log.h"
+#include "oracle/globals.h"
+#include "oracle/sdo.h"
+#include "settings/settings.h"
+
+using oracle::occi::Environment;
+using oracle::occi::SQLException;
+
+namespace {
+
+std::string setting(const std::string& p_key) {
+    auto it = g_args.find(p_key);
+    return it == g_args.end() ? std::string() : it->second;
+}
+
+// Connection, exports and disconnection; returns false when anything failed.
+bool runSession() {
+    bool proceed = true;
+    try {
+        env = Environment::createEnvironment("AL32UTF8", "AL32UTF8", Environment::OBJECT);
+        tvLog("Created Oracle environment", "", LOG_DEBUG);
+        RegisterClasses(env);
+        tvLog("Registered SDO classes", "", LOG_DEBUG);
+
+        const std::string user = setting("username");
+        const std::string service = setting("connect_string");
+        try {
+            conn = env->createConnection(user, setting("password"), service);
+        } catch (const SQLException& e) {
+            tvLog("Could not connect to database : ", user + "/<password>@" + service, LOG_ERROR);
+            tvLog(e.getMessage(), "", LOG_ERROR);
+            proceed = false;
+            conn = nullptr;
+        }
+
+        if (conn != nullptr) {
+            tvLog("Connected to:\r\n", conn->getServerVersion(), LOG_BASIC);
+            runExports(proceed);
+        }
+    } catch (const SQLException& e) {
+        tvLog(e.getMessage(), "", LOG_ERROR);
+        proceed = false;
+    } catch (const std::exception& e) {
+        tvLog("Unexpected error : ", e.what(), LOG_ERROR);
+        proceed = false;
+    }
+
+    if (conn != nullptr) {
+        try {
+            env->terminateConnection(conn);
+            tvLog("Terminated Oracle connection", "", LOG_DETAILED);
+        } catch (const SQLException& e) {
+            tvLog(e.getMessage(), "", LOG_ERROR);
+            proceed = false;
+        }
+        conn = nullptr;
+    }
+    if (env != nullptr) {
+        try {
+            Environment::terminateEnvironment(env);
+        } catch (const SQLException& e) {
+            tvLog(e.getMessage(), "", LOG_ERROR);
+            proceed = false;
+        }
+        env = nullptr;
+    }
+    return proceed;
+}
+
+}  // namespace
+
+int tarvexMain(int argc, char** argv) {
+    setLogLevel();
+    int status = TARVEX_EXIT_OK;
+    const std::string program = (argc > 0 && argv != nullptr && argv[0] != nullptr) ? argv[0] : "tarvex";
+
+    if (argc != 1 && (argc < 3 || argc > 13)) {
+        tvLog("Incorrect number of arguments : ", argc, LOG_ERROR);
+        Usage(program);
+        status = TARVEX_EXIT_ARGUMENTS;
+    } else if (!parseArgs(argc, argv, g_args)) {
+        Usage(program);
+        status = TARVEX_EXIT_ARGUMENTS;
+    } else if (!runSession()) {
+        status = TARVEX_EXIT_FAILED;
+    }
+
+    // Without arguments the run is interactive, also when the answers were
+    // refused: wait for the Enter key before the window closes.
+    if (argc == 1 || setting("interactive") == "yes") {
+        std::cout << "Press enter to continue..." << std::endl;
+        std::cin.get();
+    }
+    return status;
+}

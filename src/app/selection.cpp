@@ -1,0 +1,161 @@
+// The export selection (one table, a free query, or every table registered
+// in a schema's spatial metadata) and the loop over the exports.
+#include <occi.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/export.h"
+#include "app/statement_guard.h"
+#include "diag/log.h"
+#include "diag/strings.h"
+#include "oracle/globals.h"
+#include "oracle/spatial_metadata.h"
+#include "settings/settings.h"
+
+using oracle::occi::ResultSet;
+using oracle::occi::SQLException;
+using oracle::occi::Statement;
+
+namespace {
+
+struct ExportEntry {
+    std::string sql;
+    std::string geomColumn;
+    std::string shapefile;
+    std::string table;
+    std::string owner;
+};
+
+std::string setting(const std::string& p_key) {
+    auto it = g_args.find(p_key);
+    return it == g_args.end() ? std::string() : it->second;
+}
+
+// "*" mode: one export per registered geometry column of the user's schema,
+// or of the "owner" schema.
+void listSchemaTables(std::vector<ExportEntry>& p_list, bool& p_continue) {
+    const std::string owner = setting("owner");
+    const std::string listSql =
+        owner.empty() ? "select table_name,column_name,user from user_sdo_geom_metadata"
+                      : "select table_name,column_name,owner from all_sdo_geom_metadata where owner = :1";
+    tvLog("Getting table list using : ", listSql, LOG_DEBUG);
+
+    StatementGuard listing;
+    Statement* statement = listing.create("");
+    statement->setSQL(listSql);
+    if (!owner.empty()) statement->setString(1, owner);
+    ResultSet* rows = listing.execute();
+
+    std::set<std::string> usedNames;
+    while (p_continue && rows->next()) {
+        ExportEntry entry;
+        entry.table = rows->getString(1);
+        entry.geomColumn = rows->getString(2);
+        entry.owner = rows->getString(3);
+        tvLog("Retrieved table.geom : ", entry.table + "." + entry.geomColumn, LOG_DEBUG);
+        // Result column names are compared in upper case.
+        upper(entry.geomColumn);
+        entry.sql = owner.empty() ? "select * from " + entry.table
+                                  : "select * from " + owner + "." + entry.table;
+        tvLog("Built SQL : ", entry.sql, LOG_DEBUG);
+        entry.shapefile = uniqueOutputName(entry.table, entry.geomColumn, usedNames);
+        p_list.push_back(entry);
+    }
+    if (!listing.release()) p_continue = false;
+}
+
+// Single-table and free-query mode: exactly one export.
+void addSingleExport(std::vector<ExportEntry>& p_list, bool& p_continue) {
+    ExportEntry entry;
+    if (!setting("sql").empty()) {
+        entry.sql = setting("sql");
+    } else {
+        const std::string table = setting("table");
+        const std::string owner = setting("owner");
+        const std::string qualified = owner.empty() ? table : owner + "." + table;
+        tvLog("table : ", qualified, LOG_DEBUG);
+        entry.sql = "SELECT * FROM " + qualified;
+        tvLog("SQL : ", entry.sql, LOG_DEBUG);
+        if (setting("geom_column").empty()) {
+            std::string column;
+            p_continue = getGeomColumnForTable(conn, owner, table, column);
+            if (p_continue) {
+                if (column.empty()) {
+                    // Upper case, as the result's column names are compared.
+                    g_args["geom_column"] = "GEOM";
+                    tvLog("Assigned default geometry column : ", g_args["geom_column"], LOG_DEBUG);
+                } else {
+                    g_args["geom_column"] = column;
+                }
+            }
+        }
+    }
+    entry.geomColumn = setting("geom_column");
+    entry.shapefile = setting("shapefile");
+    entry.table = setting("table");
+    entry.owner = setting("owner").empty() ? setting("username") : setting("owner");
+    p_list.push_back(entry);
+}
+
+}  // namespace
+
+std::string safeFileNamePart(const std::string& p_name) {
+    std::string safe = p_name;
+    bool leading = true;
+    for (char& c : safe) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (leading && c == '.') {
+            c = '_';
+            continue;
+        }
+        leading = false;
+        if (c == '/' || c == '\\' || u < 0x20 || u == 0x7f) c = '_';
+    }
+    if (safe.empty()) safe = "_";
+    return safe;
+}
+
+std::string uniqueOutputName(const std::string& p_table, const std::string& p_geom_column,
+                             std::set<std::string>& p_used) {
+    std::string base = p_table;
+    lower(base);
+    base = safeFileNamePart(base);
+    if (p_used.count(base) != 0) {
+        // A second geometry column of the same table, or a table whose
+        // name differs only in letter case or in replaced characters.
+        std::string column = p_geom_column;
+        lower(column);
+        base += "_" + safeFileNamePart(column);
+        std::string candidate = base;
+        for (int n = 2; p_used.count(candidate) != 0; ++n) candidate = base + "_" + std::to_string(n);
+        base = candidate;
+    }
+    p_used.insert(base);
+    return base;
+}
+
+void runExports(bool& p_continue) {
+    std::vector<ExportEntry> exports;
+    const bool allTables = setting("table") == "*";
+    try {
+        if (allTables) {
+            listSchemaTables(exports, p_continue);
+        } else {
+            addSingleExport(exports, p_continue);
+        }
+    } catch (const SQLException& e) {
+        tvLog(e.getMessage(), "", LOG_ERROR);
+        p_continue = false;
+    }
+
+    const std::string prefix = setting("shapefile");
+    for (size_t i = 0; i < exports.size() && p_continue; ++i) {
+        std::string shapefile = exports[i].shapefile;
+        if (allTables && !prefix.empty() && prefix != "*") shapefile = prefix + shapefile;
+        tvLog("Exporting to shape file : ", shapefile + ".shp", LOG_BASIC);
+        p_continue = exportSQLAsShape(exports[i].sql, exports[i].geomColumn, shapefile,
+                                      exports[i].table, exports[i].owner);
+    }
+}
