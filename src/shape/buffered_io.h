@@ -9,6 +9,7 @@
 
 #include <shapefil.h>
 
+#include <cstddef>
 #include <string>
 
 // Hooks for SHPCreateLL / DBFCreateLL.
@@ -16,9 +17,20 @@ SAHooks tvBufferedHooks();
 
 // I/O failure bookkeeping across all files opened through the hooks since the
 // last reset: a failed open, write, seek, flush or close, or an error
-// reported by shapelib through the hooks.
+// reported by shapelib through the hooks. The first failure since the reset
+// is logged at LOG_ERROR when it happens (callers need not log its text
+// again) and its message is kept: tvLastIOError() returns it, e.g.
+// "Cannot write to file : out.shp (No space left on device)".
 void tvResetIOErrors();
 bool tvIOFailed();
 std::string tvLastIOError();
+
+// Size of the write buffer of each file opened from now on (0: default).
+constexpr std::size_t tvBufferedIOCapacityDefault = 1 << 20;
+void tvSetBufferedIOCapacity(std::size_t p_bytes);
+
+// Testing aid: the next p_writes system writes succeed, the ones after fail
+// with ENOSPC; a negative count (the default) turns the injection off.
+void tvFailWritesAfter(long p_writes);
 
 #endif

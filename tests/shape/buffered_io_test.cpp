@@ -1,0 +1,302 @@
+// The buffered shapelib file access: same bytes as shapelib's own stdio
+// access, correct stream semantics over buffered data, and every I/O failure
+// reported instead of lost.
+#include "shape/buffered_io.h"
+
+#include <gtest/gtest.h>
+#include <shapefil.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "diag/log.h"
+
+namespace {
+
+std::string makeTempDir() {
+    char pattern[] = "/tmp/tarvex_bufio_XXXXXX";
+    const char* dir = mkdtemp(pattern);
+    return dir == nullptr ? std::string() : std::string(dir);
+}
+
+std::string readFile(const std::string& p_path) {
+    std::ifstream in(p_path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+SAHooks defaultHooks() {
+    SAHooks hooks;
+    SASetupDefaultHooks(&hooks);
+    return hooks;
+}
+
+void writeShape(SHPHandle p_shp, int p_id, int p_type, const std::vector<int>& p_parts, int p_n, double p_seed) {
+    std::vector<double> x(p_n), y(p_n), z(p_n), m(p_n);
+    for (int i = 0; i < p_n; ++i) {
+        x[i] = p_seed + i * 0.5;
+        y[i] = -p_seed + i * 0.25;
+        z[i] = i * 1.5;
+        m[i] = p_seed * i;
+    }
+    std::vector<int> types(p_parts.size(), SHPP_RING);
+    SHPObject* obj = SHPCreateObject(p_type, -1, static_cast<int>(p_parts.size()),
+                                     p_parts.empty() ? nullptr : p_parts.data(),
+                                     types.empty() ? nullptr : types.data(), p_n, x.data(), y.data(), z.data(),
+                                     m.data());
+    ASSERT_NE(obj, nullptr);
+    EXPECT_GE(SHPWriteObject(p_shp, p_id, obj), 0);
+    SHPDestroyObject(obj);
+}
+
+void writeNull(SHPHandle p_shp) {
+    SHPObject* obj = SHPCreateSimpleObject(SHPT_NULL, 0, nullptr, nullptr, nullptr);
+    EXPECT_GE(SHPWriteObject(p_shp, -1, obj), 0);
+    SHPDestroyObject(obj);
+}
+
+// Writes the same sequence of records through the given hooks: a point file,
+// a PolygonZ file with multi-part shapes and nulls, and a DBF of every field
+// type with NULLs, plus in-place rewrites of earlier records (which make
+// shapelib read back what it wrote).
+void writeSet(const std::string& p_base, SAHooks p_hooks, int p_rows) {
+    SHPHandle pts = SHPCreateLL((p_base + "_pt").c_str(), SHPT_POINT, &p_hooks);
+    ASSERT_NE(pts, nullptr);
+    for (int i = 0; i < p_rows; ++i) {
+        if (i % 17 == 5) {
+            writeNull(pts);
+        } else {
+            writeShape(pts, -1, SHPT_POINT, {}, 1, i * 3.25);
+        }
+    }
+    SHPClose(pts);
+
+    SHPHandle pol = SHPCreateLL((p_base + "_pz").c_str(), SHPT_POLYGONZ, &p_hooks);
+    ASSERT_NE(pol, nullptr);
+    for (int i = 0; i < p_rows; ++i) {
+        if (i % 7 == 3) {
+            writeNull(pol);
+        } else {
+            int n = 4 + i % 23;
+            std::vector<int> parts = {0};
+            if (n > 8) parts.push_back(n / 2);
+            if (n > 16) parts.push_back(n - 3);
+            writeShape(pol, -1, SHPT_POLYGONZ, parts, n, i * 0.75);
+        }
+    }
+    if (p_rows > 3) {
+        // Same size in place, then bigger (moves to the end of the file).
+        writeShape(pol, 1, SHPT_POLYGONZ, {0}, 5, 99.0);
+        writeShape(pol, 2, SHPT_POLYGONZ, {0, 10}, 30, 77.0);
+    }
+    SHPClose(pol);
+
+    DBFHandle dbf = DBFCreateLL((p_base + "_pt.dbf").c_str(), "LDID/87", &p_hooks);
+    ASSERT_NE(dbf, nullptr);
+    ASSERT_EQ(DBFAddField(dbf, "NAME", FTString, 20, 0), 0);
+    ASSERT_EQ(DBFAddField(dbf, "COUNT", FTInteger, 10, 0), 1);
+    ASSERT_EQ(DBFAddField(dbf, "VALUE", FTDouble, 19, 6), 2);
+    ASSERT_EQ(DBFAddField(dbf, "DAY", FTDate, 8, 0), 3);
+    for (int i = 0; i < p_rows; ++i) {
+        if (i % 5 == 2) {
+            DBFWriteNULLAttribute(dbf, i, 0);
+        } else {
+            DBFWriteStringAttribute(dbf, i, 0, ("name " + std::to_string(i)).c_str());
+        }
+        if (i % 9 == 4) {
+            DBFWriteNULLAttribute(dbf, i, 1);
+        } else {
+            DBFWriteIntegerAttribute(dbf, i, 1, i * 37 - 500);
+        }
+        DBFWriteDoubleAttribute(dbf, i, 2, i / 3.0);
+        if (i % 4 == 1) {
+            DBFWriteNULLAttribute(dbf, i, 3);
+        } else {
+            DBFWriteIntegerAttribute(dbf, i, 3, 20240101 + i % 28);
+        }
+    }
+    // Back to earlier records: shapelib loads them before changing a field.
+    DBFWriteStringAttribute(dbf, 0, 0, "first again");
+    if (p_rows > 3) DBFWriteIntegerAttribute(dbf, p_rows - 2, 1, 42);
+    DBFWriteDoubleAttribute(dbf, p_rows, 2, 1.5);  // one more at the end
+    DBFClose(dbf);
+}
+
+void expectSameSets(const std::string& p_a, const std::string& p_b) {
+    for (const char* suffix : {"_pt.shp", "_pt.shx", "_pt.dbf", "_pz.shp", "_pz.shx"}) {
+        std::string a = readFile(p_a + suffix);
+        std::string b = readFile(p_b + suffix);
+        EXPECT_FALSE(a.empty()) << suffix;
+        EXPECT_TRUE(a == b) << suffix << ": " << a.size() << " vs " << b.size() << " bytes";
+    }
+}
+
+class BufferedIOTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = makeTempDir();
+        ASSERT_FALSE(dir_.empty());
+        tvResetIOErrors();
+        tvFailWritesAfter(-1);
+        tvSetBufferedIOCapacity(0);
+    }
+    void TearDown() override {
+        tvFailWritesAfter(-1);
+        tvSetBufferedIOCapacity(0);
+        tvResetIOErrors();
+        std::string cmd = "rm -rf '" + dir_ + "'";
+        EXPECT_EQ(std::system(cmd.c_str()), 0);
+    }
+    std::string dir_;
+};
+
+TEST_F(BufferedIOTest, OutputIsByteIdenticalToShapelibDefaultAccess) {
+    // The default 1 MiB window, and tiny windows that force flushes, joins
+    // and straddling reads everywhere.
+    for (size_t capacity : {size_t(0), size_t(1), size_t(37), size_t(4096)}) {
+        for (int rows : {0, 1, 3000}) {
+            SCOPED_TRACE("capacity " + std::to_string(capacity) + ", rows " + std::to_string(rows));
+            tvSetBufferedIOCapacity(capacity);
+            std::string tag = std::to_string(capacity) + "_" + std::to_string(rows);
+            writeSet(dir_ + "/ref" + tag, defaultHooks(), rows);
+            writeSet(dir_ + "/buf" + tag, tvBufferedHooks(), rows);
+            expectSameSets(dir_ + "/ref" + tag, dir_ + "/buf" + tag);
+        }
+    }
+    EXPECT_FALSE(tvIOFailed()) << tvLastIOError();
+}
+
+// Random operations on one file through both kinds of hooks: every return
+// value and the final content must agree with stdio.
+TEST_F(BufferedIOTest, StreamSemanticsMatchStdio) {
+    std::mt19937 rng(1234);
+    for (size_t capacity : {size_t(16), size_t(100), size_t(0)}) {
+        tvSetBufferedIOCapacity(capacity);
+        SAHooks ref = defaultHooks();
+        SAHooks buf = tvBufferedHooks();
+        std::string refPath = dir_ + "/ref.bin", bufPath = dir_ + "/buf.bin";
+        SAFile r = ref.FOpen(refPath.c_str(), "wb+");
+        SAFile b = buf.FOpen(bufPath.c_str(), "wb+");
+        ASSERT_NE(r, nullptr);
+        ASSERT_NE(b, nullptr);
+        for (int step = 0; step < 4000; ++step) {
+            SCOPED_TRACE("capacity " + std::to_string(capacity) + ", step " + std::to_string(step));
+            int op = static_cast<int>(rng() % 10);
+            // stdio wants a positioning call between reads and writes.
+            ASSERT_EQ(ref.FSeek(r, 0, SEEK_CUR), buf.FSeek(b, 0, SEEK_CUR));
+            if (op < 4) {
+                size_t n = 1 + rng() % (op == 0 ? 300 : 40);
+                std::vector<char> data(n);
+                for (char& c : data) c = static_cast<char>(rng());
+                SAOffset size = (n % 4 == 0) ? 4 : 1;
+                ASSERT_EQ(ref.FWrite(data.data(), size, n / size, r), buf.FWrite(data.data(), size, n / size, b));
+            } else if (op < 7) {
+                size_t n = 1 + rng() % 120;
+                std::vector<char> x(n, 'x'), y(n, 'y');
+                SAOffset got = ref.FRead(x.data(), 1, n, r);
+                ASSERT_EQ(got, buf.FRead(y.data(), 1, n, b));
+                ASSERT_EQ(std::string(x.data(), got), std::string(y.data(), got));
+            } else if (op < 9) {
+                int whence = static_cast<int>(rng() % 3);
+                long offset = static_cast<long>(rng() % 600) - (whence == SEEK_SET ? 0 : 300);
+                SAOffset end = buf.FTell(b);
+                if (whence == SEEK_CUR && static_cast<long>(end) + offset < 0) offset = 0;
+                if (whence == SEEK_END && offset < -200) offset = 0;  // may be before 0 otherwise
+                ASSERT_EQ(ref.FSeek(r, static_cast<SAOffset>(offset), whence),
+                          buf.FSeek(b, static_cast<SAOffset>(offset), whence));
+            } else {
+                ASSERT_EQ(ref.FFlush(r), buf.FFlush(b));
+            }
+            ASSERT_EQ(ref.FTell(r), buf.FTell(b));
+        }
+        ASSERT_EQ(ref.FClose(r), 0);
+        ASSERT_EQ(buf.FClose(b), 0);
+        EXPECT_TRUE(readFile(refPath) == readFile(bufPath));
+    }
+    EXPECT_FALSE(tvIOFailed()) << tvLastIOError();
+}
+
+TEST_F(BufferedIOTest, FullDiskFailsLoudlyWithoutAbort) {
+    // The .shp is a link to /dev/full: it opens, and every write fails.
+    ASSERT_EQ(symlink("/dev/full", (dir_ + "/full.shp").c_str()), 0);
+    SAHooks hooks = tvBufferedHooks();
+    SHPHandle shp = SHPCreateLL((dir_ + "/full").c_str(), SHPT_POINT, &hooks);
+    if (shp != nullptr) {
+        writeShape(shp, -1, SHPT_POINT, {}, 1, 1.0);
+        SHPClose(shp);
+    }
+    EXPECT_TRUE(tvIOFailed());
+    EXPECT_NE(tvLastIOError().find("No space left on device"), std::string::npos) << tvLastIOError();
+    EXPECT_NE(tvLastIOError().find("full.shp"), std::string::npos) << tvLastIOError();
+    EXPECT_NE(getLastError().find("full.shp"), std::string::npos) << "logged at LOG_ERROR";
+
+    tvResetIOErrors();
+    EXPECT_FALSE(tvIOFailed());
+    EXPECT_EQ(tvLastIOError(), "");
+}
+
+TEST_F(BufferedIOTest, FailureInTheMiddleOfAnExportIsReportedAndSticky) {
+    tvSetBufferedIOCapacity(256);
+    SAHooks hooks = tvBufferedHooks();
+    std::string base = dir_ + "/mid";
+    SHPHandle shp = SHPCreateLL(base.c_str(), SHPT_POINT, &hooks);
+    DBFHandle dbf = DBFCreateLL((base + ".dbf").c_str(), "LDID/87", &hooks);
+    ASSERT_NE(shp, nullptr);
+    ASSERT_NE(dbf, nullptr);
+    ASSERT_EQ(DBFAddField(dbf, "N", FTInteger, 10, 0), 0);
+    ASSERT_FALSE(tvIOFailed());
+    tvFailWritesAfter(20);
+    int refused = 0;
+    for (int i = 0; i < 500; ++i) {
+        double x = i, y = -i;
+        SHPObject* obj = SHPCreateSimpleObject(SHPT_POINT, 1, &x, &y, nullptr);
+        if (SHPWriteObject(shp, -1, obj) < 0) ++refused;
+        SHPDestroyObject(obj);
+        if (!DBFWriteIntegerAttribute(dbf, i, 0, i)) ++refused;
+    }
+    SHPClose(shp);
+    DBFClose(dbf);
+    tvFailWritesAfter(-1);
+    EXPECT_TRUE(tvIOFailed());
+    EXPECT_GT(refused, 0) << "writes after a lost block are refused, so shapelib sees them fail";
+    EXPECT_EQ(tvLastIOError().rfind("Cannot write to file : ", 0), 0u) << tvLastIOError();
+    EXPECT_NE(tvLastIOError().find("No space left on device"), std::string::npos);
+}
+
+TEST_F(BufferedIOTest, OpenFailuresAndShapelibMessagesAreRecorded) {
+    SAHooks hooks = tvBufferedHooks();
+    // A directory under a regular file can never exist.
+    std::ofstream(dir_ + "/plain") << "x";
+    EXPECT_EQ(SHPCreateLL((dir_ + "/plain/x").c_str(), SHPT_POINT, &hooks), nullptr);
+    EXPECT_TRUE(tvIOFailed());
+    EXPECT_NE(tvLastIOError().find(dir_ + "/plain/x.shp"), std::string::npos) << tvLastIOError();
+    EXPECT_NE(tvLastIOError().find("Not a directory"), std::string::npos) << tvLastIOError();
+
+    // A refusal inside shapelib comes through the Error hook.
+    tvResetIOErrors();
+    DBFHandle dbf = DBFCreateLL((dir_ + "/wide.dbf").c_str(), "LDID/87", &hooks);
+    ASSERT_NE(dbf, nullptr);
+    EXPECT_FALSE(tvIOFailed()) << tvLastIOError() << " (a missing .cpg is not a failure)";
+    int added = 0;
+    for (int i = 0; i < 300 && DBFAddField(dbf, ("F" + std::to_string(i)).c_str(), FTString, 255, 0) >= 0; ++i) {
+        ++added;
+    }
+    DBFClose(dbf);
+    EXPECT_LT(added, 300);
+    EXPECT_TRUE(tvIOFailed());
+    EXPECT_EQ(tvLastIOError().rfind("Shapefile library error : Cannot add field", 0), 0u) << tvLastIOError();
+
+    // Closing or writing nothing is harmless.
+    EXPECT_NE(hooks.FClose(nullptr), 0);
+    EXPECT_EQ(hooks.FWrite(nullptr, 1, 1, nullptr), 0u);
+    EXPECT_EQ(hooks.Atof("2.5e3"), 2500.0);
+}
+
+}  // namespace
