@@ -84,12 +84,13 @@ bool parseArgs(int argc, char** argv, std::map<std::string, std::string>& p_args
     p_args["connect_string"] = service;
     p_args["username"] = user;
     p_args["password"] = password;
-    tvLog("parseArgs::connect_string : ", service, LOG_DETAILED);
-    tvLog("parseArgs::user : ", user, LOG_DETAILED);
-    tvLog("parseArgs::pwd : ", std::string("<password>"), LOG_DETAILED);
-
     std::string reason;
-    if (!checkConnectString(full_connect, reason)) {
+    if (checkConnectString(full_connect, reason)) {
+        tvLog("parseArgs::connect_string : ", service, LOG_DETAILED);
+        tvLog("parseArgs::user : ", user, LOG_DETAILED);
+        tvLog("parseArgs::pwd : ", std::string("<password>"), LOG_DETAILED);
+    } else {
+        // Not traced further: what was typed may hold a misplaced password.
         tvLog("Connect string must be of the form user/password@service : ", reason, LOG_ERROR);
         result = false;
     }

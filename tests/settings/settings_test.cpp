@@ -1,0 +1,306 @@
+// Command-line parsing, validation, implied output name and usage notes.
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "diag/log.h"
+#include "settings/settings.h"
+
+namespace {
+
+class CoutCapture {
+public:
+    CoutCapture() : _old(std::cout.rdbuf(_buffer.rdbuf())) {}
+    ~CoutCapture() { std::cout.rdbuf(_old); }
+    std::string text() const { return _buffer.str(); }
+
+private:
+    std::ostringstream _buffer;
+    std::streambuf* _old;
+};
+
+// An argument vector as main receives it, entry 0 the program name.
+class Args {
+public:
+    Args(std::initializer_list<const char*> p_args) : _texts(p_args.begin(), p_args.end()) {
+        _texts.insert(_texts.begin(), "tarvex");
+        for (std::string& text : _texts) _pointers.push_back(&text[0]);
+        _pointers.push_back(nullptr);
+    }
+    int argc() const { return static_cast<int>(_texts.size()); }
+    char** argv() { return _pointers.data(); }
+
+private:
+    std::vector<std::string> _texts;
+    std::vector<char*> _pointers;
+};
+
+std::vector<std::string> lines(const std::string& p_text) {
+    std::vector<std::string> result;
+    std::istringstream in(p_text);
+    for (std::string line; std::getline(in, line);) result.push_back(line);
+    return result;
+}
+
+bool hasLine(const std::string& p_text, const std::string& p_line) {
+    for (const std::string& line : lines(p_text)) {
+        if (line == p_line) return true;
+    }
+    return false;
+}
+
+class ParseArgsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_args.clear();
+        g_shp_null_vertex = 1e-306;
+        g_error.clear();
+        g_log_level = LOG_DEBUG;
+    }
+    void TearDown() override {
+        g_args.clear();
+        g_shp_null_vertex = 1e-306;
+        g_log_level = LOG_BASIC;
+    }
+
+    // Runs parseArgs on g_args and keeps what it printed.
+    bool parse(Args p_args) {
+        CoutCapture capture;
+        bool result = parseArgs(p_args.argc(), p_args.argv(), g_args);
+        output = capture.text();
+        return result;
+    }
+
+    std::string arg(const std::string& p_key) {
+        auto it = g_args.find(p_key);
+        return it == g_args.end() ? std::string() : it->second;
+    }
+
+    std::string output;
+};
+
+TEST_F(ParseArgsTest, TableOptionInCapitalsWithImpliedOutputName) {
+    ASSERT_TRUE(parse({"scott/tiger@orcl", "-T", "Cities"}));
+    EXPECT_EQ(arg("connect_string"), "orcl");
+    EXPECT_EQ(arg("username"), "scott");
+    EXPECT_EQ(arg("password"), "tiger");
+    EXPECT_EQ(arg("table"), "CITIES");
+    EXPECT_EQ(arg("shapefile"), "cities");
+    EXPECT_TRUE(hasLine(output, "[DETAILED] parseArgs::table assigned value : CITIES"));
+    EXPECT_TRUE(hasLine(output, "[DETAILED] parseArgs::shapefile (implied) : cities"));
+
+    g_args.clear();
+    ASSERT_TRUE(parse({"scott/tiger@orcl", "--TABLE", "roads", "--Schema", "gis", "-G", "shape"}));
+    EXPECT_EQ(arg("table"), "ROADS");
+    EXPECT_EQ(arg("owner"), "GIS");
+    EXPECT_EQ(arg("geom_column"), "SHAPE");
+}
+
+TEST_F(ParseArgsTest, FreeQueryNeedsGeometryColumnAndOutput) {
+    const char* query = "select Name, Geom from cities where pop > 5";
+    ASSERT_TRUE(parse({"u/p@s", "-q", query, "-g", "geom", "-o", "Out"}));
+    EXPECT_EQ(arg("sql"), query);
+    EXPECT_EQ(arg("geom_column"), "GEOM");
+    EXPECT_EQ(arg("shapefile"), "Out");
+    EXPECT_EQ(arg("table"), "");
+
+    const std::string refused =
+        "[ERROR] Insufficient arguments supplied.\n"
+        "[ERROR] Must supply at minimum -t, or -q with -g and -o\n";
+    g_args.clear();
+    EXPECT_FALSE(parse({"u/p@s", "-q", query, "-o", "out"}));
+    EXPECT_NE(output.find(refused), std::string::npos) << output;
+    EXPECT_EQ(g_error, "Must supply at minimum -t, or -q with -g and -o ");
+
+    g_args.clear();
+    EXPECT_FALSE(parse({"u/p@s", "-q", query, "-g", "geom"}));
+    EXPECT_NE(output.find(refused), std::string::npos) << output;
+
+    g_args.clear();
+    EXPECT_FALSE(parse({"u/p@s", "-p"}));
+    EXPECT_NE(output.find(refused), std::string::npos) << output;
+}
+
+TEST_F(ParseArgsTest, ValueOptionGivenLast) {
+    EXPECT_FALSE(parse({"u/p@s", "-t", "cities", "-O"}));
+    EXPECT_TRUE(hasLine(output, "[ERROR] Error extracting argument value for : -O")) << output;
+    EXPECT_EQ(output.find("Insufficient"), std::string::npos);
+    // The output name is still implied before returning.
+    EXPECT_EQ(arg("shapefile"), "cities");
+    EXPECT_TRUE(hasLine(output, "[DETAILED] parseArgs::shapefile (implied) : cities"));
+}
+
+TEST_F(ParseArgsTest, ValueIsTakenEvenWhenItLooksLikeAnOption) {
+    ASSERT_TRUE(parse({"u/p@s", "-t", "-o", "x"}));
+    EXPECT_EQ(arg("table"), "-O");
+    EXPECT_EQ(arg("shapefile"), "-o");  // implied; x was skipped as a stray word
+}
+
+TEST_F(ParseArgsTest, AllTablesWithAndWithoutOutputDirectory) {
+    ASSERT_TRUE(parse({"u/p@s", "-o", "/tmp/", "-t", "*"}));
+    EXPECT_EQ(arg("table"), "*");
+    EXPECT_EQ(arg("shapefile"), "/tmp/");
+
+    g_args.clear();
+    ASSERT_TRUE(parse({"u/p@s", "-t", "*"}));
+    EXPECT_EQ(arg("shapefile"), "*");
+}
+
+TEST_F(ParseArgsTest, SwitchesForceTypeAndDateFormat) {
+    ASSERT_TRUE(parse({"u/p@s", "-t", "c", "-p", "-x", "-i", "-n", "-r", "-f", "15", "-d",
+                       "DD.MM.YYYY"}));
+    for (const char* key : {"output_proj", "output_timings", "ignore", "nofree",
+                            "inner_ring_check"}) {
+        EXPECT_EQ(arg(key), "yes") << key;
+    }
+    EXPECT_EQ(arg("forcetype"), "15");
+    EXPECT_EQ(arg("date_fmt"), "DD.MM.YYYY");
+    EXPECT_TRUE(hasLine(output, "[DETAILED] parseArgs::output_proj assigned value : yes"));
+    EXPECT_TRUE(hasLine(output, "[DETAILED] parseArgs::inner_ring_check assigned value : yes"));
+    EXPECT_TRUE(hasLine(output, "[DETAILED] parseArgs::output_timings assigned value : yes"));
+    EXPECT_TRUE(hasLine(output, "[DEBUG] parseArgs::ignore assigned value : yes"));
+    EXPECT_TRUE(hasLine(output, "[DEBUG] parseArgs::nofree assigned value : yes"));
+
+    // Long forms.
+    g_args.clear();
+    ASSERT_TRUE(parse({"u/p@s", "-t", "c", "--proj", "--timings", "--ignore", "--nofree",
+                       "--innerring", "--forcetype", "31"}));
+    EXPECT_EQ(arg("output_proj"), "yes");
+    EXPECT_EQ(arg("nofree"), "yes");
+    EXPECT_EQ(arg("inner_ring_check"), "yes");
+    EXPECT_EQ(arg("forcetype"), "31");
+}
+
+TEST_F(ParseArgsTest, SwitchesApplyAfterAFailedParse) {
+    // A refused connect string stops value options from being read, but the
+    // switches still apply.
+    EXPECT_FALSE(parse({"scott@orcl", "-t", "cities", "-p", "-i"}));
+    EXPECT_EQ(arg("table"), "");
+    EXPECT_EQ(arg("output_proj"), "yes");
+    EXPECT_EQ(arg("ignore"), "yes");
+    EXPECT_EQ(output.find("Insufficient"), std::string::npos);
+}
+
+TEST_F(ParseArgsTest, MNullValue) {
+    ASSERT_TRUE(parse({"u/p@s", "-t", "c"}));
+    EXPECT_EQ(g_shp_null_vertex, 1e-306);
+
+    ASSERT_TRUE(parse({"u/p@s", "-t", "c", "-m", "0"}));
+    EXPECT_EQ(g_shp_null_vertex, 0.0);
+    EXPECT_EQ(arg("mnull"), "0");
+    EXPECT_TRUE(hasLine(output, "[DEBUG] parseArgs::mnull assigned value : 0"));
+
+    ASSERT_TRUE(parse({"u/p@s", "-t", "c", "--MNULL", "-2.5e3xyz"}));
+    EXPECT_EQ(g_shp_null_vertex, -2500.0);
+    EXPECT_EQ(arg("mnull"), "-2.5e3xyz");
+
+    g_shp_null_vertex = 1e-306;
+    ASSERT_TRUE(parse({"u/p@s", "-t", "c", "-m", "none"}));
+    EXPECT_EQ(g_shp_null_vertex, 0.0);
+
+    g_shp_null_vertex = 1e-306;
+    EXPECT_FALSE(parse({"u/p@s", "-t", "c", "-m"}));
+    EXPECT_EQ(g_shp_null_vertex, 1e-306);
+}
+
+TEST_F(ParseArgsTest, UnknownOptionsAndRepeatedOptions) {
+    g_log_level = LOG_BASIC;
+    ASSERT_TRUE(parse({"u/p@s", "-z", "--verbose", "stray", "-t", "first", "-t", "second"}));
+    EXPECT_EQ(output, "");
+    EXPECT_EQ(arg("table"), "SECOND");
+    EXPECT_EQ(arg("shapefile"), "second");
+    EXPECT_EQ(g_args.count("-z"), 0u);
+}
+
+TEST_F(ParseArgsTest, SilentLevelPrintsNothingForARefusedCommandLine) {
+    g_log_level = LOG_SILENT;
+    Args args{"u/p@s", "-q", "select * from x"};
+    CoutCapture capture;
+    EXPECT_FALSE(parseArgs(args.argc(), args.argv(), g_args));
+    Usage("tarvex");
+    EXPECT_EQ(capture.text(), "");
+    EXPECT_EQ(g_error, "Must supply at minimum -t, or -q with -g and -o ");
+}
+
+TEST_F(ParseArgsTest, PasswordNeverReachesTheLog) {
+    const char* secret = "s3cr/et";
+    std::string connect = std::string("scott/") + secret + "@//db.example:1521/pdb1";
+    ASSERT_TRUE(parse({connect.c_str(), "-t", "c"}));
+    EXPECT_EQ(arg("password"), secret);
+    EXPECT_EQ(output.find("s3cr"), std::string::npos) << output;
+    EXPECT_TRUE(hasLine(output, "[DETAILED] parseArgs::pwd : <password>"));
+    EXPECT_TRUE(hasLine(output,
+                        "[DEBUG] parseArgs::full_connect_string : "
+                        "scott/<password>@//db.example:1521/pdb1"));
+    EXPECT_TRUE(hasLine(output, "[DETAILED] parseArgs::connect_string : //db.example:1521/pdb1"));
+    EXPECT_TRUE(hasLine(output, "[DETAILED] parseArgs::user : scott"));
+
+    // Leading "@" and "/" characters, and refused strings, hide it as well.
+    for (const char* text : {"@@scott/s3cr@svc", "//scott/s3cr", "/s3cr@svc", "scott/s3cr/"}) {
+        g_args.clear();
+        parse({text, "-t", "c"});
+        EXPECT_EQ(output.find("s3cr"), std::string::npos) << text << "\n" << output;
+        EXPECT_EQ(g_error.find("s3cr"), std::string::npos) << text;
+    }
+}
+
+TEST_F(ParseArgsTest, UnsplittableConnectStringIsRefused) {
+    for (const char* text : {"", "@", "@@@", "scott", "scott@orcl", "scott/@orcl", "/@orcl", "/",
+                             "-t"}) {
+        g_args.clear();
+        EXPECT_FALSE(parse({text, "-t", "cities"})) << text;
+        EXPECT_NE(output.find("[ERROR] Connect string must be of the form user/password@service : "),
+                  std::string::npos)
+            << text << "\n" << output;
+    }
+    // Long strings are fine: nothing is held in a fixed-size buffer.
+    std::string longPassword(400, 'p');
+    std::string longService(300, 's');
+    std::string connect = "scott/" + longPassword + "@" + longService;
+    g_args.clear();
+    ASSERT_TRUE(parse({connect.c_str(), "-t", "c"}));
+    EXPECT_EQ(arg("password"), longPassword);
+    EXPECT_EQ(arg("connect_string"), longService);
+    // No service: the client's default database.
+    g_args.clear();
+    ASSERT_TRUE(parse({"scott/tiger", "-t", "c"}));
+    EXPECT_EQ(arg("connect_string"), "");
+    EXPECT_EQ(arg("password"), "tiger");
+}
+
+TEST_F(ParseArgsTest, GetArg) {
+    g_args["table"] = "Cities";
+    EXPECT_EQ(getArg(g_args, "table", "x", false), "Cities");
+    EXPECT_EQ(getArg(g_args, "table", "x", true), "CITIES");
+    EXPECT_EQ(getArg(g_args, "geom_column", "geom", true), "geom");
+    g_args["owner"] = "";
+    EXPECT_EQ(getArg(g_args, "owner", "Default", true), "Default");
+}
+
+TEST(UsageTest, TwentyFourLinesWithTheProgramName) {
+    g_log_level = LOG_BASIC;
+    CoutCapture capture;
+    Usage("./bin/tarvex");
+    std::string text = capture.text();
+    g_log_level = LOG_BASIC;
+    std::vector<std::string> got = lines(text);
+    ASSERT_EQ(got.size(), 24u) << text;
+    EXPECT_EQ(text.back(), '\n');
+    EXPECT_EQ(got[0], "");
+    EXPECT_EQ(got[1], "TARVEX.  1.3.0");
+    EXPECT_EQ(got[3], "   ./bin/tarvex <connect string> [options]");
+    EXPECT_EQ(got[4], "");
+    EXPECT_EQ(got[14], "                   default is \"dd/mm/yyyy hh:mi:ss\"");
+    EXPECT_EQ(got[16], "  -m --mnull     : value to use when M dimension is NULL (default is 10e-307)");
+    EXPECT_EQ(got[18], "");
+    EXPECT_EQ(got[23], " tarvex gisrw/amber@pdb1 -t cities -d \"dd/mm/yyyy hh:mi:ss\"");
+    EXPECT_EQ(text.find("-f "), std::string::npos);
+    EXPECT_EQ(text.find("-n "), std::string::npos);
+    EXPECT_EQ(text.find('['), text.find("[options]"));  // no level tag
+}
+
+}  // namespace
