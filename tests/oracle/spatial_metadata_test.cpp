@@ -1,0 +1,213 @@
+// Geometry-column lookup and element-type count, run on the sample database.
+#include <gtest/gtest.h>
+#include <occi.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <iostream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "diag/log.h"
+#include "diag/strings.h"
+#include "oracle/sdo.h"
+#include "oracle/spatial_metadata.h"
+
+using oracle::occi::Connection;
+using oracle::occi::Environment;
+using oracle::occi::Number;
+using oracle::occi::ResultSet;
+using oracle::occi::SQLException;
+using oracle::occi::Statement;
+
+namespace {
+
+std::string sampleDatabase() {
+    const char* path = std::getenv("TARVEX_SAMPLE_DB");
+    if (path != nullptr && *path != '\0') return path;
+    return std::string(TARVEX_BINARY_DIR) + "/sample-db";
+}
+
+bool isDirectory(const std::string& p_path) {
+    struct stat info;
+    return stat(p_path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+class CoutCapture {
+public:
+    CoutCapture() : _old(std::cout.rdbuf(_buffer.rdbuf())) {}
+    ~CoutCapture() { std::cout.rdbuf(_old); }
+    std::string text() const { return _buffer.str(); }
+
+private:
+    std::ostringstream _buffer;
+    std::streambuf* _old;
+};
+
+class SpatialMetadataTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_log_level = LOG_DEBUG;
+        g_error.clear();
+        std::string path = sampleDatabase();
+        if (!isDirectory(path)) GTEST_SKIP() << "no sample database at " << path;
+        _env = Environment::createEnvironment(Environment::OBJECT);
+        RegisterClasses(_env);
+        _conn = _env->createConnection("demo", "demo", path);
+    }
+    void TearDown() override {
+        if (_conn != nullptr) _env->terminateConnection(_conn);
+        if (_env != nullptr) Environment::terminateEnvironment(_env);
+        g_log_level = LOG_BASIC;
+    }
+
+    // Rows of a two-column text query.
+    std::vector<std::pair<std::string, std::string>> pairs(const std::string& p_sql) {
+        std::vector<std::pair<std::string, std::string>> rows;
+        Statement* stmt = _conn->createStatement(p_sql);
+        ResultSet* rs = stmt->executeQuery();
+        while (rs->next()) rows.emplace_back(rs->getString(1), rs->getString(2));
+        stmt->closeResultSet(rs);
+        _conn->terminateStatement(stmt);
+        return rows;
+    }
+
+    // Entries equal to p_value in the element information of every geometry
+    // of the table, counted on the fetched objects.
+    int countEntries(const std::string& p_table, const std::string& p_column, int p_value) {
+        int count = 0;
+        Statement* stmt = _conn->createStatement("SELECT " + p_column + " FROM " + p_table);
+        ResultSet* rs = stmt->executeQuery();
+        while (rs->next()) {
+            SDOGeometry* geometry = static_cast<SDOGeometry*>(rs->getObject(1));
+            if (geometry == nullptr) continue;
+            for (const Number& entry : geometry->getSdo_elem_info()) {
+                if (!entry.isNull() && static_cast<int>(entry) == p_value) ++count;
+            }
+            delete geometry;
+        }
+        stmt->closeResultSet(rs);
+        _conn->terminateStatement(stmt);
+        return count;
+    }
+
+    // Registered table -> geometry columns of the connected user.
+    std::map<std::string, std::set<std::string>> registered() {
+        std::map<std::string, std::set<std::string>> tables;
+        for (auto& row : pairs("SELECT TABLE_NAME, COLUMN_NAME FROM USER_SDO_GEOM_METADATA")) {
+            std::string column = row.second;
+            upper(column);
+            tables[row.first].insert(column);
+        }
+        return tables;
+    }
+
+    Environment* _env = nullptr;
+    Connection* _conn = nullptr;
+};
+
+TEST_F(SpatialMetadataTest, GeometryColumnFromTheMetadataViews) {
+    auto tables = registered();
+    ASSERT_FALSE(tables.empty());
+    for (const auto& table : tables) {
+        std::string column = "unchanged";
+        CoutCapture capture;
+        ASSERT_TRUE(getGeomColumnForTable(_conn, "", table.first, column)) << table.first;
+        EXPECT_EQ(table.second.count(column), 1u) << table.first << " gave " << column;
+        EXPECT_NE(capture.text().find("[DEBUG] getGeomColumnForTable geom_column : " + column),
+                  std::string::npos);
+
+        // The same through ALL_SDO_GEOM_METADATA with the owner.
+        std::string owned = "unchanged";
+        ASSERT_TRUE(getGeomColumnForTable(_conn, "DEMO", table.first, owned)) << table.first;
+        EXPECT_EQ(table.second.count(owned), 1u) << table.first << " gave " << owned;
+    }
+}
+
+TEST_F(SpatialMetadataTest, MissingMetadataRow) {
+    std::string column = "unchanged";
+    {
+        CoutCapture capture;
+        EXPECT_FALSE(getGeomColumnForTable(_conn, "", "NO_SUCH_TABLE", column));
+        EXPECT_EQ(capture.text(),
+                  "[ERROR] Error retrieving geometry column from metadata : "
+                  "SELECT COLUMN_NAME FROM USER_SDO_GEOM_METADATA WHERE TABLE_NAME=:1"
+                  " ( NO_SUCH_TABLE)\n");
+    }
+    EXPECT_EQ(column, "unchanged");
+
+    auto tables = registered();
+    ASSERT_FALSE(tables.empty());
+    std::string table = tables.begin()->first;
+    {
+        CoutCapture capture;
+        EXPECT_FALSE(getGeomColumnForTable(_conn, "NOBODY", table, column));
+        EXPECT_EQ(capture.text(),
+                  "[ERROR] Error retrieving geometry column from metadata : "
+                  "SELECT COLUMN_NAME FROM ALL_SDO_GEOM_METADATA WHERE TABLE_NAME=:1 AND OWNER=:2"
+                  " (NOBODY " + table + ")\n");
+    }
+    // Names are bound as given: no case conversion here.
+    std::string lowered = table;
+    lower(lowered);
+    if (lowered != table) {
+        CoutCapture capture;
+        EXPECT_FALSE(getGeomColumnForTable(_conn, "", lowered, column));
+    }
+    EXPECT_EQ(column, "unchanged");
+}
+
+TEST_F(SpatialMetadataTest, ElementTypeCountsAndInnerRings) {
+    auto tables = registered();
+    ASSERT_FALSE(tables.empty());
+    bool sawRings = false;
+    bool sawNoRings = false;
+    for (const auto& table : tables) {
+        for (const std::string& column : table.second) {
+            int rings = countEntries(table.first, column, 2003);
+            EXPECT_EQ(checkForETypes(_conn, "", table.first, column, 2003), rings) << table.first;
+            EXPECT_EQ(checkForETypes(_conn, "DEMO", table.first, column, 2003), rings)
+                << table.first;
+            EXPECT_EQ(checkForETypes(_conn, "", table.first, column, 1),
+                      countEntries(table.first, column, 1))
+                << table.first;
+            EXPECT_EQ(areInnerRingsPresent(_conn, "", table.first, column), rings > 0)
+                << table.first;
+            (rings > 0 ? sawRings : sawNoRings) = true;
+        }
+    }
+    EXPECT_TRUE(sawRings) << "the sample holds no polygon with an inner ring";
+    EXPECT_TRUE(sawNoRings);
+}
+
+TEST_F(SpatialMetadataTest, ClientErrorsReachTheCaller) {
+    EXPECT_THROW(checkForETypes(_conn, "", "NO_SUCH_TABLE", "GEOM", 2003), SQLException);
+    EXPECT_THROW(areInnerRingsPresent(_conn, "NOBODY", "NO_SUCH_TABLE", "GEOM"), SQLException);
+    auto tables = registered();
+    ASSERT_FALSE(tables.empty());
+    EXPECT_THROW(checkForETypes(_conn, "", tables.begin()->first, "NO_SUCH_COLUMN", 2003),
+                 SQLException);
+    // The connection stays usable after a failed query.
+    std::string column;
+    EXPECT_TRUE(getGeomColumnForTable(_conn, "", tables.begin()->first, column));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SpatialMetadataNoConnectionTest, RefusedWithoutAConnection) {
+    g_log_level = LOG_SILENT;
+    std::string column = "unchanged";
+    EXPECT_FALSE(getGeomColumnForTable(nullptr, "", "CITIES", column));
+    EXPECT_EQ(column, "unchanged");
+    EXPECT_EQ(checkForETypes(nullptr, "", "CITIES", "GEOM", 2003), 0);
+    EXPECT_FALSE(areInnerRingsPresent(nullptr, "", "CITIES", "GEOM"));
+    EXPECT_NE(g_error.find("Error checking for E-type : "), std::string::npos);
+    g_log_level = LOG_BASIC;
+}
+
+}  // namespace
