@@ -1,0 +1,614 @@
+// Oracle SQL into SQLite SQL: the tokenizer, the column type parser and the
+// statement rewrite.
+//
+// The rewrite works on tokens; string literals and quoted identifiers pass
+// through untouched. Unquoted identifiers are upper-cased (Oracle's names are
+// case-insensitive and reported in upper case). The forms rewritten:
+//
+//   :1, :2, :name            -> ?1, ?2, ... numbered by position of appearance
+//                               (Statement::setXxx(n) binds the n-th one)
+//   OWNER.TABLE              -> the schema's attached database ("main" for the
+//                               session's own schema); schemas are attached
+//                               on demand, read-only for user sessions
+//   USER                     -> the session user's name as a text literal
+//   SYSDATE, SYSTIMESTAMP    -> TVX_SYSDATE(), TVX_SYSTIMESTAMP()
+//   DATE '...', TIMESTAMP '...'
+//                            -> TVX_DATE('...'), TVX_TIMESTAMP('...')
+//   USER_SDO_GEOM_METADATA   -> the current schema's "TVX$GEOM_METADATA"
+//   ALL_SDO_GEOM_METADATA    -> temp."TVX$ALL_GEOM_METADATA", refreshed from
+//                               every schema of the database before the query
+//   TABLE(a.col.SDO_ELEM_INFO) / TABLE(a.col.SDO_ORDINATES)
+//                            -> TVX_ELEM_INFO(a.col) / TVX_ORDINATES(a.col),
+//                               table functions with the column COLUMN_VALUE
+//   a.col.SDO_GTYPE, .SDO_SRID, .SDO_POINT.X/Y/Z
+//                            -> TVX_GTYPE(a.col), ... (NULL when not set)
+//   MDSYS.SDO_xxx(           -> SDO_xxx(
+//   SDO_ORDINATE_ARRAY / SDO_ELEM_INFO_ARRAY with more than 100 values
+//                            -> TVX_ARRAY_CONCAT over chunks of 100 (SQLite
+//                               functions take at most 127 arguments)
+//   ROWNUM = 1, ROWNUM <= n, ROWNUM < n as a condition of a query's WHERE
+//                            -> the condition becomes 1 and the query (or
+//                               the parenthesised subquery) gets LIMIT n
+//   MINUS                    -> EXCEPT
+//   administrator sessions: unqualified table names after FROM, JOIN, INTO,
+//   UPDATE and in FROM lists get the current schema's database name.
+// A trailing ";" is dropped.
+#include "internal.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <map>
+
+namespace oracle {
+namespace occi {
+namespace embedded {
+
+// ---------------------------------------------------------------- tokenizer
+
+namespace {
+
+bool identStart(unsigned char c) { return std::isalpha(c) || c == '_' || c >= 0x80; }
+bool identChar(unsigned char c) {
+    return std::isalnum(c) || c == '_' || c == '$' || c == '#' || c >= 0x80;
+}
+
+}  // namespace
+
+std::vector<Token> tokenize(const std::string& s) {
+    std::vector<Token> out;
+    size_t i = 0, n = s.size();
+    int line = 1;
+    auto push = [&](Token::Kind k, size_t from, size_t to, int startLine) {
+        out.push_back(Token{k, s.substr(from, to - from), startLine, std::string()});
+    };
+    while (i < n) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        size_t start = i;
+        int startLine = line;
+        if (std::isspace(c)) {
+            while (i < n && std::isspace(static_cast<unsigned char>(s[i]))) {
+                if (s[i] == '\n') ++line;
+                ++i;
+            }
+            push(Token::SPACE, start, i, startLine);
+        } else if (c == '-' && i + 1 < n && s[i + 1] == '-') {
+            while (i < n && s[i] != '\n') ++i;
+            push(Token::COMMENT, start, i, startLine);
+        } else if (c == '/' && i + 1 < n && s[i + 1] == '*') {
+            i += 2;
+            while (i < n && !(s[i] == '*' && i + 1 < n && s[i + 1] == '/')) {
+                if (s[i] == '\n') ++line;
+                ++i;
+            }
+            i = i < n ? i + 2 : n;
+            push(Token::COMMENT, start, i, startLine);
+        } else if (c == '\'' || ((c == 'N' || c == 'n') && i + 1 < n && s[i + 1] == '\'')) {
+            if (c != '\'') ++i;
+            ++i;
+            while (i < n) {
+                if (s[i] == '\n') ++line;
+                if (s[i] == '\'') {
+                    if (i + 1 < n && s[i + 1] == '\'') {
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                ++i;
+            }
+            Token t{Token::STRING, s.substr(start, i - start), startLine, std::string()};
+            if (t.text[0] != '\'') t.text.erase(0, 1);  // N'...' is the same text
+            out.push_back(t);
+        } else if (c == '"') {
+            ++i;
+            while (i < n) {
+                if (s[i] == '"') {
+                    if (i + 1 < n && s[i + 1] == '"') {
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                ++i;
+            }
+            push(Token::QUOTED, start, i, startLine);
+        } else if (std::isdigit(c) || (c == '.' && i + 1 < n && std::isdigit(static_cast<unsigned char>(s[i + 1])))) {
+            while (i < n && (std::isdigit(static_cast<unsigned char>(s[i])) || s[i] == '.')) ++i;
+            if (i < n && (s[i] == 'e' || s[i] == 'E')) {
+                size_t j = i + 1;
+                if (j < n && (s[j] == '+' || s[j] == '-')) ++j;
+                if (j < n && std::isdigit(static_cast<unsigned char>(s[j]))) {
+                    i = j;
+                    while (i < n && std::isdigit(static_cast<unsigned char>(s[i]))) ++i;
+                }
+            }
+            push(Token::NUMBER, start, i, startLine);
+        } else if (identStart(c)) {
+            while (i < n && identChar(static_cast<unsigned char>(s[i]))) ++i;
+            Token t{Token::IDENT, s.substr(start, i - start), startLine, s.substr(start, i - start)};
+            for (char& ch : t.text) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+            out.push_back(t);
+        } else if (c == ':' && i + 1 < n && identChar(static_cast<unsigned char>(s[i + 1]))) {
+            ++i;
+            while (i < n && identChar(static_cast<unsigned char>(s[i]))) ++i;
+            push(Token::BIND, start, i, startLine);
+        } else {
+            static const char* const multi[] = {"<=", ">=", "<>", "!=", "||", ":=", "=>", nullptr};
+            size_t len = 1;
+            for (int k = 0; multi[k]; ++k)
+                if (s.compare(i, 2, multi[k]) == 0) len = 2;
+            i += len;
+            push(Token::OP, start, i, startLine);
+        }
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------- types
+
+namespace {
+
+bool isWord(const std::vector<Token>& t, size_t i, const char* w) {
+    return i < t.size() && t[i].kind == Token::IDENT && t[i].text == w;
+}
+bool isOp(const std::vector<Token>& t, size_t i, const char* op) {
+    return i < t.size() && t[i].kind == Token::OP && t[i].text == op;
+}
+
+// Reads "( n [, m] [BYTE|CHAR] )" at i; false when absent.
+bool readArgs(const std::vector<Token>& t, size_t& i, int& a, int& b, bool& hasB) {
+    hasB = false;
+    if (!isOp(t, i, "(")) return false;
+    size_t j = i + 1;
+    auto readInt = [&](int& v) {
+        bool negative = false;
+        if (isOp(t, j, "-")) {
+            negative = true;
+            ++j;
+        }
+        if (j >= t.size() || t[j].kind != Token::NUMBER) return false;
+        v = std::atoi(t[j].text.c_str());
+        if (negative) v = -v;
+        ++j;
+        return true;
+    };
+    if (!readInt(a)) return false;
+    if (isOp(t, j, ",")) {
+        ++j;
+        if (!readInt(b)) return false;
+        hasB = true;
+    }
+    if (isWord(t, j, "BYTE") || isWord(t, j, "CHAR")) ++j;
+    if (!isOp(t, j, ")")) return false;
+    i = j + 1;
+    return true;
+}
+
+}  // namespace
+
+bool parseOracleType(const std::vector<Token>& t, ColumnType& type, std::string& affinity) {
+    type = ColumnType();
+    size_t i = 0;
+    if (isWord(t, 0, "MDSYS") && isOp(t, 1, ".")) i = 2;
+    if (i >= t.size() || t[i].kind != Token::IDENT) return false;
+    std::string w = t[i++].text;
+    int a = 0, b = 0;
+    bool hasB = false;
+    bool hasArgs = readArgs(t, i, a, b, hasB);
+    if (w == "VARCHAR2" || w == "VARCHAR" || w == "NVARCHAR2") {
+        if (!hasArgs || hasB) return false;
+        type.code = TC_VARCHAR2;
+        type.size = a;
+        affinity = "TEXT";
+    } else if (w == "CHAR" || w == "NCHAR" || w == "CHARACTER") {
+        if (isWord(t, i, "VARYING")) {
+            ++i;
+            if (!readArgs(t, i, a, b, hasB)) return false;
+            type.code = TC_VARCHAR2;
+            type.size = a;
+        } else {
+            type.code = TC_CHAR;
+            type.size = hasArgs ? a : 1;
+        }
+        affinity = "TEXT";
+    } else if (w == "NUMBER" || w == "NUMERIC" || w == "DECIMAL" || w == "DEC") {
+        type.code = TC_NUMBER;
+        type.size = 22;
+        if (hasArgs) {
+            type.precision = a;
+            type.scale = hasB ? b : 0;
+        } else {
+            type.precision = 0;
+            type.scale = w == "NUMBER" ? -127 : 0;
+        }
+        affinity = "NUMERIC";
+    } else if (w == "INTEGER" || w == "INT" || w == "SMALLINT") {
+        if (hasArgs) return false;
+        type.code = TC_NUMBER;
+        type.size = 22;
+        type.precision = 38;
+        type.scale = 0;
+        affinity = "NUMERIC";
+    } else if (w == "FLOAT" || w == "REAL" || (w == "DOUBLE" && isWord(t, i, "PRECISION"))) {
+        if (w == "DOUBLE") ++i;
+        type.code = TC_NUMBER;
+        type.size = 22;
+        type.precision = hasArgs ? a : (w == "REAL" ? 63 : 126);
+        type.scale = -127;
+        affinity = "NUMERIC";
+    } else if (w == "LONG") {
+        if (isWord(t, i, "RAW")) {
+            ++i;
+            type.code = TC_LONG_RAW;
+            affinity = "BLOB";
+        } else {
+            type.code = TC_LONG;
+            affinity = "TEXT";
+        }
+    } else if (w == "DATE") {
+        type.code = TC_DATE;
+        type.size = 7;
+        affinity = "TEXT";
+    } else if (w == "RAW") {
+        if (!hasArgs || hasB) return false;
+        type.code = TC_RAW;
+        type.size = a;
+        affinity = "BLOB";
+    } else if (w == "BINARY_FLOAT" || w == "BINARY_DOUBLE") {
+        type.code = w == "BINARY_FLOAT" ? TC_BINARY_FLOAT : TC_BINARY_DOUBLE;
+        type.size = w == "BINARY_FLOAT" ? 4 : 8;
+        affinity = "REAL";
+    } else if (w == "SDO_GEOMETRY") {
+        type.code = TC_OBJECT;
+        type.typeName = "SDO_GEOMETRY";
+        type.typeSchema = "MDSYS";
+        affinity = "BLOB";
+    } else if (w == "CLOB" || w == "NCLOB") {
+        type.code = TC_CLOB;
+        type.size = 4000;
+        affinity = "TEXT";
+    } else if (w == "BLOB") {
+        type.code = TC_BLOB;
+        type.size = 4000;
+        affinity = "BLOB";
+    } else if (w == "TIMESTAMP") {
+        if (hasB) return false;
+        type.code = TC_TIMESTAMP;
+        type.size = 11;
+        type.scale = hasArgs ? a : 6;
+        affinity = "TEXT";
+        if (isWord(t, i, "WITH") && isWord(t, i + 1, "TIME") && isWord(t, i + 2, "ZONE")) {
+            i += 3;
+            type.code = TC_TIMESTAMP_TZ;
+            type.size = 13;
+        } else if (isWord(t, i, "WITH") && isWord(t, i + 1, "LOCAL")) {
+            return false;
+        }
+    } else {
+        return false;
+    }
+    return i == t.size();
+}
+
+// ---------------------------------------------------------------- rewrite
+
+namespace {
+
+struct Rewriter {
+    const std::vector<Token>& t;
+    SchemaResolver& r;
+    Rewritten result;
+    int binds = 0;
+    // one entry per open parenthesis (plus the statement): the row limit
+    // found in that level's WHERE, -1 for none
+    std::vector<long> limits;
+
+    Rewriter(const std::vector<Token>& tokens, SchemaResolver& resolver)
+        : t(tokens), r(resolver) {}
+
+    bool significant(size_t i) const {
+        return t[i].kind != Token::SPACE && t[i].kind != Token::COMMENT;
+    }
+    size_t next(size_t i, size_t end) const {
+        ++i;
+        while (i < end && !significant(i)) ++i;
+        return i;
+    }
+    size_t prev(size_t i, size_t begin) const {
+        while (i > begin) {
+            --i;
+            if (significant(i)) return i;
+        }
+        return std::string::npos;
+    }
+    bool word(size_t i, const char* w, size_t end) const {
+        return i < end && t[i].kind == Token::IDENT && t[i].text == w;
+    }
+    bool op(size_t i, const char* o, size_t end) const {
+        return i < end && t[i].kind == Token::OP && t[i].text == o;
+    }
+    bool name(size_t i, size_t end) const {
+        return i < end && (t[i].kind == Token::IDENT || t[i].kind == Token::QUOTED);
+    }
+    // Matching ")" of the "(" at i, or end.
+    size_t closing(size_t i, size_t end) const {
+        int depth = 0;
+        for (size_t k = i; k < end; ++k) {
+            if (op(k, "(", end)) ++depth;
+            else if (op(k, ")", end) && --depth == 0) return k;
+        }
+        return end;
+    }
+
+    static bool isTableKeyword(const std::string& w) {
+        return w == "FROM" || w == "JOIN" || w == "INTO" || w == "UPDATE";
+    }
+    static bool endsFromList(const std::string& w) {
+        return w == "WHERE" || w == "GROUP" || w == "ORDER" || w == "HAVING" || w == "UNION" ||
+               w == "INTERSECT" || w == "MINUS" || w == "EXCEPT" || w == "ON" ||
+               w == "USING" || w == "START" || w == "CONNECT" || w == "SET" ||
+               w == "VALUES" || w == "SELECT" || w == "LIMIT" || w == "WINDOW";
+    }
+    static bool isView(const std::string& w) {
+        return w == "USER_SDO_GEOM_METADATA" || w == "ALL_SDO_GEOM_METADATA" || w == "DUAL";
+    }
+
+    // The schema prefix of OWNER.NAME at i, if OWNER is a schema.
+    std::string schemaAt(size_t i, size_t begin, size_t end) {
+        if (t[i].kind != Token::IDENT) return "";
+        size_t p = prev(i, begin);
+        if (p != std::string::npos && op(p, ".", end)) return "";
+        size_t dot = next(i, end);
+        if (!op(dot, ".", end) || !name(next(dot, end), end)) return "";
+        return r.schemaAlias(t[i].text);
+    }
+
+    void emit(std::string& out, size_t begin, size_t end) {
+        bool expectTable = false;
+        bool afterInto = false;
+        int fromDepth = -1;
+        int depth = 0;
+        for (size_t i = begin; i < end; ++i) {
+            const Token& k = t[i];
+            if (!significant(i)) {
+                out += k.kind == Token::SPACE ? k.text : " ";
+                continue;
+            }
+            if (k.kind == Token::BIND) {
+                out += "?" + std::to_string(++binds);
+                expectTable = false;
+                continue;
+            }
+            if (k.kind == Token::OP) {
+                if (k.text == "(") {
+                    ++depth;
+                    limits.push_back(-1);
+                    out += k.text;
+                    expectTable = false;
+                    continue;
+                }
+                if (k.text == ")") {
+                    if (fromDepth == depth) fromDepth = -1;
+                    --depth;
+                    if (limits.size() > 1) {
+                        long limit = limits.back();
+                        limits.pop_back();
+                        if (limit >= 0) out += " LIMIT " + std::to_string(limit);
+                    }
+                    out += k.text;
+                    continue;
+                }
+                if (k.text == "," && fromDepth == depth) expectTable = true;
+                if (k.text == ";" && next(i, end) >= end) continue;
+                out += k.text;
+                continue;
+            }
+            if (k.kind != Token::IDENT) {
+                out += k.text;
+                expectTable = false;
+                continue;
+            }
+            const std::string& w = k.text;
+            size_t n1 = next(i, end);
+            size_t p1 = prev(i, begin);
+            bool afterDot = p1 != std::string::npos && op(p1, ".", end);
+
+            if (isTableKeyword(w)) {
+                expectTable = true;
+                afterInto = w == "INTO";
+                if (w == "FROM" || w == "JOIN") fromDepth = depth;
+                out += w;
+                continue;
+            }
+            if (endsFromList(w) && fromDepth == depth) fromDepth = -1;
+
+            // DATE '...' and TIMESTAMP '...'
+            if ((w == "DATE" || w == "TIMESTAMP") && n1 < end && t[n1].kind == Token::STRING) {
+                out += (w == "DATE" ? "TVX_DATE(" : "TVX_TIMESTAMP(") + t[n1].text + ")";
+                i = n1;
+                continue;
+            }
+            // TABLE(a.col.SDO_ELEM_INFO)
+            if (w == "TABLE" && op(n1, "(", end)) {
+                size_t close = closing(n1, end);
+                std::vector<size_t> parts;
+                for (size_t q = next(n1, end); q < close; q = next(q, end)) parts.push_back(q);
+                if (parts.size() >= 3 && t[parts.back()].kind == Token::IDENT &&
+                    (t[parts.back()].text == "SDO_ELEM_INFO" || t[parts.back()].text == "SDO_ORDINATES") &&
+                    op(parts[parts.size() - 2], ".", end)) {
+                    out += t[parts.back()].text == "SDO_ELEM_INFO" ? "TVX_ELEM_INFO(" : "TVX_ORDINATES(";
+                    emit(out, next(n1, end), parts[parts.size() - 2]);
+                    out += ")";
+                    i = close;
+                    expectTable = false;
+                    continue;
+                }
+            }
+            // large SDO arrays
+            if ((w == "SDO_ORDINATE_ARRAY" || w == "SDO_ELEM_INFO_ARRAY") && op(n1, "(", end)) {
+                size_t close = closing(n1, end);
+                emitArray(out, w, n1, close);
+                i = close;
+                continue;
+            }
+            // MDSYS.SDO_xxx( -> SDO_xxx(
+            if (w == "MDSYS" && op(n1, ".", end)) {
+                size_t n2 = next(n1, end);
+                if (n2 < end && t[n2].kind == Token::IDENT && t[n2].text.compare(0, 4, "SDO_") == 0 &&
+                    op(next(n2, end), "(", end)) {
+                    i = n1;
+                    continue;
+                }
+            }
+            // a.col.SDO_GTYPE and friends
+            if (!afterDot && op(n1, ".", end)) {
+                size_t n2 = next(n1, end);
+                size_t n3 = next(n2, end);
+                size_t n4 = next(n3, end);
+                if (name(n2, end) && op(n3, ".", end) && n4 < end && t[n4].kind == Token::IDENT) {
+                    const std::string& attr = t[n4].text;
+                    std::string fn;
+                    size_t last = n4;
+                    if (attr == "SDO_GTYPE") fn = "TVX_GTYPE";
+                    else if (attr == "SDO_SRID") fn = "TVX_SRID";
+                    else if (attr == "SDO_POINT") {
+                        size_t n5 = next(n4, end), n6 = next(n5, end);
+                        if (op(n5, ".", end) && n6 < end && t[n6].kind == Token::IDENT &&
+                            (t[n6].text == "X" || t[n6].text == "Y" || t[n6].text == "Z")) {
+                            fn = "TVX_POINT_" + t[n6].text;
+                            last = n6;
+                        }
+                    }
+                    if (!fn.empty() && r.schemaAlias(w).empty()) {
+                        out += fn + "(" + w + "." + t[n2].text + ")";
+                        i = last;
+                        continue;
+                    }
+                }
+            }
+            // OWNER.TABLE
+            if (!afterDot && op(n1, ".", end)) {
+                std::string alias = schemaAt(i, begin, end);
+                if (!alias.empty()) {
+                    out += "\"" + alias + "\"";
+                    expectTable = false;
+                    continue;
+                }
+            }
+            if (!afterDot && w == "USER_SDO_GEOM_METADATA") {
+                out += "\"" + r.currentAlias() + "\".\"TVX$GEOM_METADATA\"";
+                expectTable = false;
+                continue;
+            }
+            if (!afterDot && w == "ALL_SDO_GEOM_METADATA") {
+                out += "temp.\"TVX$ALL_GEOM_METADATA\"";
+                result.usesAllMetadata = true;
+                expectTable = false;
+                continue;
+            }
+            if (!afterDot && w == "USER" && !op(n1, ".", end) && !op(n1, "(", end)) {
+                out += "'" + r.sessionUser() + "'";
+                continue;
+            }
+            if (!afterDot && (w == "SYSDATE" || w == "SYSTIMESTAMP") && !op(n1, "(", end)) {
+                out += w == "SYSDATE" ? "TVX_SYSDATE()" : "TVX_SYSTIMESTAMP()";
+                continue;
+            }
+            if (w == "MINUS") {
+                out += "EXCEPT";
+                continue;
+            }
+            if (w == "ROWNUM" && !afterDot) {
+                size_t p = p1;
+                bool conjunct = p != std::string::npos && (word(p, "WHERE", end) || word(p, "AND", end));
+                size_t value = next(n1, end);
+                if (conjunct && n1 < end && t[n1].kind == Token::OP &&
+                    (t[n1].text == "=" || t[n1].text == "<=" || t[n1].text == "<") && value < end &&
+                    t[value].kind == Token::NUMBER) {
+                    long v = std::atol(t[value].text.c_str());
+                    long limit = t[n1].text == "=" ? (v == 1 ? 1 : 0)
+                                 : t[n1].text == "<=" ? v : v - 1;
+                    if (limit < 0) limit = 0;
+                    long& slot = limits.back();
+                    slot = slot < 0 ? limit : std::min(slot, limit);
+                    out += "1";
+                    i = value;
+                    continue;
+                }
+            }
+            // an unqualified table name in an administrator's statement
+            if (expectTable && r.qualifyTables() && !afterDot && !op(n1, ".", end) &&
+                (afterInto || !op(n1, "(", end)) && !isView(w) && w != "TABLE" && w != "SELECT" &&
+                w != "LATERAL") {
+                out += "\"" + r.currentAlias() + "\"." + w;
+                expectTable = false;
+                continue;
+            }
+            expectTable = false;
+            out += w;
+        }
+    }
+
+    // SDO_ORDINATE_ARRAY(v1, ..., vn): SQLite functions take at most 127
+    // arguments, so long lists are built from chunks.
+    void emitArray(std::string& out, const std::string& fn, size_t open, size_t close) {
+        std::vector<std::pair<size_t, size_t>> args;
+        int depth = 0;
+        size_t start = open + 1;
+        for (size_t k = open + 1; k < close; ++k) {
+            if (op(k, "(", close)) ++depth;
+            else if (op(k, ")", close)) --depth;
+            else if (depth == 0 && op(k, ",", close)) {
+                args.push_back({start, k});
+                start = k + 1;
+            }
+        }
+        if (start < close) args.push_back({start, close});
+        emitChunks(out, fn, args, 0, args.size());
+    }
+
+    void emitChunks(std::string& out, const std::string& fn,
+                    const std::vector<std::pair<size_t, size_t>>& args, size_t from, size_t to) {
+        const size_t CHUNK = 100;
+        size_t count = to - from;
+        if (count <= CHUNK) {
+            out += fn + "(";
+            for (size_t k = from; k < to; ++k) {
+                if (k > from) out += ",";
+                emit(out, args[k].first, args[k].second);
+            }
+            out += ")";
+            return;
+        }
+        // split into at most CHUNK parts, each recursively
+        size_t per = CHUNK;
+        while ((count + per - 1) / per > CHUNK) per *= CHUNK;
+        out += "TVX_ARRAY_CONCAT(";
+        for (size_t k = from; k < to; k += per) {
+            if (k > from) out += ",";
+            emitChunks(out, fn, args, k, std::min(to, k + per));
+        }
+        out += ")";
+    }
+};
+
+}  // namespace
+
+Rewritten rewriteSql(const std::string& sql, SchemaResolver& resolver) {
+    std::vector<Token> tokens = tokenize(sql);
+    Rewriter w(tokens, resolver);
+    w.limits.push_back(-1);
+    std::string out;
+    out.reserve(sql.size() + 32);
+    w.emit(out, 0, tokens.size());
+    while (w.limits.size() > 1) w.limits.pop_back();  // unbalanced parentheses: SQLite reports
+    if (w.limits.back() >= 0) out += " LIMIT " + std::to_string(w.limits.back());
+    w.result.sql = out;
+    return w.result;
+}
+
+}  // namespace embedded
+}  // namespace occi
+}  // namespace oracle
