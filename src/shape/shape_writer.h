@@ -12,6 +12,13 @@
 class SDOGeometry;
 class SDOPointType;
 
+// Coordinate arrays reused from one geometry to the next by the writer.
+struct tvShapeBuffers {
+    std::vector<double> x, y, z, m;
+    std::vector<int> partStart, partType;
+    std::vector<int> ringRole;
+};
+
 bool isOraDateType(int code);
 bool isOracleDataTypeSupported(int code);
 DBFFieldType getDBFTypeFromOracleType(int code);
@@ -44,6 +51,27 @@ private:
     std::map<std::string, int> _dbfPositions;
     std::map<std::string, DBFFieldType> _dbfTypes;
     int _currentRecord;
+
+    // One attribute field as defined in the DBF, kept in field name order so
+    // that rows are written without map lookups.
+    struct FieldInfo {
+        std::string name;
+        int oraclePosition;
+        int oracleType;
+        int dbfPosition;
+        DBFFieldType dbfType;
+    };
+    std::vector<FieldInfo> _fields;
+    // A query without attribute columns gets the field FID holding the record
+    // number: a DBF without fields cannot hold records, and readers show no
+    // features for shapes without a DBF record.
+    int _fidField;
+    std::string _filename;
+    std::string _dateFmt;  // "date_fmt" at creation
+    bool _ignore;          // "ignore" is "yes" at creation
+    tvShapeBuffers _buffers;
+
+    bool writeShapeObject(SHPObject* p_object);
 };
 
 SHPObject* createShapePointFromSdoPoint(SDOPointType* p_point, unsigned short p_gtype);

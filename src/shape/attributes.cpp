@@ -1,0 +1,170 @@
+// Per-row writing of the attribute record, and the end of the file set.
+#include <string>
+
+#include "diag/log.h"
+#include "oracle/sdo.h"
+#include "shape/buffered_io.h"
+#include "shape/shape_writer.h"
+
+using oracle::occi::Date;
+using oracle::occi::ResultSet;
+using oracle::occi::Timestamp;
+
+namespace {
+
+// Longest text written into a text field, in bytes.
+const size_t MAX_TEXT_BYTES = 255;
+
+// Cuts p_text to at most MAX_TEXT_BYTES bytes at a UTF-8 character boundary.
+void cutText(std::string& p_text) {
+    if (p_text.size() <= MAX_TEXT_BYTES) return;
+    size_t cut = MAX_TEXT_BYTES;
+    while (cut > 0 && (static_cast<unsigned char>(p_text[cut]) & 0xC0) == 0x80) --cut;
+    p_text.resize(cut);
+}
+
+// The date as the number YYYYMMDD.
+double dateNumber(int p_year, unsigned int p_month, unsigned int p_day) {
+    return static_cast<double>(p_year) * 10000.0 + p_month * 100.0 + p_day;
+}
+
+}  // namespace
+
+bool tvShapeWriter::writeShapeRecord(SDOGeometry* p_geometry, ResultSet* p_resultSet) {
+    if (_shpHandle == nullptr || _dbfHandle == nullptr || p_resultSet == nullptr) return false;
+
+    bool result = writeShapeGeometry(p_geometry);
+    if (result) result = writeDBFAttributes(p_resultSet);
+
+    if (result) {
+        ++_currentRecord;
+        if (g_log_level >= LOG_DETAILED) {
+            tvLog("Incremented _currentRecord to : ", _currentRecord, LOG_DETAILED);
+        }
+    } else {
+        tvLog("Failed writing row : ", _currentRecord + 1, LOG_ERROR);
+    }
+    return result;
+}
+
+bool tvShapeWriter::writeDBFAttributes(ResultSet* p_resultSet) {
+    const bool debug = g_log_level >= LOG_DEBUG;
+    const bool detailed = g_log_level >= LOG_DETAILED;
+    if (debug) tvLog("Enterting tvShapeWriter::writeDBFAttributes", "", LOG_DEBUG);
+
+    bool result = _dbfHandle != nullptr && p_resultSet != nullptr;
+    if (!result) return false;
+
+    const int record = _currentRecord;
+    std::string text;
+    for (std::vector<FieldInfo>::const_iterator field = _fields.begin();
+         field != _fields.end() && result; ++field) {
+        const unsigned int position = static_cast<unsigned int>(field->oraclePosition);
+        const int index = field->dbfPosition;
+        if (debug) {
+            tvLog("DBF field name : ", field->name, LOG_DEBUG);
+            tvLog("DBF field type : ", static_cast<int>(field->dbfType), LOG_DEBUG);
+            tvLog("Oracle field position : ", field->oraclePosition, LOG_DEBUG);
+            tvLog("DBF field position : ", index, LOG_DEBUG);
+        }
+
+        if (p_resultSet->isNull(position)) {
+            result = DBFWriteNULLAttribute(_dbfHandle, record, index) != 0;
+            if (detailed) tvLog("Written value for '" + field->name + "' : ", "NULL", LOG_DETAILED);
+        } else {
+            switch (field->dbfType) {
+                case FTString: {
+                    if (field->oracleType == 187 || field->oracleType == 188) {
+                        Timestamp value = p_resultSet->getTimestamp(position);
+                        text = value.isNull() ? std::string() : value.toText(_dateFmt, 2, "");
+                    } else if (field->oracleType == 12 || field->oracleType == 184) {
+                        Date value = p_resultSet->getDate(position);
+                        text = value.isNull() ? std::string() : value.toText(_dateFmt, "");
+                    } else {
+                        text = p_resultSet->getString(position);
+                        cutText(text);
+                    }
+                    result = DBFWriteStringAttribute(_dbfHandle, record, index, text.c_str()) != 0;
+                    if (detailed) tvLog("Written value for '" + field->name + "' : ", text, LOG_DETAILED);
+                    break;
+                }
+                case FTDate: {
+                    int year = 0;
+                    unsigned int month = 0, day = 0;
+                    bool isNull;
+                    if (field->oracleType == 187 || field->oracleType == 188) {
+                        Timestamp value = p_resultSet->getTimestamp(position);
+                        isNull = value.isNull();
+                        if (!isNull) value.getDate(year, month, day);
+                    } else {
+                        Date value = p_resultSet->getDate(position);
+                        isNull = value.isNull();
+                        unsigned int hour, minute, second;
+                        if (!isNull) value.getDate(year, month, day, hour, minute, second);
+                    }
+                    if (isNull) {
+                        result = DBFWriteNULLAttribute(_dbfHandle, record, index) != 0;
+                    } else {
+                        result = DBFWriteDoubleAttribute(_dbfHandle, record, index,
+                                                         dateNumber(year, month, day)) != 0;
+                    }
+                    if (detailed) {
+                        tvLog("Written value for '" + field->name + "' : ",
+                              isNull ? std::string() : std::to_string(static_cast<long long>(
+                                                           dateNumber(year, month, day))),
+                              LOG_DETAILED);
+                    }
+                    break;
+                }
+                case FTDouble: {
+                    double value = p_resultSet->getDouble(position);
+                    result = DBFWriteDoubleAttribute(_dbfHandle, record, index, value) != 0;
+                    if (detailed) tvLog("Written value for '" + field->name + "' : ", value, LOG_DETAILED);
+                    break;
+                }
+                case FTInteger: {
+                    int value = p_resultSet->getInt(position);
+                    result = DBFWriteIntegerAttribute(_dbfHandle, record, index, value) != 0;
+                    if (detailed) tvLog("Written value for '" + field->name + "' : ", value, LOG_DETAILED);
+                    break;
+                }
+                default:
+                    tvLog("Unsupported / unknown DBFFieldType in writeDBFAttributes for field : ",
+                          field->name, LOG_ERROR);
+                    result = false;
+                    continue;
+            }
+        }
+        if (!result) tvLog("Value does not fit its DBF field : ", field->name, LOG_ERROR);
+    }
+
+    if (result && _fidField >= 0) {
+        result = DBFWriteIntegerAttribute(_dbfHandle, record, _fidField, record) != 0;
+    }
+    if (result && tvIOFailed()) {
+        tvLog("Failed to write attributes to DBF file : ", _filename + ".dbf", LOG_ERROR);
+        result = false;
+    }
+    return result;
+}
+
+bool tvShapeWriter::closeShapeFile() {
+    bool closed = false;
+    if (_shpHandle != nullptr) {
+        SHPClose(_shpHandle);
+        _shpHandle = nullptr;
+        closed = true;
+    }
+    if (_dbfHandle != nullptr) {
+        DBFClose(_dbfHandle);
+        _dbfHandle = nullptr;
+        closed = true;
+    }
+    if (closed && tvIOFailed()) {
+        tvLog("Error writing shapefile : ", _filename + " : " + tvLastIOError(), LOG_ERROR);
+        return false;
+    }
+    return true;
+}
+
+int tvShapeWriter::getRecordCount() { return _currentRecord; }

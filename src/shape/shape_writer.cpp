@@ -1,0 +1,242 @@
+#include "shape/shape_writer.h"
+
+#include <algorithm>
+#include <set>
+
+#include "diag/log.h"
+#include "diag/strings.h"
+#include "settings/settings.h"
+#include "shape/buffered_io.h"
+
+using oracle::occi::MetaData;
+
+namespace {
+
+// Longest text a DBF field name may hold, in bytes.
+const size_t DBF_NAME_BYTES = 10;
+// Widest field shapelib accepts.
+const int DBF_MAX_WIDTH = 255;
+
+std::string setting(const char* p_key) {
+    std::map<std::string, std::string>::const_iterator found = g_args.find(p_key);
+    return found == g_args.end() ? std::string() : found->second;
+}
+
+// The first bytes of p_text, at most p_bytes, never ending inside a
+// multi-byte UTF-8 character.
+std::string utf8Prefix(const std::string& p_text, size_t p_bytes) {
+    if (p_text.size() <= p_bytes) return p_text;
+    size_t cut = p_bytes;
+    while (cut > 0 && (static_cast<unsigned char>(p_text[cut]) & 0xC0) == 0x80) --cut;
+    return p_text.substr(0, cut);
+}
+
+// The column index as a suffix of at most two characters: 4 gives "04", 57
+// gives "57", 123 gives "12".
+std::string indexSuffix(size_t p_index) {
+    std::string digits = std::to_string(p_index);
+    if (digits.size() < 2) digits.insert(0, 1, '0');
+    return digits.substr(0, 2);
+}
+
+// The field name a column gets: unchanged up to 10 bytes, else its first 8
+// bytes followed by the column index.
+std::string shortFieldName(const std::string& p_name, size_t p_index) {
+    if (p_name.empty()) return "FIELD" + indexSuffix(p_index);
+    if (p_name.size() <= DBF_NAME_BYTES) return p_name;
+    return utf8Prefix(p_name, 8) + indexSuffix(p_index);
+}
+
+// DBF readers compare field names without regard to letter case.
+std::string nameKey(const std::string& p_name) {
+    std::string key = p_name;
+    upper(key);
+    return key;
+}
+
+// p_name when no field has it yet, else the first of NAME_1, NAME_2, ...
+// (shortened to fit 10 bytes) that is free.
+std::string uniqueFieldName(const std::string& p_name, const std::set<std::string>& p_used) {
+    if (p_used.count(nameKey(p_name)) == 0) return p_name;
+    for (unsigned long n = 1;; ++n) {
+        std::string suffix = "_" + std::to_string(n);
+        std::string candidate = utf8Prefix(p_name, DBF_NAME_BYTES - suffix.size()) + suffix;
+        if (p_used.count(nameKey(candidate)) == 0) return candidate;
+    }
+}
+
+struct FieldShape {
+    DBFFieldType type;
+    int width;
+    int decimals;
+};
+
+// DBF type, width and decimals of a supported column.
+FieldShape fieldShapeFor(int p_code, int p_size, int p_precision, int p_scale,
+                         const std::string& p_dateFmt) {
+    FieldShape shape = {getDBFTypeFromOracleType(p_code), 0, 0};
+    if (isOraDateType(p_code)) {
+        shape.width = p_dateFmt.empty()
+                          ? 8
+                          : std::min(static_cast<int>(p_dateFmt.size()) + 1, DBF_MAX_WIDTH);
+    } else if (p_code == 1 || p_code == 96) {
+        shape.width = std::max(1, std::min(p_size, DBF_MAX_WIDTH));
+    } else if (p_code == 3) {
+        shape.width = std::max(1, std::min(p_size + 1, 15));
+        shape.decimals = std::max(0, p_scale);
+    } else if (p_code == 2) {
+        if (p_scale == -127) {
+            // NUMBER without precision, a computed number, or FLOAT: any
+            // magnitude, shown with four decimals.
+            shape.type = FTDouble;
+            shape.width = 20;
+            shape.decimals = 4;
+        } else if (p_scale == 0 && p_precision <= 8) {
+            // Room for the sign of a value that fills the precision.
+            shape.type = FTInteger;
+            shape.width = p_precision > 0 ? p_precision + 1
+                                          : std::max(1, std::min(p_size, DBF_MAX_WIDTH));
+        } else if (p_scale < 0) {
+            // Values are whole multiples of a power of ten: precision digits,
+            // the zeros the scale adds, and the sign.
+            shape.type = FTDouble;
+            int digits = (p_precision > 0 ? p_precision : 38) - p_scale;
+            shape.width = std::min(digits + 1, DBF_MAX_WIDTH);
+            shape.decimals = 0;
+        } else {
+            shape.type = FTDouble;
+            shape.width = std::min(p_precision + 2, 20);
+            shape.decimals = p_scale;
+            // A scale at or above the precision: "-0." and the decimals.
+            if (p_scale >= p_precision) shape.width = std::min(p_scale + 3, DBF_MAX_WIDTH);
+            shape.decimals = std::min(shape.decimals, shape.width - 2);
+        }
+    }
+    return shape;
+}
+
+}  // namespace
+
+bool isOraDateType(int code) { return code == 12 || code == 184 || code == 187 || code == 188; }
+
+bool isOracleDataTypeSupported(int code) {
+    return code == 1 || code == 2 || code == 3 || code == 96 || isOraDateType(code);
+}
+
+DBFFieldType getDBFTypeFromOracleType(int code) {
+    if (isOraDateType(code)) return setting("date_fmt").empty() ? FTDate : FTString;
+    switch (code) {
+        case 1:
+        case 96: return FTString;
+        case 2: return FTDouble;
+        case 3: return FTInteger;
+        default: return FTInvalid;
+    }
+}
+
+tvShapeWriter::tvShapeWriter()
+    : _shpHandle(nullptr), _dbfHandle(nullptr), _currentRecord(0), _fidField(-1), _ignore(false) {}
+
+tvShapeWriter::~tvShapeWriter() { closeShapeFile(); }
+
+bool tvShapeWriter::createShapeFile(std::string p_filename, unsigned short p_shapeType,
+                                    std::vector<MetaData> p_metaData, std::string p_geom_column,
+                                    int p_srid) {
+    tvLog("tvShapeWriter::createShapeFile, p_filename    : ", p_filename, LOG_DEBUG);
+    tvLog("tvShapeWriter::createShapeFile, p_shapeType   : ", static_cast<int>(p_shapeType),
+          LOG_DEBUG);
+    tvLog("tvShapeWriter::createShapeFile, p_geom_column : ", p_geom_column, LOG_DEBUG);
+
+    bool result = true;
+    _filename = p_filename;
+    _dateFmt = setting("date_fmt");
+    _ignore = setting("ignore") == "yes";
+
+    tvResetIOErrors();
+    SAHooks hooks = tvBufferedHooks();
+
+    _shpHandle = SHPCreateLL((p_filename + ".shp").c_str(), p_shapeType, &hooks);
+    if (_shpHandle != nullptr) {
+        tvLog("Created shapefile : ", p_filename + ".shp", LOG_DETAILED);
+    } else {
+        tvLog("Can't create shapefile : ", p_filename, LOG_ERROR);
+        result = false;
+    }
+
+    // Text is written as UTF-8 and declared so in the .cpg file.
+    _dbfHandle = DBFCreateLL((p_filename + ".dbf").c_str(), "UTF-8", &hooks);
+    if (_dbfHandle == nullptr) {
+        tvLog("Can't create DBF file : ", p_filename, LOG_ERROR);
+        result = false;
+    } else {
+        tvLog("Created DBF file : ", p_filename + ".dbf", LOG_DETAILED);
+
+        std::string geomColumn = p_geom_column;
+        upper(geomColumn);
+        std::set<std::string> usedNames;
+        int dbfField = 0;
+        for (size_t i = 0; i < p_metaData.size() && result; ++i) {
+            const MetaData& column = p_metaData[i];
+            std::string columnName = column.getString(MetaData::ATTR_NAME);
+            tvLog("Oracle field name retrieved : ", columnName, LOG_DEBUG);
+            if (columnName == geomColumn) continue;
+
+            std::string name = shortFieldName(columnName, i);
+            int code = column.getInt(MetaData::ATTR_DATA_TYPE);
+            tvLog("Oracle data type retrieved : ", code, LOG_DEBUG);
+            if (!isOracleDataTypeSupported(code)) {
+                tvLog("Unsupported Oracle type in field : ", name, LOG_BASIC);
+                continue;
+            }
+
+            int size = column.getInt(MetaData::ATTR_DATA_SIZE);
+            tvLog("Oracle data size retrieved : ", size, LOG_DEBUG);
+            int precision = column.getInt(MetaData::ATTR_PRECISION);
+            tvLog("Oracle data precision retrieved : ", precision, LOG_DEBUG);
+            int scale = column.getInt(MetaData::ATTR_SCALE);
+            tvLog("Oracle scale retrieved : ", scale, LOG_DEBUG);
+
+            FieldShape shape = fieldShapeFor(code, size, precision, scale, _dateFmt);
+            name = uniqueFieldName(name, usedNames);
+
+            if (DBFAddField(_dbfHandle, name.c_str(), shape.type, shape.width, shape.decimals) ==
+                -1) {
+                tvLog("Failed to add field to DBF file : ", name, LOG_ERROR);
+                result = false;
+                break;
+            }
+            usedNames.insert(nameKey(name));
+            _oraclePositions[name] = static_cast<int>(i) + 1;
+            _oracleTypes[name] = code;
+            _dbfPositions[name] = dbfField;
+            _dbfTypes[name] = shape.type;
+            _fields.push_back({name, static_cast<int>(i) + 1, code, dbfField, shape.type});
+            ++dbfField;
+        }
+        if (result && _fields.empty()) {
+            _fidField = DBFAddField(_dbfHandle, "FID", FTInteger, 11, 0);
+            if (_fidField == -1) {
+                tvLog("Failed to add field to DBF file : ", "FID", LOG_ERROR);
+                result = false;
+            }
+        }
+        // Rows write their fields in name order, as the maps list them.
+        std::sort(_fields.begin(), _fields.end(),
+                  [](const FieldInfo& a, const FieldInfo& b) { return a.name < b.name; });
+    }
+
+    if (result && tvIOFailed()) {
+        tvLog("Can't create shapefile : ", p_filename + " : " + tvLastIOError(), LOG_ERROR);
+        result = false;
+    }
+
+    if (result) result = writePrjFile(p_filename, p_srid);
+
+    if (result) {
+        _metaData = p_metaData;
+        _currentRecord = 0;
+    } else {
+        closeShapeFile();
+    }
+    return result;
+}
