@@ -1,0 +1,546 @@
+// Conversion of geometries into shape records, read back with shapelib and,
+// for polygons, checked with GDAL.
+#include <gtest/gtest.h>
+#include <shapefil.h>
+
+#include <random>
+
+#include "diag/log.h"
+#include "shape/shape_test_util.h"
+#include "shape/shape_writer.h"
+
+using namespace shapetest;
+
+namespace {
+
+// A writer on a fresh file set of one shape type, with no attribute fields.
+class ShapeFile {
+public:
+    explicit ShapeFile(int p_type, const std::string& p_name = "shapes") {
+        _base = makeTempDir() + "/" + p_name;
+        _ok = _writer.createShapeFile(_base, static_cast<unsigned short>(p_type), {}, "GEOM", -1);
+    }
+    ~ShapeFile() { closeRead(); }
+
+    bool ok() const { return _ok; }
+    const std::string& base() const { return _base; }
+    tvShapeWriter& writer() { return _writer; }
+    bool write(SDOGeometry* p_geometry) { return _writer.writeShapeGeometry(p_geometry); }
+    // The whole row: shape and attribute record.
+    bool record(SDOGeometry* p_geometry) { return _writer.writeShapeRecord(p_geometry, &_rows); }
+
+    // Closes the writer and opens the .shp for reading.
+    SHPHandle read() {
+        if (_read == nullptr) {
+            EXPECT_TRUE(_writer.closeShapeFile());
+            _read = SHPOpen((_base + ".shp").c_str(), "rb");
+        }
+        return _read;
+    }
+    int count() {
+        int entities = 0;
+        SHPGetInfo(read(), &entities, nullptr, nullptr, nullptr);
+        return entities;
+    }
+    // Record p_index, destroyed with the file.
+    SHPObject* object(int p_index) {
+        SHPObject* shape = SHPReadObject(read(), p_index);
+        if (shape != nullptr) _objects.emplace_back(shape, SHPDestroyObject);
+        return shape;
+    }
+
+private:
+    void closeRead() {
+        _objects.clear();
+        if (_read != nullptr) SHPClose(_read);
+        _read = nullptr;
+    }
+    std::string _base;
+    tvShapeWriter _writer;
+    bool _ok = false;
+    SHPHandle _read = nullptr;
+    ScriptedResultSet _rows{{}};
+    std::vector<std::unique_ptr<SHPObject, void (*)(SHPObject*)>> _objects;
+};
+
+std::vector<double> xs(const SHPObject* p_shape) {
+    return std::vector<double>(p_shape->padfX, p_shape->padfX + p_shape->nVertices);
+}
+std::vector<double> ys(const SHPObject* p_shape) {
+    return std::vector<double>(p_shape->padfY, p_shape->padfY + p_shape->nVertices);
+}
+std::vector<double> zs(const SHPObject* p_shape) {
+    return std::vector<double>(p_shape->padfZ, p_shape->padfZ + p_shape->nVertices);
+}
+std::vector<double> ms(const SHPObject* p_shape) {
+    return std::vector<double>(p_shape->padfM, p_shape->padfM + p_shape->nVertices);
+}
+std::vector<int> partStarts(const SHPObject* p_shape) {
+    return std::vector<int>(p_shape->panPartStart, p_shape->panPartStart + p_shape->nParts);
+}
+std::vector<int> partTypes(const SHPObject* p_shape) {
+    return std::vector<int>(p_shape->panPartType, p_shape->panPartType + p_shape->nParts);
+}
+
+// Oracle's orientation: exterior counter-clockwise, hole clockwise.
+const std::vector<double> SQUARE_CCW = {0, 0, 10, 0, 10, 10, 0, 10, 0, 0};
+const std::vector<double> HOLE_CW = {2, 2, 2, 4, 4, 4, 4, 2, 2, 2};
+
+std::vector<double> concat(std::initializer_list<std::vector<double>> p_parts) {
+    std::vector<double> out;
+    for (const std::vector<double>& part : p_parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+std::vector<double> shifted(const std::vector<double>& p_ring, double p_dx) {
+    std::vector<double> out = p_ring;
+    for (size_t i = 0; i < out.size(); i += 2) out[i] += p_dx;
+    return out;
+}
+
+// Twice the signed area of part p_part (positive: counter-clockwise).
+double partArea(const SHPObject* p_shape, int p_part) {
+    int begin = p_shape->panPartStart[p_part];
+    int end = p_part + 1 < p_shape->nParts ? p_shape->panPartStart[p_part + 1] : p_shape->nVertices;
+    double area = 0;
+    for (int i = begin; i + 1 < end; ++i) {
+        area += p_shape->padfX[i] * p_shape->padfY[i + 1] - p_shape->padfX[i + 1] * p_shape->padfY[i];
+    }
+    return area;
+}
+
+}  // namespace
+
+TEST(GeometryConversion, NullShapeAndPointPaths) {
+    SettingsGuard settings;
+    ShapeFile file(SHPT_POINT);
+    ASSERT_TRUE(file.ok());
+    g_log_level = LOG_DETAILED;
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(file.write(nullptr));
+    std::string out = testing::internal::GetCapturedStdout();
+    g_log_level = LOG_BASIC;
+    EXPECT_NE(out.find("[DETAILED] Written shape id of : 0\n"), std::string::npos) << out;
+
+    GeometryHolder fromPoint = pointGeometry(2001, 10, 20, NUL);
+    EXPECT_TRUE(file.write(fromPoint.get()));
+    // SDO_POINT unusable (NULL Y): the ordinates give the point.
+    GeometryHolder fromOrdinates = geometry(2001, {1, 1, 1}, {5, 6});
+    SDOPointType* partial = newPoint();
+    partial->setX(num(1));
+    fromOrdinates->setSdo_point(partial);
+    EXPECT_TRUE(file.write(fromOrdinates.get()));
+
+    ASSERT_EQ(file.count(), 3);
+    EXPECT_EQ(file.object(0)->nSHPType, SHPT_NULL);
+    SHPObject* p = file.object(1);
+    EXPECT_EQ(p->nSHPType, SHPT_POINT);
+    EXPECT_EQ(xs(p), std::vector<double>({10}));
+    EXPECT_EQ(ys(p), std::vector<double>({20}));
+    EXPECT_EQ(xs(file.object(2)), std::vector<double>({5}));
+    EXPECT_EQ(ys(file.object(2)), std::vector<double>({6}));
+
+    ShapeFile pointZ(SHPT_POINTZ);
+    GeometryHolder p3 = pointGeometry(3001, 1, 2, 3);
+    EXPECT_TRUE(pointZ.write(p3.get()));
+    EXPECT_EQ(pointZ.object(0)->nSHPType, SHPT_POINTZ);
+    EXPECT_EQ(zs(pointZ.object(0)), std::vector<double>({3}));
+
+    // A NULL measure becomes the M-null value.
+    g_shp_null_vertex = -9999;
+    ShapeFile pointM(SHPT_POINTM);
+    GeometryHolder measured = geometry(3301, {1, 1, 1}, {1, 2, NUL});
+    GeometryHolder measured2 = geometry(3301, {1, 1, 1}, {4, 5, 6.5});
+    EXPECT_TRUE(pointM.write(measured.get()));
+    EXPECT_TRUE(pointM.write(measured2.get()));
+    EXPECT_EQ(pointM.object(0)->nSHPType, SHPT_POINTM);
+    EXPECT_EQ(ms(pointM.object(0)), std::vector<double>({-9999}));
+    EXPECT_EQ(ms(pointM.object(1)), std::vector<double>({6.5}));
+}
+
+TEST(GeometryConversion, ClustersAndLines) {
+    SettingsGuard settings;
+    ShapeFile multi(SHPT_MULTIPOINT);
+    GeometryHolder cluster = geometry(2005, {1, 1, 3}, {1, 2, 3, 4, 5, 6});
+    // 2DM cluster into the plain multipoint type: the measures are dropped.
+    GeometryHolder clusterM = geometry(3305, {1, 1, 2}, {1, 2, 9, 3, 4, 9});
+    // A multipoint stored as single-point elements keeps all of its points.
+    GeometryHolder separate = geometry(2005, {1, 1, 1, 3, 1, 1, 5, 1, 1}, {7, 8, 9, 10, 11, 12});
+    EXPECT_TRUE(multi.write(cluster.get()));
+    EXPECT_TRUE(multi.write(clusterM.get()));
+    EXPECT_TRUE(multi.write(separate.get()));
+    EXPECT_EQ(xs(multi.object(0)), std::vector<double>({1, 3, 5}));
+    EXPECT_EQ(ys(multi.object(0)), std::vector<double>({2, 4, 6}));
+    EXPECT_EQ(xs(multi.object(1)), std::vector<double>({1, 3}));
+    EXPECT_EQ(ys(multi.object(1)), std::vector<double>({2, 4}));
+    EXPECT_EQ(xs(multi.object(2)), std::vector<double>({7, 9, 11}));
+
+    ShapeFile line(SHPT_ARC);
+    GeometryHolder twoParts =
+        geometry(2006, {1, 2, 1, 7, 2, 1}, {0, 0, 1, 1, 2, 2, 10, 10, 11, 11, 12, 12});
+    g_log_level = LOG_DEBUG;
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(line.write(twoParts.get()));
+    std::string out = testing::internal::GetCapturedStdout();
+    g_log_level = LOG_BASIC;
+    EXPECT_NE(out.find("Number of parts to line 2\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Number of segments in entire line 6\n"), std::string::npos) << out;
+    SHPObject* arc = line.object(0);
+    EXPECT_EQ(arc->nSHPType, SHPT_ARC);
+    EXPECT_EQ(partStarts(arc), std::vector<int>({0, 3}));
+    EXPECT_EQ(xs(arc), std::vector<double>({0, 1, 2, 10, 11, 12}));
+
+    ShapeFile lineZM(SHPT_ARCZ);
+    GeometryHolder zm = geometry(4402, {1, 2, 1}, {0, 0, 5, 100, 3, 4, 6, NUL});
+    g_shp_null_vertex = -1;
+    EXPECT_TRUE(lineZM.write(zm.get()));
+    SHPObject* arcZ = lineZM.object(0);
+    EXPECT_EQ(arcZ->nSHPType, SHPT_ARCZ);
+    EXPECT_EQ(zs(arcZ), std::vector<double>({5, 6}));
+    EXPECT_EQ(ms(arcZ), std::vector<double>({100, -1}));
+}
+
+TEST(GeometryConversion, PolygonRingsAreWrittenClockwiseWithCounterClockwiseHoles) {
+    SettingsGuard settings;
+    ShapeFile file(SHPT_POLYGON, "polys");
+    GeometryHolder withHole =
+        geometry(2003, {1, 1003, 1, 11, 2003, 1}, concat({SQUARE_CCW, HOLE_CW}));
+    // Two polygons with holes, stored clockwise / counter-clockwise the other
+    // way round: the orientation is fixed whatever the database holds.
+    std::vector<double> exteriorCW = {0, 0, 0, 10, 10, 10, 10, 0, 0, 0};
+    std::vector<double> holeCCW = {2, 2, 4, 2, 4, 4, 2, 4, 2, 2};
+    GeometryHolder multi = geometry(
+        2007, {1, 1003, 1, 11, 2003, 1, 21, 1003, 1, 31, 2003, 1},
+        concat({SQUARE_CCW, HOLE_CW, shifted(exteriorCW, 20), shifted(holeCCW, 20)}));
+    // Rings of element type 3: the roles come from nesting.
+    GeometryHolder etype3 =
+        geometry(2003, {1, 3, 1, 11, 3, 1}, concat({exteriorCW, holeCCW}));
+    ASSERT_TRUE(file.record(withHole.get()));
+    ASSERT_TRUE(file.record(multi.get()));
+    ASSERT_TRUE(file.record(etype3.get()));
+
+    SHPObject* first = file.object(0);
+    EXPECT_EQ(partStarts(first), std::vector<int>({0, 5}));
+    EXPECT_LT(partArea(first, 0), 0);
+    EXPECT_GT(partArea(first, 1), 0);
+    SHPObject* second = file.object(1);
+    ASSERT_EQ(second->nParts, 4);
+    for (int part = 0; part < 4; ++part) {
+        EXPECT_EQ(partArea(second, part) < 0, part % 2 == 0) << part;
+    }
+    SHPObject* third = file.object(2);
+    EXPECT_LT(partArea(third, 0), 0);
+    EXPECT_GT(partArea(third, 1), 0);
+    file.read();
+
+    if (!gdalAvailable()) GTEST_SKIP() << "GDAL's Python bindings are not available";
+    std::string out = runPython(
+        "from osgeo import ogr\n"
+        "ds = ogr.Open('" + file.base() + ".shp')\n"
+        "for f in ds.GetLayer(0):\n"
+        "    g = f.GetGeometryRef()\n"
+        "    print(g.GetGeometryName(), g.GetGeometryCount(), g.IsValid(), round(g.GetArea(), 6))\n");
+    EXPECT_EQ(out,
+              "POLYGON 2 True 96.0\n"
+              "MULTIPOLYGON 2 True 192.0\n"
+              "POLYGON 2 True 96.0\n");
+}
+
+TEST(GeometryConversion, MultipatchKeepsPartTypesAndCarriesZM) {
+    SettingsGuard settings;
+    ShapeFile file(SHPT_MULTIPATCH);
+    std::vector<double> ordinates = concat({SQUARE_CCW, HOLE_CW});
+    GeometryHolder withHole = geometry(2003, {1, 1003, 1, 11, 2003, 1}, ordinates);
+    GeometryHolder multi = geometry(
+        2007, {1, 1003, 1, 11, 2003, 1, 21, 1003, 1, 31, 2003, 1},
+        concat({SQUARE_CCW, HOLE_CW, shifted(SQUARE_CCW, 20), shifted(HOLE_CW, 20)}));
+    EXPECT_TRUE(file.write(withHole.get()));
+    EXPECT_TRUE(file.write(multi.get()));
+    SHPObject* patch = file.object(0);
+    EXPECT_EQ(patch->nSHPType, SHPT_MULTIPATCH);
+    EXPECT_EQ(partStarts(patch), std::vector<int>({0, 5}));
+    EXPECT_EQ(partTypes(patch), std::vector<int>({SHPP_OUTERRING, SHPP_INNERRING}));
+    EXPECT_EQ(partTypes(file.object(1)),
+              std::vector<int>({SHPP_OUTERRING, SHPP_INNERRING, SHPP_RING, SHPP_INNERRING}));
+
+    // Z and M travel with their vertices when a ring is turned round.
+    ShapeFile zm(SHPT_POLYGONZ);
+    GeometryHolder ring =
+        geometry(4403, {1, 1003, 1}, {0, 0, 1, 10, 10, 0, 2, 20, 10, 10, 3, 30, 0, 10, 4, 40, 0, 0, 1, 10});
+    EXPECT_TRUE(zm.write(ring.get()));
+    SHPObject* reversed = zm.object(0);
+    EXPECT_EQ(xs(reversed), std::vector<double>({0, 0, 10, 10, 0}));
+    EXPECT_EQ(ys(reversed), std::vector<double>({0, 10, 10, 0, 0}));
+    EXPECT_EQ(zs(reversed), std::vector<double>({1, 4, 3, 2, 1}));
+    EXPECT_EQ(ms(reversed), std::vector<double>({10, 40, 30, 20, 10}));
+}
+
+TEST(GeometryConversion, UnsupportedElementsFollowTheIgnoreSetting) {
+    SettingsGuard settings;
+    struct Case {
+        std::vector<double> elem;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{1, 2, 2}, "Unsupported interpretation for line type : 2"},
+        {{1, 1003, 3}, "Unsupported interpretation for polygon type : 3"},
+        {{1, 4, 2}, "Unsupported ETYPE within element info : 4"},
+        {{1, 1005, 2}, "Unsupported ETYPE within element info : 1005"},
+    };
+    for (const char* ignore : {"", "yes"}) {
+        settings.set("ignore", ignore);
+        ShapeFile file(SHPT_POLYGON);
+        for (const Case& c : cases) {
+            GeometryHolder g = geometry(2003, c.elem, {0, 0, 1, 0, 1, 1, 0, 0});
+            testing::internal::CaptureStdout();
+            EXPECT_EQ(file.write(g.get()), *ignore != '\0') << c.message;
+            std::string out = testing::internal::GetCapturedStdout();
+            EXPECT_NE(out.find(std::string("[ERROR] ") + c.message + "\n"), std::string::npos) << out;
+        }
+        // Later triplets are taken as straight segments.
+        GeometryHolder laterArc =
+            geometry(2003, {1, 1003, 1, 11, 2003, 2}, concat({SQUARE_CCW, HOLE_CW}));
+        EXPECT_TRUE(file.write(laterArc.get()));
+        int records = file.count();
+        EXPECT_EQ(records, *ignore != '\0' ? 5 : 1);
+        for (int i = 0; i + 1 < records; ++i) EXPECT_EQ(file.object(i)->nSHPType, SHPT_NULL);
+        EXPECT_EQ(file.object(records - 1)->nParts, 2);
+    }
+}
+
+TEST(GeometryConversion, OtherDimensionsAreConvertedToTheFileType) {
+    SettingsGuard settings;
+    g_shp_null_vertex = -5;
+    // 2D point into a point-Z file: Z 0, M the M-null value.
+    ShapeFile pointZ(SHPT_POINTZ);
+    GeometryHolder p2 = pointGeometry(2001, 1, 2, NUL);
+    EXPECT_TRUE(pointZ.write(p2.get()));
+    EXPECT_EQ(pointZ.object(0)->nSHPType, SHPT_POINTZ);
+    EXPECT_EQ(zs(pointZ.object(0)), std::vector<double>({0}));
+
+    // 3D line into a plain line file: Z dropped.
+    ShapeFile arc(SHPT_ARC);
+    GeometryHolder l3 = geometry(3002, {1, 2, 1}, {0, 0, 7, 1, 1, 8});
+    EXPECT_TRUE(arc.write(l3.get()));
+    EXPECT_EQ(arc.object(0)->nSHPType, SHPT_ARC);
+    EXPECT_EQ(xs(arc.object(0)), std::vector<double>({0, 1}));
+    EXPECT_EQ(ys(arc.object(0)), std::vector<double>({0, 1}));
+
+    // Measured line into a Z file: M kept, Z 0.
+    ShapeFile arcZ(SHPT_ARCZ);
+    GeometryHolder lm = geometry(3302, {1, 2, 1}, {0, 0, 7, 1, 1, 8});
+    EXPECT_TRUE(arcZ.write(lm.get()));
+    EXPECT_EQ(zs(arcZ.object(0)), std::vector<double>({0, 0}));
+    EXPECT_EQ(ms(arcZ.object(0)), std::vector<double>({7, 8}));
+
+    // 2D polygon into a polygon-M file: M the M-null value.
+    ShapeFile polyM(SHPT_POLYGONM);
+    GeometryHolder poly = geometry(2003, {1, 1003, 1}, SQUARE_CCW);
+    EXPECT_TRUE(polyM.write(poly.get()));
+    EXPECT_EQ(polyM.object(0)->nSHPType, SHPT_POLYGONM);
+    EXPECT_EQ(ms(polyM.object(0)), std::vector<double>(5, -5));
+
+    // A single point into a multipoint file.
+    ShapeFile multi(SHPT_MULTIPOINTZ);
+    GeometryHolder single = geometry(2001, {1, 1, 1}, {3, 4});
+    EXPECT_TRUE(multi.write(single.get()));
+    EXPECT_EQ(multi.object(0)->nSHPType, SHPT_MULTIPOINTZ);
+    EXPECT_EQ(xs(multi.object(0)), std::vector<double>({3}));
+}
+
+TEST(GeometryConversion, OtherKindsAreRefusedByTheIgnoreRule) {
+    SettingsGuard settings;
+    GeometryHolder line = geometry(2002, {1, 2, 1}, {0, 0, 1, 1});
+    GeometryHolder point = pointGeometry(2001, 1, 1, NUL);
+    GeometryHolder cluster = geometry(2005, {1, 1, 2}, {0, 0, 1, 1});
+    GeometryHolder polygon = geometry(2003, {1, 1003, 1}, SQUARE_CCW);
+    struct Case {
+        int fileType;
+        SDOGeometry* geometry;
+        const char* message;
+    };
+    const Case cases[] = {
+        {SHPT_POLYGON, line.get(), "3 (Arc) into 5 (Polygon)"},
+        {SHPT_MULTIPATCH, line.get(), "3 (Arc) into 31 (MultiPatch)"},
+        {SHPT_MULTIPATCH, point.get(), "1 (Point) into 31 (MultiPatch)"},
+        {SHPT_POINT, cluster.get(), "8 (MultiPoint) into 1 (Point)"},
+        {SHPT_ARCZ, polygon.get(), "5 (Polygon) into 13 (ArcZ)"},
+    };
+    for (const Case& c : cases) {
+        for (const char* ignore : {"", "yes"}) {
+            settings.set("ignore", ignore);
+            ShapeFile file(c.fileType);
+            testing::internal::CaptureStdout();
+            EXPECT_EQ(file.write(c.geometry), *ignore != '\0') << c.message;
+            std::string out = testing::internal::GetCapturedStdout();
+            EXPECT_NE(out.find(std::string("[ERROR] Geometry does not match the shapefile's shape type : ") +
+                               c.message + "\n"),
+                      std::string::npos)
+                << out;
+            EXPECT_EQ(file.count(), *ignore != '\0' ? 1 : 0);
+        }
+    }
+
+    // "forcetype" gives the file's type; the rows follow it.
+    settings.set("forcetype", "15");
+    settings.set("ignore", "");
+    ShapeFile forced(SHPT_POLYGONZ);
+    EXPECT_TRUE(forced.write(polygon.get()));
+    EXPECT_FALSE(forced.write(line.get()));
+    EXPECT_EQ(forced.object(0)->nSHPType, SHPT_POLYGONZ);
+}
+
+TEST(GeometryConversion, MalformedGeometriesAreRefusedAndEmptyOnesAreNullShapes) {
+    SettingsGuard settings;
+    struct Case {
+        double gtype;
+        std::vector<double> elem;
+        std::vector<double> ordinates;
+        const char* message;
+    };
+    const Case cases[] = {
+        {2002, {1, 2}, {0, 0, 1, 1}, "element info shorter than a triplet : 2"},
+        {2002, {}, {0, 0, 1, 1}, "element info shorter than a triplet : 0"},
+        {2002, {9, 2, 1}, {0, 0, 1, 1}, "element offset outside the ordinates : 9"},
+        {2002, {0, 2, 1}, {0, 0, 1, 1}, "element offset outside the ordinates : 0"},
+        {2002, {NUL, 2, 1}, {0, 0, 1, 1}, "element offset outside the ordinates : 0"},
+        {2006, {1, 2, 1, 1, 2, 1}, {0, 0, 1, 1}, "element offsets out of order : 1"},
+        {2006, {3, 2, 1, 1, 2, 1}, {0, 0, 1, 1}, "element offsets out of order : 1"},
+        {2002, {1, 2, 1}, {0}, "fewer ordinates than one vertex : 1"},
+        {2003, {1, 1003, 1}, {5}, "fewer ordinates than one vertex : 1"},
+        {2001, {1, 1, 1}, {7}, "fewer ordinates than one vertex : 1"},
+        {2005, {1, 1, 3}, {0, 0, 1, 1}, "point count beyond the ordinates : 3"},
+        {2005, {1, 1, 0}, {0, 0, 1, 1}, "invalid point count : 0"},
+        {2005, {1, 1, -2}, {0, 0, 1, 1}, "invalid point count : -2"},
+        {2002, {1, 2, 1}, {0, 0, NUL, 1}, "NULL X or Y ordinate at vertex : 1"},
+        {2003, {1, 1003, 1}, {0, NUL, 1, 0, 1, 1, 0, 0}, "NULL X or Y ordinate at vertex : 0"},
+        {2001, {1, 1, 1}, {NUL, 1}, "NULL X or Y ordinate at vertex : 0"},
+        {2002, {1e12, 2, 1}, {0, 0, 1, 1}, "element offset outside the ordinates : 2147483647"},
+    };
+    for (const char* ignore : {"", "yes"}) {
+        settings.set("ignore", ignore);
+        ShapeFile lines(SHPT_ARC);
+        ShapeFile polygons(SHPT_POLYGON);
+        ShapeFile points(SHPT_MULTIPOINT);
+        for (const Case& c : cases) {
+            GeometryHolder g = geometry(c.gtype, c.elem, c.ordinates);
+            ShapeFile& file = c.gtype == 2003 ? polygons : (c.gtype == 2001 || c.gtype == 2005) ? points : lines;
+            testing::internal::CaptureStdout();
+            EXPECT_EQ(file.write(g.get()), *ignore != '\0') << c.message;
+            std::string out = testing::internal::GetCapturedStdout();
+            EXPECT_NE(out.find(std::string("[ERROR] Malformed geometry, ") + c.message + "\n"),
+                      std::string::npos)
+                << out;
+        }
+        for (ShapeFile* file : {&lines, &polygons, &points}) {
+            for (int i = 0; i < file->count(); ++i) EXPECT_EQ(file->object(i)->nSHPType, SHPT_NULL);
+        }
+    }
+
+    // No vertices at all: a null shape, never an empty point.
+    settings.set("ignore", "");
+    ShapeFile points(SHPT_POINT);
+    GeometryHolder empty = geometry(2001, {}, {});
+    GeometryHolder emptyWithElements = geometry(2001, {1, 1, 1}, {});
+    GeometryHolder nullPoint = pointGeometry(2001, NUL, NUL, NUL);
+    EXPECT_TRUE(points.write(empty.get()));
+    EXPECT_TRUE(points.write(emptyWithElements.get()));
+    EXPECT_TRUE(points.write(nullPoint.get()));
+    ASSERT_EQ(points.count(), 3);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(points.object(i)->nSHPType, SHPT_NULL);
+}
+
+TEST(GeometryConversion, BuildersFollowTheirOwnShapeTypes) {
+    SettingsGuard settings;
+    GeometryHolder p3 = pointGeometry(3001, 1, 2, 3);
+    SHPObject* point = createShapePointFromSdoPoint(p3->getSdo_point(), 3001);
+    ASSERT_NE(point, nullptr);
+    EXPECT_EQ(point->nSHPType, SHPT_POINTZ);
+    EXPECT_EQ(point->padfZ[0], 3);
+    SHPDestroyObject(point);
+
+    GeometryHolder cluster = geometry(3305, {1, 1, 2}, {1, 2, 9, 3, 4, 9});
+    SHPObject* multi = createMultiShapePointFromOrdinates(cluster.get());
+    ASSERT_NE(multi, nullptr);
+    EXPECT_EQ(multi->nSHPType, SHPT_MULTIPOINT);
+    EXPECT_EQ(multi->nVertices, 2);
+    SHPDestroyObject(multi);
+
+    GeometryHolder line = geometry(4402, {1, 2, 1}, {0, 0, 5, 100, 3, 4, 6, 200});
+    SHPObject* arc = createLineFromOrdinates(line.get());
+    ASSERT_NE(arc, nullptr);
+    EXPECT_EQ(arc->nSHPType, SHPT_ARCZ);
+    EXPECT_EQ(arc->padfM[1], 200);
+    SHPDestroyObject(arc);
+
+    // The polygon builder takes the file's type.
+    GeometryHolder poly = geometry(2003, {1, 1003, 1, 11, 2003, 1}, concat({SQUARE_CCW, HOLE_CW}));
+    SHPHandle patchFile = SHPCreate((makeTempDir() + "/patch").c_str(), SHPT_MULTIPATCH);
+    ASSERT_NE(patchFile, nullptr);
+    SHPObject* patch = createPolygonFromOrdinates(poly.get(), patchFile);
+    ASSERT_NE(patch, nullptr);
+    EXPECT_EQ(patch->nSHPType, SHPT_MULTIPATCH);
+    EXPECT_EQ(partTypes(patch), std::vector<int>({SHPP_OUTERRING, SHPP_INNERRING}));
+    SHPDestroyObject(patch);
+    SHPClose(patchFile);
+
+    GeometryHolder bad = geometry(2002, {1, 2, 1}, {0});
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(createLineFromOrdinates(bad.get()), nullptr);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("[ERROR] Failed to create point using createLineFromOrdinates\n"), std::string::npos)
+        << out;
+}
+
+// Random element information and ordinates: every outcome is a written record
+// or a refusal, never a crash or an out-of-bounds read (run under the
+// sanitizer build).
+TEST(GeometryConversion, RandomGeometriesNeverCrash) {
+    SettingsGuard settings;
+    std::mt19937 random(20240611);
+    const double gtypes[] = {2001, 2002, 2003, 2005, 2006, 2007, 3001, 3002, 3003, 3005, 3301,
+                             3302, 3303, 3305, 4001, 4402, 4403, 4405, 4407, 2004, 0, NUL, -1, 70000};
+    const double etypes[] = {0, 1, 2, 3, 4, 1003, 2003, 1005, 2005, NUL, -7};
+    const int fileTypes[] = {SHPT_POINT,      SHPT_POINTZ,      SHPT_POINTM, SHPT_ARC,
+                             SHPT_ARCZ,       SHPT_ARCM,        SHPT_POLYGON, SHPT_POLYGONZ,
+                             SHPT_POLYGONM,   SHPT_MULTIPOINT,  SHPT_MULTIPOINTZ, SHPT_MULTIPOINTM,
+                             SHPT_MULTIPATCH, SHPT_NULL};
+    auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    int written = 0;
+    for (int fileIndex = 0; fileIndex < 14; ++fileIndex) {
+        settings.set("ignore", fileIndex % 2 == 0 ? "yes" : "");
+        ShapeFile file(fileTypes[fileIndex]);
+        ASSERT_TRUE(file.ok());
+        testing::internal::CaptureStdout();
+        for (int iteration = 0; iteration < 300; ++iteration) {
+            std::vector<double> ordinates(static_cast<size_t>(pick(24)));
+            for (double& value : ordinates) value = pick(10) == 0 ? NUL : pick(200) - 100;
+            std::vector<double> elem(static_cast<size_t>(pick(11)));
+            for (size_t i = 0; i < elem.size(); ++i) {
+                switch (i % 3) {
+                    case 0: elem[i] = pick(8) == 0 ? NUL : pick(30) - 3; break;
+                    case 1: elem[i] = etypes[pick(11)]; break;
+                    default: elem[i] = pick(6) - 1; break;
+                }
+            }
+            GeometryHolder g = geometry(gtypes[pick(24)], elem, ordinates);
+            if (pick(4) == 0) {
+                SDOPointType* point = newPoint();
+                point->setX(num(pick(5) == 0 ? NUL : 1.5));
+                point->setY(num(2.5));
+                point->setZ(num(pick(2) == 0 ? NUL : 3.5));
+                g->setSdo_point(point);
+            }
+            if (file.write(g.get())) ++written;
+        }
+        testing::internal::GetCapturedStdout();
+        EXPECT_GT(file.count(), 0);
+        // Every record reads back as the file's type or as a null shape.
+        for (int i = 0; i < file.count(); ++i) {
+            SHPObject* shape = file.object(i);
+            ASSERT_NE(shape, nullptr);
+            EXPECT_TRUE(shape->nSHPType == SHPT_NULL || shape->nSHPType == fileTypes[fileIndex]);
+        }
+    }
+    EXPECT_GT(written, 0);
+}
