@@ -231,6 +231,7 @@ bool exportResultSet(StatementGuard& p_main, const std::string& p_sql,
             }
         }
     } catch (const SQLException& e) {
+        tvLog("Error exporting query : ", p_sql, LOG_ERROR);
         tvLog(e.getMessage(), "", LOG_ERROR);
         result = false;
     }
