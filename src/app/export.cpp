@@ -36,11 +36,29 @@ std::string setting(const std::string& p_key) {
     return it == g_args.end() ? std::string() : it->second;
 }
 
-// Owns one fetched geometry. reset() deletes it unless the "nofree" setting
-// asks to keep fetched objects; destroy() always deletes.
+// Geometries kept under the "nofree" setting: released only when the
+// export ends, whichever way it ends.
+class KeptGeometries {
+public:
+    KeptGeometries() = default;
+    ~KeptGeometries() {
+        for (SDOGeometry* geometry : _geometries) delete geometry;
+    }
+    KeptGeometries(const KeptGeometries&) = delete;
+    KeptGeometries& operator=(const KeptGeometries&) = delete;
+
+    void keep(SDOGeometry* p_geometry) { _geometries.push_back(p_geometry); }
+
+private:
+    std::vector<SDOGeometry*> _geometries;
+};
+
+// Owns one fetched geometry. reset() releases it: deleted at once, or handed
+// to the kept list when the "nofree" setting asks to keep fetched objects;
+// destroy() always deletes.
 class GeometryHolder {
 public:
-    explicit GeometryHolder(bool p_keep) : _keep(p_keep) {}
+    explicit GeometryHolder(KeptGeometries* p_kept) : _kept(p_kept) {}
     ~GeometryHolder() { reset(); }
     GeometryHolder(const GeometryHolder&) = delete;
     GeometryHolder& operator=(const GeometryHolder&) = delete;
@@ -51,7 +69,11 @@ public:
         _geometry = p_geometry;
     }
     void reset() {
-        if (!_keep) delete _geometry;
+        if (_geometry != nullptr && _kept != nullptr) {
+            _kept->keep(_geometry);
+        } else {
+            delete _geometry;
+        }
         _geometry = nullptr;
     }
     void destroy() {
@@ -60,7 +82,7 @@ public:
     }
 
 private:
-    bool _keep;
+    KeptGeometries* _kept;
     SDOGeometry* _geometry = nullptr;
 };
 
@@ -94,10 +116,11 @@ bool exportResultSet(StatementGuard& p_main, const std::string& p_sql,
                      const std::string& p_table, const std::string& p_owner) {
     bool result = true;
     const bool debug = g_log_level >= LOG_DEBUG;
-    const bool keepGeometries = setting("nofree") == "yes";
+    KeptGeometries kept;
+    KeptGeometries* keepList = setting("nofree") == "yes" ? &kept : nullptr;
     std::unique_ptr<tvShapeWriter> writer;
     StatementGuard probe;
-    GeometryHolder geometry(keepGeometries);
+    GeometryHolder geometry(keepList);
 
     try {
         // Column pass: geometry column, skipped types, columns kept.
@@ -146,7 +169,7 @@ bool exportResultSet(StatementGuard& p_main, const std::string& p_sql,
             int srid = -1;
             if (probeRows->next()) {
                 tvLog("Got check row", "", LOG_DEBUG);
-                GeometryHolder sample(keepGeometries);
+                GeometryHolder sample(keepList);
                 result = fetchGeometry(probeRows, 1, sample);
                 if (sample.get() != nullptr) {
                     unsigned short gtype = static_cast<unsigned short>(sample.get()->getSdo_gtype());
