@@ -2,6 +2,8 @@
 // numbers, column descriptions and the persistent-object base.
 #include <occi.h>
 
+#include "internal.h"
+
 #include <cmath>
 #include <limits>
 #include <new>
@@ -23,7 +25,14 @@ SQLException::~SQLException() throw() {}
 int SQLException::getErrorCode() const { return errorCode_; }
 std::string SQLException::getMessage() const { return message_; }
 const char* SQLException::what() const throw() { return message_.c_str(); }
-void SQLException::setErrorCtx(void* /*ctx*/) {}
+// ctx is the object stream a read function was given: the client rethrows
+// the recorded error once the read function returns.
+void SQLException::setErrorCtx(void* ctx) {
+    if (!ctx) return;
+    embedded::ObjectContext* c = static_cast<embedded::ObjectContext*>(ctx);
+    c->failed = true;
+    c->error = *this;
+}
 
 // ---------------------------------------------------------------- Number
 

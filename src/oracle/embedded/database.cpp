@@ -236,7 +236,11 @@ public:
     StatementImpl(ConnectionImpl* conn, const std::string& sql) : conn_(conn), sql_(sql) {}
     ~StatementImpl() override;
 
-    void setSQL(const std::string& sql) override { sql_ = sql; }
+    // A new text starts with no bound values.
+    void setSQL(const std::string& sql) override {
+        sql_ = sql;
+        binds_.clear();
+    }
     std::string getSQL() const override { return sql_; }
     void setString(unsigned int i, const std::string& x) override {
         Bind& b = slot(i);
@@ -434,6 +438,7 @@ public:
     std::vector<ColumnType> describe(sqlite3_stmt* stmt, bool haveRow);
 
     unsigned int update(StatementImpl* statement, const std::string& sql);
+    unsigned int run(StatementImpl* statement, const std::string& sql);
 
 private:
     void checkPassword(const std::string& password) {
@@ -813,7 +818,7 @@ sqlite3_stmt* StatementImpl::prepare(const std::string& rewritten) {
 }
 
 ResultSet* StatementImpl::executeQuery(const std::string& sql) {
-    if (!sql.empty()) sql_ = sql;
+    if (!sql.empty() && sql != sql_) setSQL(sql);
     release();
     Rewritten r = conn_->rewrite(sql_);
     sqlite3_stmt* stmt = prepare(r.sql);
@@ -830,7 +835,7 @@ ResultSet* StatementImpl::executeQuery(const std::string& sql) {
 }
 
 unsigned int StatementImpl::executeUpdate(const std::string& sql) {
-    if (!sql.empty()) sql_ = sql;
+    if (!sql.empty() && sql != sql_) setSQL(sql);
     release();
     return conn_->update(this, sql_);
 }
@@ -959,7 +964,30 @@ std::string joinTokens(const std::vector<Token>& t, size_t from, size_t to) {
     return out;
 }
 
+// The first word of a statement, skipping blanks and comments.
+std::string leadingWord(const std::string& sql) {
+    size_t i = 0, n = sql.size();
+    for (;;) {
+        while (i < n && std::isspace(static_cast<unsigned char>(sql[i]))) ++i;
+        if (i + 1 < n && sql[i] == '-' && sql[i + 1] == '-') {
+            while (i < n && sql[i] != '\n') ++i;
+        } else if (i + 1 < n && sql[i] == '/' && sql[i + 1] == '*') {
+            size_t e = sql.find("*/", i + 2);
+            i = e == std::string::npos ? n : e + 2;
+        } else {
+            break;
+        }
+    }
+    std::string w;
+    while (i < n && std::isalpha(static_cast<unsigned char>(sql[i])))
+        w += static_cast<char>(std::toupper(static_cast<unsigned char>(sql[i++])));
+    return w;
+}
+
 unsigned int ConnectionImpl::update(StatementImpl* statement, const std::string& sql) {
+    std::string lead = leadingWord(sql);
+    if (lead == "INSERT" || lead == "UPDATE" || lead == "DELETE" || lead == "SELECT" || lead == "WITH")
+        return run(statement, sql);
     std::vector<Token> all = tokenize(sql);
     std::vector<Token> t;
     for (const Token& k : all)
@@ -1011,6 +1039,10 @@ unsigned int ConnectionImpl::update(StatementImpl* statement, const std::string&
                         table + " " + joinTokens(t, on, t.size()));
         return 0;
     }
+    return run(statement, sql);
+}
+
+unsigned int ConnectionImpl::run(StatementImpl* statement, const std::string& sql) {
     beginWrite();
     Rewritten r = rewrite(sql);
     sqlite3_stmt* stmt = statement->prepare(r.sql);
@@ -1241,7 +1273,9 @@ void EnvironmentImpl::terminateConnection(Connection* connection) {
 bool lookupTypeName(Environment* env, void* (*rSQL)(void*), const std::string*& schema,
                     const std::string*& type) {
     if (!env) return false;
-    const MapImpl::Entry* e = static_cast<EnvironmentImpl*>(env)->map().findRead(rSQL);
+    const MapImpl* map = dynamic_cast<const MapImpl*>(env->getMap());
+    if (!map) return false;
+    const MapImpl::Entry* e = map->findRead(rSQL);
     if (!e) return false;
     schema = &e->schema;
     type = &e->type;

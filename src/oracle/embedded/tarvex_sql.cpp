@@ -1,7 +1,7 @@
 // tarvex-sql: creates or extends an embedded database from SQL scripts in
 // Oracle syntax, as an administrator would in SQL*Plus.
 //
-//   tarvex-sql <database directory> <script.sql>...
+//   tarvex-sql <database directory> [<script.sql>...]
 //
 // Statements end with ";" (outside quotes and comments); a line holding only
 // "/" ends a statement too; "--" and "/* */" comments are skipped, and so
@@ -228,8 +228,8 @@ bool runScript(Environment* env, const std::string& dir, const std::string& file
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3) {
-        std::printf("usage: tarvex-sql <database directory> <script.sql>...\n"
+    if (argc < 2) {
+        std::printf("usage: tarvex-sql <database directory> [<script.sql>...]\n"
                     "Creates the database directory when missing and runs the scripts in order,\n"
                     "each in one transaction, as the database administrator.\n");
         return 1;
