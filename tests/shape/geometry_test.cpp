@@ -386,7 +386,9 @@ TEST(GeometryConversion, OtherKindsAreRefusedByTheIgnoreRule) {
     settings.set("ignore", "");
     ShapeFile forced(SHPT_POLYGONZ);
     EXPECT_TRUE(forced.write(polygon.get()));
+    testing::internal::CaptureStdout();
     EXPECT_FALSE(forced.write(line.get()));
+    testing::internal::GetCapturedStdout();
     EXPECT_EQ(forced.object(0)->nSHPType, SHPT_POLYGONZ);
 }
 
