@@ -1,0 +1,136 @@
+-- Sample database, step 3: point tables of the demo schema.
+ALTER SESSION SET CURRENT_SCHEMA = demo;
+
+-- 2D points in SDO_POINT, attribute columns of every handled type, NULLs.
+CREATE TABLE cities (
+  city_id            NUMBER(10) NOT NULL,
+  name               VARCHAR2(60 CHAR),
+  country_code       CHAR(2),
+  population         NUMBER,
+  area_km2           NUMBER(10,2),
+  elevation_m        NUMBER(5),
+  population_rounded NUMBER(12,-2),
+  net_migration      NUMBER,
+  density            FLOAT,
+  world_rank         INTEGER,
+  founded            DATE,
+  last_census        TIMESTAMP(3),
+  updated_at         TIMESTAMP WITH TIME ZONE,
+  geom               SDO_GEOMETRY
+);
+
+INSERT INTO cities VALUES (1, 'Zürich', 'CH', 421878, 87.88, 408, 421900, 3456.789, 4800.5, 92,
+  TO_DATE('1218-01-01 00:00:00', 'YYYY-MM-DD HH24:MI:SS'),
+  TO_TIMESTAMP('2020-12-31 23:59:59.125', 'YYYY-MM-DD HH24:MI:SS.FF3'),
+  TIMESTAMP '2024-03-01 08:15:00.000000 +01:00',
+  SDO_GEOMETRY(2001, 8307, SDO_POINT_TYPE(8.541694, 47.376887, NULL), NULL, NULL));
+INSERT INTO cities VALUES (2, 'Kraków', 'PL', 779115, 326.85, 219, 779100, -1234567.891234, 2383.6, 87,
+  DATE '1257-06-05', TIMESTAMP '2021-03-31 12:00:00.5',
+  TIMESTAMP '2024-03-01 09:30:15.250000 +02:00',
+  SDO_GEOMETRY(2001, 8307, SDO_POINT_TYPE(19.944544, 50.049683, NULL), NULL, NULL));
+INSERT INTO cities VALUES (3, 'São Paulo', 'BR', 12325232, 1521.11, 760, 12325200, -98765.4321, 8102.9, 4,
+  TO_DATE('1554-01-25', 'YYYY-MM-DD'), TIMESTAMP '2022-08-01 00:00:00',
+  TIMESTAMP '2024-02-29 21:45:30.999999 -03:00',
+  SDO_GEOMETRY(2001, 8307, SDO_POINT_TYPE(-46.633308, -23.55052, NULL), NULL, NULL));
+INSERT INTO cities VALUES (4, 'Reykjavík', 'IS', 139875, 273, 0, 139900, 1520, 512.4, NULL,
+  TO_DATE('1786-08-18 14:00:00', 'YYYY-MM-DD HH24:MI:SS'), NULL,
+  TIMESTAMP '2023-12-31 23:59:59.000001 +00:00',
+  SDO_GEOMETRY(2001, 8307, SDO_POINT_TYPE(-21.817439, 64.126521, NULL), NULL, NULL));
+INSERT INTO cities VALUES (5, '東京 (Tōkyō)', 'JP', 13960000, 2194.07, 40, 13960000, 0.000001, 6363, 1,
+  TO_DATE('1457-01-01', 'YYYY-MM-DD'), TIMESTAMP '2020-10-01 00:00:00.001',
+  TIMESTAMP '2024-03-02 07:00:00 +09:00',
+  SDO_GEOMETRY(2001, 8307, SDO_POINT_TYPE(139.691706, 35.689487, NULL), NULL, NULL));
+-- an unknown elevation recorded as the smallest NUMBER(5)
+INSERT INTO cities VALUES (6, 'Jericho', 'PS', 20907, 58.7, -99999, 20900, -0.5, 356.2, NULL,
+  TO_DATE('2000-02-29', 'YYYY-MM-DD'), NULL, NULL,
+  SDO_GEOMETRY(2001, 8307, SDO_POINT_TYPE(35.444362, 31.857163, NULL), NULL, NULL));
+-- every attribute NULL
+INSERT INTO cities VALUES (7, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,
+  SDO_GEOMETRY(2001, 8307, SDO_POINT_TYPE(0, 0, NULL), NULL, NULL));
+-- a city without a location
+INSERT INTO cities VALUES (8, 'Atlantis', NULL, 0, NULL, NULL, NULL, NULL, NULL, NULL,
+  TO_DATE('0001-01-01', 'YYYY-MM-DD'), NULL, NULL, NULL);
+
+-- 2D points stored in the ordinates rather than in SDO_POINT.
+CREATE TABLE wells (
+  well_id    NUMBER(6),
+  well_name  VARCHAR2(40),
+  depth_m    NUMBER(7,2),
+  drilled    DATE,
+  geom       SDO_GEOMETRY
+);
+INSERT INTO wells VALUES (101, 'Hampstead Heath No. 1', 122.5, DATE '1998-04-12',
+  SDO_GEOMETRY(2001, 27700, NULL, SDO_ELEM_INFO_ARRAY(1,1,1), SDO_ORDINATE_ARRAY(527143.25, 186873.75)));
+INSERT INTO wells VALUES (102, 'Battersea', 88.05, DATE '2004-11-30',
+  SDO_GEOMETRY(2001, 27700, NULL, SDO_ELEM_INFO_ARRAY(1,1,1), SDO_ORDINATE_ARRAY(528821.5, 176932.125)));
+INSERT INTO wells VALUES (103, 'Trafalgar Square Fountain', 39.9, NULL,
+  SDO_GEOMETRY(2001, 27700, NULL, SDO_ELEM_INFO_ARRAY(1,1,1), SDO_ORDINATE_ARRAY(529990, 180510)));
+
+-- 3D points, in SDO_POINT and in the ordinates.
+CREATE TABLE peaks (
+  peak_id   NUMBER(4),
+  name      VARCHAR2(40),
+  height_m  NUMBER(6,1),
+  geom      SDO_GEOMETRY
+);
+INSERT INTO peaks VALUES (1, 'Matterhorn', 4478,
+  SDO_GEOMETRY(3001, 4326, SDO_POINT_TYPE(7.658453, 45.976574, 4478), NULL, NULL));
+INSERT INTO peaks VALUES (2, 'Rysy', 2501,
+  SDO_GEOMETRY(3001, 4326, NULL, SDO_ELEM_INFO_ARRAY(1,1,1), SDO_ORDINATE_ARRAY(20.088, 49.1795, 2501)));
+INSERT INTO peaks VALUES (3, 'Hvannadalshnúkur', 2109.6,
+  SDO_GEOMETRY(3001, 4326, SDO_POINT_TYPE(-16.678, 64.0147, 2109.6), NULL, NULL));
+
+-- Multipoints: one element of several points (a point cluster) and several
+-- one-point elements.
+CREATE TABLE sensor_clusters (
+  cluster_id  NUMBER(4),
+  label       VARCHAR2(30),
+  installed   TIMESTAMP(3),
+  geom        SDO_GEOMETRY
+);
+INSERT INTO sensor_clusters VALUES (1, 'river gauges', TIMESTAMP '2019-05-20 10:11:12.345',
+  SDO_GEOMETRY(2005, 27700, NULL, SDO_ELEM_INFO_ARRAY(1,1,3),
+    SDO_ORDINATE_ARRAY(530100, 180200, 530150.5, 180260.25, 530210, 180300)));
+INSERT INTO sensor_clusters VALUES (2, 'air quality', TIMESTAMP '2021-01-01 00:00:00',
+  SDO_GEOMETRY(2005, 27700, NULL, SDO_ELEM_INFO_ARRAY(1,1,1, 3,1,1),
+    SDO_ORDINATE_ARRAY(531000, 181000, 531500, 181250)));
+INSERT INTO sensor_clusters VALUES (3, 'decommissioned', NULL, NULL);
+
+-- Points that are in no spatial metadata view: tarvex cannot find their
+-- geometry column unless it is given (-g).
+CREATE TABLE unregistered_points (
+  point_id  NUMBER(4),
+  note      VARCHAR2(30),
+  geom      SDO_GEOMETRY
+);
+INSERT INTO unregistered_points VALUES (1, 'not in USER_SDO_GEOM_METADATA',
+  SDO_GEOMETRY(2001, 8307, SDO_POINT_TYPE(1.5, 2.5, NULL), NULL, NULL));
+
+-- Long column names: more than ten characters, several sharing their first ten.
+CREATE TABLE station_observations (
+  station_identifier     NUMBER(8),
+  measurement_value_min  NUMBER(8,3),
+  measurement_value_max  NUMBER(8,3),
+  measurement_taken_at   TIMESTAMP(3),
+  observer_full_name     VARCHAR2(80),
+  temperature_celsius    NUMBER(4,1),
+  geom                   SDO_GEOMETRY
+);
+INSERT INTO station_observations VALUES (5001, -12.5, 31.25, TIMESTAMP '2023-07-14 13:05:59.999',
+  'Zofia Żółkiewska', 24.3, SDO_GEOMETRY(2001, 8307, SDO_POINT_TYPE(21.0122, 52.2297, NULL), NULL, NULL));
+INSERT INTO station_observations VALUES (5002, 0, 0.001, TIMESTAMP '2023-07-14 13:06:00',
+  'Jón Þórsson', -3.7, SDO_GEOMETRY(2001, 8307, SDO_POINT_TYPE(-21.9426, 64.1466, NULL), NULL, NULL));
+
+INSERT INTO USER_SDO_GEOM_METADATA (TABLE_NAME, COLUMN_NAME, DIMINFO, SRID) VALUES ('CITIES', 'GEOM',
+  SDO_DIM_ARRAY(SDO_DIM_ELEMENT('Longitude', -180, 180, 0.05), SDO_DIM_ELEMENT('Latitude', -90, 90, 0.05)), 8307);
+INSERT INTO USER_SDO_GEOM_METADATA (TABLE_NAME, COLUMN_NAME, DIMINFO, SRID) VALUES ('WELLS', 'GEOM',
+  SDO_DIM_ARRAY(SDO_DIM_ELEMENT('E', 0, 700000, 0.001), SDO_DIM_ELEMENT('N', 0, 1300000, 0.001)), 27700);
+INSERT INTO USER_SDO_GEOM_METADATA (TABLE_NAME, COLUMN_NAME, DIMINFO, SRID) VALUES ('PEAKS', 'GEOM',
+  SDO_DIM_ARRAY(SDO_DIM_ELEMENT('Longitude', -180, 180, 0.05), SDO_DIM_ELEMENT('Latitude', -90, 90, 0.05),
+                SDO_DIM_ELEMENT('Height', -500, 9000, 0.01)), 4326);
+INSERT INTO USER_SDO_GEOM_METADATA (TABLE_NAME, COLUMN_NAME, DIMINFO, SRID) VALUES ('SENSOR_CLUSTERS', 'GEOM',
+  SDO_DIM_ARRAY(SDO_DIM_ELEMENT('E', 0, 700000, 0.001), SDO_DIM_ELEMENT('N', 0, 1300000, 0.001)), 27700);
+INSERT INTO USER_SDO_GEOM_METADATA (TABLE_NAME, COLUMN_NAME, DIMINFO, SRID) VALUES ('STATION_OBSERVATIONS', 'GEOM',
+  SDO_DIM_ARRAY(SDO_DIM_ELEMENT('Longitude', -180, 180, 0.05), SDO_DIM_ELEMENT('Latitude', -90, 90, 0.05)), 8307);
+
+COMMIT;
