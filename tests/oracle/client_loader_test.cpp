@@ -1,0 +1,260 @@
+// The loader tarvex-sql and the sample database it builds, read back through
+// the client as the exporter reads them.
+#include <gtest/gtest.h>
+#include <occi.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "oracle/sdo.h"
+
+using namespace oracle::occi;
+
+namespace {
+
+const std::string LOADER = std::string(TARVEX_BINARY_DIR) + "/src/oracle/embedded/tarvex-sql";
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+struct LoaderRun {
+    int status;
+    std::string output;
+};
+
+LoaderRun runLoader(const std::string& args) {
+    LoaderRun r{-1, ""};
+    FILE* p = ::popen((LOADER + " " + args + " 2>&1").c_str(), "r");
+    if (!p) return r;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
+    int status = ::pclose(p);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+class LoaderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/tarvex-loader-XXXXXX";
+        const char* d = mkdtemp(pattern);
+        ASSERT_TRUE(d);
+        work = d;
+        db = work + "/db";
+    }
+    void TearDown() override { std::system(("rm -rf '" + work + "'").c_str()); }
+
+    std::string script(const std::string& name, const std::string& text) {
+        std::string path = work + "/" + name;
+        std::ofstream(path) << text;
+        return path;
+    }
+
+    std::string work, db;
+};
+
+TEST_F(LoaderTest, ScriptsAreSplitLikeSqlPlus) {
+    if (!exists(LOADER)) GTEST_SKIP() << "tarvex-sql not built";
+    std::string s1 = script("one.sql",
+                            "-- users; with a semicolon in a comment\n"
+                            "SET DEFINE OFF\n"
+                            "PROMPT creating; users\n"
+                            "CREATE USER app IDENTIFIED BY \"Pass;Word\";\n"
+                            "ALTER SESSION SET CURRENT_SCHEMA = app;\n"
+                            "CREATE TABLE notes (id NUMBER(4), txt VARCHAR2(40), geom SDO_GEOMETRY)\n"
+                            "/\n"
+                            "INSERT INTO notes VALUES (1, 'a;b -- not a comment', NULL); /* trailing; */\n"
+                            "INSERT INTO notes VALUES (2, 'it''s', SDO_GEOMETRY(2001, NULL,\n"
+                            "  SDO_POINT_TYPE(1, 2, NULL), NULL, NULL));\n"
+                            "COMMIT;\n");
+    LoaderRun r = runLoader(db + " " + s1);
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_TRUE(exists(db + "/MDSYS.db"));
+    EXPECT_TRUE(exists(db + "/APP.db"));
+
+    Environment* env = Environment::createEnvironment(Environment::OBJECT);
+    Connection* c = env->createConnection("app", "Pass;Word", db);
+    Statement* s = c->createStatement("SELECT txt FROM notes ORDER BY id");
+    ResultSet* rs = s->executeQuery();
+    ASSERT_TRUE(rs->next());
+    EXPECT_EQ(rs->getString(1), "a;b -- not a comment");
+    ASSERT_TRUE(rs->next());
+    EXPECT_EQ(rs->getString(1), "it's");
+    EXPECT_FALSE(rs->next());
+    s->closeResultSet(rs);
+    c->terminateStatement(s);
+    env->terminateConnection(c);
+    Environment::terminateEnvironment(env);
+}
+
+TEST_F(LoaderTest, FailedScriptLeavesNothingBehind) {
+    if (!exists(LOADER)) GTEST_SKIP() << "tarvex-sql not built";
+    std::string good = script("good.sql",
+                              "CREATE USER keep IDENTIFIED BY keep;\n"
+                              "ALTER SESSION SET CURRENT_SCHEMA = keep;\n"
+                              "CREATE TABLE t (id NUMBER);\n"
+                              "INSERT INTO t VALUES (1);\n");
+    std::string bad = script("bad.sql",
+                             "CREATE USER gone IDENTIFIED BY gone;\n"
+                             "ALTER SESSION SET CURRENT_SCHEMA = keep;\n"
+                             "INSERT INTO t VALUES (2);\n"
+                             "CREATE TABLE u (id NUMBER);\n"
+                             "COMMIT;\n"
+                             "\n"
+                             "INSERT INTO\n"
+                             "  no_such_table VALUES (3);\n");
+    std::string never = script("never.sql", "CREATE USER never IDENTIFIED BY never;\n");
+    LoaderRun r = runLoader(db + " " + good + " " + bad + " " + never);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find(bad + ":7: ORA-00942: table or view does not exist"), std::string::npos) << r.output;
+    EXPECT_TRUE(exists(db + "/KEEP.db"));
+    EXPECT_FALSE(exists(db + "/GONE.db"));
+    EXPECT_FALSE(exists(db + "/NEVER.db"));
+
+    Environment* env = Environment::createEnvironment();
+    Connection* c = env->createConnection("keep", "keep", db);
+    Statement* s = c->createStatement("SELECT count(*) FROM t");
+    ResultSet* rs = s->executeQuery();
+    ASSERT_TRUE(rs->next());
+    EXPECT_EQ(rs->getInt(1), 1);  // the second script's row was rolled back
+    s->closeResultSet(rs);
+    EXPECT_THROW(s->executeQuery("SELECT * FROM u"), SQLException);
+    c->terminateStatement(s);
+    env->terminateConnection(c);
+    Environment::terminateEnvironment(env);
+
+    r = runLoader(db + " " + script("types.sql", "ALTER SESSION SET CURRENT_SCHEMA = keep;\n"
+                                                 "CREATE TABLE w (x VARCHAR2);\n"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("types.sql:2: ORA-00902: invalid datatype"), std::string::npos) << r.output;
+    r = runLoader(db + " " + script("noschema.sql", "CREATE TABLE w (x NUMBER);\n"));
+    EXPECT_NE(r.output.find("noschema.sql:1: ORA-01435"), std::string::npos) << r.output;
+    r = runLoader(db + " " + work + "/missing.sql");
+    EXPECT_EQ(r.status, 1);
+}
+
+// The sample database, when the build made it.
+class SampleTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* env_db = std::getenv("TARVEX_SAMPLE_DB");
+        dir = env_db && *env_db ? env_db : std::string(TARVEX_BINARY_DIR) + "/sample-db";
+        if (!exists(dir + "/DEMO.db")) GTEST_SKIP() << "no sample database in " << dir;
+        env = Environment::createEnvironment(Environment::OBJECT);
+        RegisterClasses(env);
+        conn = env->createConnection("demo", "demo", dir);
+    }
+    void TearDown() override {
+        if (env) {
+            env->terminateConnection(conn);
+            Environment::terminateEnvironment(env);
+        }
+    }
+    std::string dir;
+    Environment* env = nullptr;
+    Connection* conn = nullptr;
+};
+
+TEST_F(SampleTest, EveryRegisteredTableReadsAsTheExporterReadsIt) {
+    Statement* list = conn->createStatement();
+    list->setSQL("select table_name,column_name,user from user_sdo_geom_metadata");
+    ResultSet* tables = list->executeQuery();
+    int tableCount = 0;
+    while (tables->next()) {
+        ++tableCount;
+        std::string table = tables->getString(1), column = tables->getString(2);
+        EXPECT_EQ(tables->getString(3), "DEMO");
+        SCOPED_TRACE(table);
+        Statement* s = conn->createStatement("SELECT * FROM " + table);
+        ResultSet* rs = s->executeQuery();
+        std::vector<MetaData> md = rs->getColumnListMetaData();
+        unsigned geomPos = 0;
+        for (size_t i = 0; i < md.size(); ++i)
+            if (md[i].getString(MetaData::ATTR_NAME) == column) geomPos = static_cast<unsigned>(i + 1);
+        ASSERT_GT(geomPos, 0u);
+        EXPECT_EQ(md[geomPos - 1].getInt(MetaData::ATTR_DATA_TYPE), 108);
+        int rows = 0;
+        while (rs->next()) {
+            ++rows;
+            std::unique_ptr<SDOGeometry> g(static_cast<SDOGeometry*>(rs->getObject(geomPos)));
+            EXPECT_EQ(g == nullptr, rs->isNull(geomPos));
+            if (g) {
+                int gtype = static_cast<int>(g->getSdo_gtype());
+                EXPECT_GT(gtype, 2000);
+                size_t dims = static_cast<size_t>(gtype / 1000);
+                EXPECT_EQ(g->getSdo_ordinates().size() % dims, 0u);
+                EXPECT_EQ(g->getSdo_elem_info().size() % 3, 0u);
+            }
+            for (size_t i = 0; i < md.size(); ++i) {
+                int type = md[i].getInt(MetaData::ATTR_DATA_TYPE);
+                unsigned c = static_cast<unsigned>(i + 1);
+                if (type == 12) rs->getDate(c).toText("YYYYMMDD");
+                if (type == 187 || type == 188) rs->getTimestamp(c).toText("YYYYMMDD HH24MISS.FF", 2);
+                if (type == 1 || type == 96) rs->getString(c);
+                if (type == 2) rs->getDouble(c);
+            }
+        }
+        EXPECT_GT(rows, 0);
+        s->closeResultSet(rs);
+        // the probe query
+        s->setSQL("select " + column + " from (SELECT * FROM " + table + ") where " + column +
+                  " is not null and rownum = 1");
+        rs = s->executeQuery();
+        int probe = 0;
+        while (rs->next()) {
+            ++probe;
+            delete rs->getObject(1);
+        }
+        EXPECT_EQ(probe, table == "NULL_GEOMETRIES" ? 0 : 1);
+        s->closeResultSet(rs);
+        conn->terminateStatement(s);
+    }
+    list->closeResultSet(tables);
+    EXPECT_GE(tableCount, 15);
+
+    // the other owner, through ALL_SDO_GEOM_METADATA and owner-qualified names
+    list->setSQL("select table_name,column_name,owner from all_sdo_geom_metadata where owner = :1");
+    list->setString(1, "GISOWNER");
+    tables = list->executeQuery();
+    int other = 0;
+    while (tables->next()) ++other;
+    EXPECT_EQ(other, 2);
+    list->closeResultSet(tables);
+    list->setSQL("select count(*) from GISOWNER.LAKES x, table(x.GEOM.SDO_ELEM_INFO) t where t.column_value = :1");
+    list->setInt(1, 2003);
+    tables = list->executeQuery();
+    ASSERT_TRUE(tables->next());
+    EXPECT_EQ(tables->getInt(1), 1);
+    list->closeResultSet(tables);
+    list->setSQL("select count(*) from PARCELS x, table(x.GEOM.SDO_ELEM_INFO) t where t.column_value = :1");
+    list->setInt(1, 2003);
+    tables = list->executeQuery();
+    ASSERT_TRUE(tables->next());
+    EXPECT_EQ(tables->getInt(1), 3);
+    list->closeResultSet(tables);
+    list->setSQL("select wktext from mdsys.cs_srs where srid = :1");
+    list->setNumber(1, Number(27700));
+    tables = list->executeQuery();
+    ASSERT_TRUE(tables->next());
+    EXPECT_EQ(tables->getString(1).compare(0, 42, "PROJCS[\"OSGB 1936 / British National Grid\""), 0);
+    list->closeResultSet(tables);
+    // the table that is on purpose not registered
+    list->setSQL("SELECT COLUMN_NAME FROM USER_SDO_GEOM_METADATA WHERE TABLE_NAME=:1");
+    list->setString(1, "UNREGISTERED_POINTS");
+    tables = list->executeQuery();
+    EXPECT_FALSE(tables->next());
+    list->closeResultSet(tables);
+    conn->terminateStatement(list);
+}
+
+}  // namespace
