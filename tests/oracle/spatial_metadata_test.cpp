@@ -3,6 +3,7 @@
 #include <occi.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <map>
@@ -193,6 +194,91 @@ TEST_F(SpatialMetadataTest, ClientErrorsReachTheCaller) {
     // The connection stays usable after a failed query.
     std::string column;
     EXPECT_TRUE(getGeomColumnForTable(_conn, "", tables.begin()->first, column));
+}
+
+TEST_F(SpatialMetadataTest, AnotherOwnersTables) {
+    std::string column = "unchanged";
+    EXPECT_TRUE(getGeomColumnForTable(_conn, "GISOWNER", "RIVERS", column));
+    EXPECT_EQ(column, "GEOM");
+    column = "unchanged";
+    {
+        CoutCapture capture;
+        EXPECT_FALSE(getGeomColumnForTable(_conn, "", "RIVERS", column));  // not demo's own
+    }
+    EXPECT_EQ(column, "unchanged");
+    // The count query qualifies the table with the owner.
+    for (const char* table : {"RIVERS", "LAKES"}) {
+        std::string qualified = std::string("GISOWNER.") + table;
+        EXPECT_EQ(checkForETypes(_conn, "GISOWNER", table, "GEOM", 1003),
+                  countEntries(qualified, "GEOM", 1003))
+            << table;
+    }
+}
+
+// A database of its own for what the sample does not hold: a geometry
+// column registered in lower case, and a starting offset equal to 2003.
+class SpatialMetadataFixtureTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_log_level = LOG_BASIC;
+        std::string loader = std::string(TARVEX_BINARY_DIR) + "/src/oracle/embedded/tarvex-sql";
+        struct stat info;
+        if (stat(loader.c_str(), &info) != 0) GTEST_SKIP() << "no loader at " << loader;
+
+        char pattern[] = "/tmp/tarvex-metadata-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        _dir = pattern;
+        std::string script = _dir + "/fixture.sql";
+        FILE* file = std::fopen(script.c_str(), "w");
+        ASSERT_NE(file, nullptr);
+        std::fputs(
+            "CREATE USER fx IDENTIFIED BY fxpw;\n"
+            "ALTER SESSION SET CURRENT_SCHEMA = fx;\n"
+            "CREATE TABLE shapes (id NUMBER, shape SDO_GEOMETRY);\n"
+            "INSERT INTO shapes VALUES (1, SDO_GEOMETRY(2006, NULL, NULL,\n"
+            "  SDO_ELEM_INFO_ARRAY(1,2,1, 2003,2,1), SDO_ORDINATE_ARRAY(0,0, 1,1)));\n"
+            "INSERT INTO shapes VALUES (2, SDO_GEOMETRY(2003, NULL, NULL,\n"
+            "  SDO_ELEM_INFO_ARRAY(1,1003,1), SDO_ORDINATE_ARRAY(0,0, 1,0, 1,1, 0,0)));\n"
+            "INSERT INTO shapes VALUES (3, NULL);\n"
+            "CREATE TABLE empty_shapes (id NUMBER, shape SDO_GEOMETRY);\n"
+            "INSERT INTO USER_SDO_GEOM_METADATA (TABLE_NAME, COLUMN_NAME, DIMINFO, SRID)\n"
+            "  VALUES ('SHAPES', 'shape', SDO_DIM_ARRAY(SDO_DIM_ELEMENT('X', 0, 10, 0.001),\n"
+            "  SDO_DIM_ELEMENT('Y', 0, 10, 0.001)), NULL);\n",
+            file);
+        std::fclose(file);
+        std::string command = loader + " " + _dir + "/db " + script + " > " + _dir + "/load.log";
+        ASSERT_EQ(std::system(command.c_str()), 0) << "see " << _dir << "/load.log";
+
+        _env = Environment::createEnvironment(Environment::OBJECT);
+        _conn = _env->createConnection("fx", "fxpw", _dir + "/db");
+    }
+    void TearDown() override {
+        if (_conn != nullptr) _env->terminateConnection(_conn);
+        if (_env != nullptr) Environment::terminateEnvironment(_env);
+        if (!_dir.empty()) std::system(("rm -rf " + _dir).c_str());
+    }
+
+    std::string _dir;
+    Environment* _env = nullptr;
+    Connection* _conn = nullptr;
+};
+
+TEST_F(SpatialMetadataFixtureTest, UpperCaseColumnAndEveryMatchingEntryCounted) {
+    std::string column;
+    ASSERT_TRUE(getGeomColumnForTable(_conn, "", "SHAPES", column));
+    EXPECT_EQ(column, "SHAPE");
+    ASSERT_TRUE(getGeomColumnForTable(_conn, "FX", "SHAPES", column));
+    EXPECT_EQ(column, "SHAPE");
+
+    // The starting offset 2003 counts like an inner-ring element type.
+    EXPECT_EQ(checkForETypes(_conn, "", "SHAPES", "SHAPE", 2003), 1);
+    EXPECT_TRUE(areInnerRingsPresent(_conn, "", "SHAPES", "SHAPE"));
+    EXPECT_EQ(checkForETypes(_conn, "", "SHAPES", "SHAPE", 1), 5);  // offsets and interpretations
+    EXPECT_EQ(checkForETypes(_conn, "FX", "SHAPES", "SHAPE", 1003), 1);
+
+    // A table without rows counts 0.
+    EXPECT_EQ(checkForETypes(_conn, "", "EMPTY_SHAPES", "SHAPE", 2003), 0);
+    EXPECT_FALSE(areInnerRingsPresent(_conn, "", "EMPTY_SHAPES", "SHAPE"));
 }
 
 }  // namespace
