@@ -103,6 +103,18 @@ TEST(DriverSession, ConnectsExportsAndReportsFailuresThroughTheExitStatus) {
     EXPECT_TRUE(contains(wrong.output, "[ERROR] ORA-01017")) << wrong.output;
     EXPECT_FALSE(contains(wrong.output, "not-the-password")) << wrong.output;
 
+    // Everything asked for done: status 0.
+    RunResult done = runTarvex({"tarvex", "demo/demo@" + db, "-t", "cities", "-o", out + "cities"});
+    EXPECT_EQ(done.status, TARVEX_EXIT_OK) << done.output;
+    EXPECT_TRUE(contains(done.output, "Connected to:\r\n")) << done.output;
+    EXPECT_TRUE(contains(done.output, "Successfully written 8 rows to '" + out + "cities.shp'\n")) << done.output;
+    EXPECT_EQ(access((out + "cities.dbf").c_str(), R_OK), 0);
+
+    // An owner without registered tables: nothing to do is not a failure.
+    RunResult empty = runTarvex({"tarvex", "demo/demo@" + db, "-t", "*", "-s", "nobody", "-o", out});
+    EXPECT_EQ(empty.status, TARVEX_EXIT_OK) << empty.output;
+    EXPECT_FALSE(contains(empty.output, "Exporting to shape file"));
+
     // A table that is not in the spatial metadata: the lookup fails.
     RunResult unknown = runTarvex({"tarvex", "demo/demo@" + db, "-t", "no_such_table", "-o", out + "none"},
                                   "detailed");
