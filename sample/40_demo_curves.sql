@@ -4,7 +4,7 @@ ALTER SESSION SET CURRENT_SCHEMA = demo;
 
 CREATE TABLE zones_curved (
   zone_id  NUMBER(6),
-  kind     VARCHAR2(30),
+  kind     VARCHAR2(40),
   geom     SDO_GEOMETRY
 );
 INSERT INTO zones_curved VALUES (1, 'plain polygon',
@@ -25,7 +25,7 @@ INSERT INTO zones_curved VALUES (5, 'plain polygon',
 
 CREATE TABLE sites_rectangles (
   site_id  NUMBER(6),
-  kind     VARCHAR2(30),
+  kind     VARCHAR2(40),
   geom     SDO_GEOMETRY
 );
 INSERT INTO sites_rectangles VALUES (1, 'plain polygon',

@@ -439,6 +439,54 @@ TEST_F(ClientTest, FailuresAreOracleErrors) {
     conn->terminateStatement(s);
 }
 
+TEST(ClientAdministration, SchemasDdlAndLimits) {
+    std::string dir = makeTempDir();
+    std::string error;
+    ASSERT_TRUE(embedded::createDatabase(dir, error)) << error;
+    Environment* env = Environment::createEnvironment();
+    Connection* admin = embedded::connectAsAdministrator(env, dir);
+    Statement* s = admin->createStatement();
+    EXPECT_EQ(errorOf([&] { s->executeUpdate("CREATE TABLE t (x NUMBER)"); }), 1435);
+    EXPECT_EQ(errorOf([&] { s->executeUpdate("ALTER SESSION SET CURRENT_SCHEMA = nobody"); }), 1435);
+    const int schemas = 12;  // more than SQLite attaches at once
+    for (int i = 1; i <= schemas; ++i) {
+        std::string u = "s" + std::to_string(i);
+        s->executeUpdate("CREATE USER " + u + " IDENTIFIED BY pw");
+        s->executeUpdate("CREATE TABLE " + u + ".t (id NUMBER(3), label VARCHAR2(3), geom SDO_GEOMETRY)");
+        s->executeUpdate("INSERT INTO " + u + ".t VALUES (" + std::to_string(i) + ", 'abc', NULL)");
+        admin->commit();  // a transaction keeps the schemas it changed attached
+    }
+    EXPECT_EQ(errorOf([&] { s->executeUpdate("CREATE USER s1 IDENTIFIED BY pw"); }), 1920);
+    std::string message;
+    EXPECT_EQ(errorOf([&] { s->executeUpdate("INSERT INTO s1.t VALUES (99, 'abcd', NULL)"); }, &message), 12899);
+    EXPECT_EQ(message, "ORA-12899: value too large for column \"LABEL\"");
+    s->executeUpdate("ALTER SESSION SET CURRENT_SCHEMA = s2");
+    EXPECT_EQ(s->executeUpdate("UPDATE t SET label = 'xyz' WHERE id = 2"), 1u);
+    EXPECT_EQ(errorOf([&] { s->executeUpdate("CREATE TABLE bad (x VARCHAR2(10) NUMBER)"); }), 902);
+    admin->terminateStatement(s);
+    admin->commit();
+    env->terminateConnection(admin);
+
+    Connection* c = env->createConnection("s1", "pw", dir);
+    Statement* q = c->createStatement();
+    // schemas are attached on demand, one statement after the other
+    for (int i = 1; i <= schemas; ++i) {
+        ResultSet* rs = q->executeQuery("SELECT id, label FROM s" + std::to_string(i) + ".t");
+        ASSERT_TRUE(rs->next()) << i;
+        EXPECT_EQ(rs->getInt(1), i);
+        EXPECT_EQ(rs->getString(2), i == 2 ? "xyz" : "abc");
+        q->closeResultSet(rs);
+    }
+    // but one statement cannot reach them all
+    std::string all = "SELECT count(*) FROM s1.t a1";
+    for (int i = 2; i <= schemas; ++i) all += ", s" + std::to_string(i) + ".t a" + std::to_string(i);
+    EXPECT_EQ(errorOf([&] { q->executeQuery(all); }), 2020);
+    c->terminateStatement(q);
+    // a connection left open is closed with its environment
+    Environment::terminateEnvironment(env);
+    removeDir(dir);
+}
+
 TEST(ClientDates, FormatModels) {
     Date d(nullptr, 2023, 1, 7, 15, 4, 5);
     EXPECT_EQ(d.toText(), "07-JAN-23");

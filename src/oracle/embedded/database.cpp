@@ -6,7 +6,9 @@
 // opens MDSYS as "main" read-write and attaches schemas read-write.
 // Limit: SQLite attaches at most 10 databases per connection; schemas not
 // used by the statement at hand are detached to make room, and a statement
-// that needs more gets ORA-02020.
+// that needs more gets ORA-02020. Schemas changed in the open transaction of
+// an administrator session stay attached until commit or rollback, so one
+// transaction (one loader script) changes at most 10 schemas besides MDSYS.
 //
 // Each schema file holds, besides its tables, the catalogue tables
 //   "TVX$COLUMNS"        declared Oracle type of every column
@@ -68,6 +70,9 @@ class StatementImpl;
     if (msg.compare(0, 24, "UNIQUE constraint failed") == 0 ||
         msg.compare(0, 29, "PRIMARY KEY constraint failed") == 0)
         raise(1, "unique constraint violated (" + msg + ")");
+    static const char* const LENGTH_CHECK = "CHECK constraint failed: TVX$LENGTH$";
+    if (msg.compare(0, std::strlen(LENGTH_CHECK), LENGTH_CHECK) == 0)
+        raise(12899, "value too large for column \"" + after("CHECK constraint failed: TVX$LENGTH$") + "\"");
     if (msg.find("already exists") != std::string::npos)
         raise(955, "name is already used by an existing object");
     if (msg.find("too many attached databases") != std::string::npos)
@@ -222,9 +227,12 @@ public:
     void terminateConnection(Connection* connection) override;
     Map* getMap() const override { return const_cast<MapImpl*>(&map_); }
     const MapImpl& map() const { return map_; }
+    ~EnvironmentImpl() override;
+    void adopt(Connection* c) { connections_.insert(c); }
 
 private:
     MapImpl map_;
+    std::set<Connection*> connections_;  // closed with the environment if still open
 };
 
 // ---------------------------------------------------------------- statements
@@ -467,7 +475,7 @@ private:
             }
         }
         raise(2020, "too many database links in use (at most " + std::to_string(attachLimit_) +
-                        " other schemas in one statement)");
+                        " other schemas in one statement or in one transaction)");
     }
 
     std::vector<std::string> listSchemas() const {
@@ -985,6 +993,7 @@ std::string leadingWord(const std::string& sql) {
 }
 
 unsigned int ConnectionImpl::update(StatementImpl* statement, const std::string& sql) {
+    used_.clear();
     std::string lead = leadingWord(sql);
     if (lead == "INSERT" || lead == "UPDATE" || lead == "DELETE" || lead == "SELECT" || lead == "WITH")
         return run(statement, sql);
@@ -1178,6 +1187,9 @@ unsigned int ConnectionImpl::createTable(const std::vector<Token>& t) {
         std::string affinity;
         if (!parseOracleType(typeTokens, type, affinity)) raise(902, "invalid datatype");
         defs += quoteIdent(column) + " " + affinity;
+        if ((type.code == TC_VARCHAR2 || type.code == TC_CHAR) && type.size > 0)
+            defs += " CONSTRAINT " + quoteIdent("TVX$LENGTH$" + column) + " CHECK (length(" + quoteIdent(column) +
+                    ") <= " + std::to_string(type.size) + ")";
         // constraints, with DEFAULT expressions put into SQLite's form
         while (k < item.second) {
             if (word(t, k, "DEFAULT")) {
@@ -1261,11 +1273,16 @@ Connection* EnvironmentImpl::createConnection(const std::string& userName, const
         delete c;
         throw;
     }
+    adopt(c);
     return c;
 }
 
 void EnvironmentImpl::terminateConnection(Connection* connection) {
-    delete static_cast<ConnectionImpl*>(connection);
+    if (connections_.erase(connection)) delete static_cast<ConnectionImpl*>(connection);
+}
+
+EnvironmentImpl::~EnvironmentImpl() {
+    for (Connection* c : connections_) delete static_cast<ConnectionImpl*>(c);
 }
 
 }  // namespace
@@ -1341,13 +1358,16 @@ bool createDatabase(const std::string& directory, std::string& error) {
 Connection* connectAsAdministrator(Environment* env, const std::string& directory) {
     if (directory.empty() || !isDirectory(directory))
         raise(12154, "TNS:could not resolve the connect identifier specified");
-    ConnectionImpl* c = new ConnectionImpl(static_cast<EnvironmentImpl*>(env), directory, "SYS", true);
+    EnvironmentImpl* impl = dynamic_cast<EnvironmentImpl*>(env);
+    if (!impl) raise(24316, "illegal handle type");
+    ConnectionImpl* c = new ConnectionImpl(impl, directory, "SYS", true);
     try {
         c->open("");
     } catch (...) {
         delete c;
         throw;
     }
+    impl->adopt(c);
     return c;
 }
 
