@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -109,6 +110,7 @@ TEST(DriverSession, ConnectsExportsAndReportsFailuresThroughTheExitStatus) {
     EXPECT_TRUE(contains(done.output, "Connected to:\r\n")) << done.output;
     EXPECT_TRUE(contains(done.output, "Successfully written 8 rows to '" + out + "cities.shp'\n")) << done.output;
     EXPECT_EQ(access((out + "cities.dbf").c_str(), R_OK), 0);
+    for (const char* ext : {".shp", ".shx", ".dbf", ".cpg", ".prj"}) std::remove((out + "cities" + ext).c_str());
 
     // An owner without registered tables: nothing to do is not a failure.
     RunResult empty = runTarvex({"tarvex", "demo/demo@" + db, "-t", "*", "-s", "nobody", "-o", out});
