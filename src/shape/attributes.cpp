@@ -1,5 +1,8 @@
 // Per-row writing of the attribute record, and the end of the file set.
+#include <charconv>
+#include <cstring>
 #include <string>
+#include <type_traits>
 
 #include "diag/log.h"
 #include "oracle/sdo.h"
@@ -26,6 +29,37 @@ void cutText(std::string& p_text) {
 // The date as the number YYYYMMDD.
 double dateNumber(int p_year, unsigned int p_month, unsigned int p_day) {
     return static_cast<double>(p_year) * 10000.0 + p_month * 100.0 + p_day;
+}
+
+// Writes a number into a numeric or date field as shapelib would ("%*.*f":
+// right-aligned, the given decimals), without going through printf. False
+// when the text is wider than the field (shapelib would cut it and fail).
+template <typename T>
+bool writeNumber(DBFHandle p_dbf, int p_record, int p_field, int p_width, int p_decimals, T p_value) {
+    char digits[512];
+    std::to_chars_result converted;
+    if constexpr (std::is_integral<T>::value) {
+        converted = std::to_chars(digits, digits + sizeof digits, p_value);
+        if (converted.ec == std::errc() && p_decimals > 0) {
+            // Whole numbers in a field with decimals: ".000..." follows.
+            if (converted.ptr + 1 + p_decimals > digits + sizeof digits) return false;
+            *converted.ptr++ = '.';
+            std::memset(converted.ptr, '0', static_cast<size_t>(p_decimals));
+            converted.ptr += p_decimals;
+        }
+    } else {
+        converted = std::to_chars(digits, digits + sizeof digits, p_value, std::chars_format::fixed,
+                                  p_decimals);
+    }
+    if (converted.ec != std::errc()) return false;
+    const size_t length = static_cast<size_t>(converted.ptr - digits);
+    const size_t width = static_cast<size_t>(p_width);
+    if (length > width) return false;
+    char field[256];
+    std::memset(field, ' ', width - length);
+    std::memcpy(field + (width - length), digits, length);
+    field[width] = '\0';
+    return DBFWriteAttributeDirectly(p_dbf, p_record, p_field, field) != 0;
 }
 
 }  // namespace
@@ -105,8 +139,8 @@ bool tvShapeWriter::writeDBFAttributes(ResultSet* p_resultSet) {
                     if (isNull) {
                         result = DBFWriteNULLAttribute(_dbfHandle, record, index) != 0;
                     } else {
-                        result = DBFWriteDoubleAttribute(_dbfHandle, record, index,
-                                                         dateNumber(year, month, day)) != 0;
+                        result = writeNumber(_dbfHandle, record, index, field->width, 0,
+                                             static_cast<long long>(dateNumber(year, month, day)));
                     }
                     if (detailed) {
                         tvLog("Written value for '" + field->name + "' : ",
@@ -118,13 +152,13 @@ bool tvShapeWriter::writeDBFAttributes(ResultSet* p_resultSet) {
                 }
                 case FTDouble: {
                     double value = p_resultSet->getDouble(position);
-                    result = DBFWriteDoubleAttribute(_dbfHandle, record, index, value) != 0;
+                    result = writeNumber(_dbfHandle, record, index, field->width, field->decimals, value);
                     if (detailed) tvLog("Written value for '" + field->name + "' : ", value, LOG_DETAILED);
                     break;
                 }
                 case FTInteger: {
                     int value = p_resultSet->getInt(position);
-                    result = DBFWriteIntegerAttribute(_dbfHandle, record, index, value) != 0;
+                    result = writeNumber(_dbfHandle, record, index, field->width, field->decimals, value);
                     if (detailed) tvLog("Written value for '" + field->name + "' : ", value, LOG_DETAILED);
                     break;
                 }
@@ -139,7 +173,7 @@ bool tvShapeWriter::writeDBFAttributes(ResultSet* p_resultSet) {
     }
 
     if (result && _fidField >= 0) {
-        result = DBFWriteIntegerAttribute(_dbfHandle, record, _fidField, record) != 0;
+        result = writeNumber(_dbfHandle, record, _fidField, 11, 0, record);
     }
     if (result && tvIOFailed()) {
         tvLog("Failed to write attributes to DBF file : ", _filename + ".dbf", LOG_ERROR);

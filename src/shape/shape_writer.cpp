@@ -210,7 +210,8 @@ bool tvShapeWriter::createShapeFile(std::string p_filename, unsigned short p_sha
             _oracleTypes[name] = code;
             _dbfPositions[name] = dbfField;
             _dbfTypes[name] = shape.type;
-            _fields.push_back({name, static_cast<int>(i) + 1, code, dbfField, shape.type});
+            _fields.push_back({name, static_cast<int>(i) + 1, code, dbfField, shape.type, shape.width,
+                               shape.decimals});
             ++dbfField;
         }
         if (result && _fields.empty()) {

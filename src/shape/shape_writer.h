@@ -60,6 +60,8 @@ private:
         int oracleType;
         int dbfPosition;
         DBFFieldType dbfType;
+        int width;
+        int decimals;
     };
     std::vector<FieldInfo> _fields;
     // A query without attribute columns gets the field FID holding the record

@@ -5,6 +5,7 @@
 #include <shapefil.h>
 
 #include <fstream>
+#include <random>
 #include <set>
 #include <sstream>
 
@@ -297,4 +298,62 @@ TEST(AttributeSchema, CreationFailures) {
     EXPECT_EQ(DBFGetRecordCount(dbf), 2);
     EXPECT_EQ(DBFReadIntegerAttribute(dbf, 1, 0), 1);
     DBFClose(dbf);
+}
+
+// Numbers are formatted without printf; the records must hold the very text
+// shapelib's own formatting gives.
+TEST(AttributeRecords, NumbersAreStoredAsShapelibFormatsThem) {
+    SettingsGuard settings;
+    std::vector<MetaData> columns = {column("RATIO", 2, 22, 10, 2), column("FREE", 2, 22, 0, -127),
+                                     column("ID", 2, 22, 8, 0), column("TINY", 2, 22, 3, 5)};
+    std::string dir = makeTempDir();
+    tvShapeWriter writer;
+    ASSERT_TRUE(writer.createShapeFile(dir + "/ours", SHPT_NULL, columns, "GEOM", -1));
+    DBFHandle reference = DBFCreate((dir + "/reference.dbf").c_str());
+    ASSERT_NE(reference, nullptr);
+    ASSERT_EQ(DBFAddField(reference, "FREE", FTDouble, 20, 4), 0);
+    ASSERT_EQ(DBFAddField(reference, "ID", FTInteger, 9, 0), 1);
+    ASSERT_EQ(DBFAddField(reference, "RATIO", FTDouble, 12, 2), 2);
+    ASSERT_EQ(DBFAddField(reference, "TINY", FTDouble, 8, 5), 3);
+
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> ratio(-99999999.99, 99999999.99);
+    std::uniform_real_distribution<double> free(-1e12, 1e12);
+    std::uniform_int_distribution<int> id(-99999999, 99999999);
+    std::uniform_real_distribution<double> tiny(-0.00999, 0.00999);
+    const double ties[] = {0.125, 2.675, 1.005, -0.005, -0.0, 0.0, 1e-9, -1e-9, 99999999.995, 0.015};
+    int rows = 0;
+    for (int i = 0; i < 2000; ++i) {
+        double r = i < 10 ? ties[i] : ratio(random);
+        double f = i < 10 ? ties[i] * 1000 : free(random);
+        int n = i < 10 ? (i - 5) * 19999999 : id(random);
+        double t = i == 8 ? 0.000125 : i < 10 ? ties[i] / 100 : tiny(random);
+        ScriptedResultSet cells({Cell::real(r), Cell::real(f), Cell::integer(n), Cell::real(t)});
+        bool fits = DBFWriteDoubleAttribute(reference, rows, 0, f) && DBFWriteIntegerAttribute(reference, rows, 1, n) &&
+                    DBFWriteDoubleAttribute(reference, rows, 2, r) && DBFWriteDoubleAttribute(reference, rows, 3, t);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(writer.writeShapeRecord(nullptr, &cells), fits) << r << " " << f << " " << n << " " << t;
+        testing::internal::GetCapturedStdout();
+        if (!fits) break;
+        ++rows;
+    }
+    ASSERT_TRUE(writer.closeShapeFile());
+    DBFClose(reference);
+
+    DBFHandle ours = DBFOpen((dir + "/ours.dbf").c_str(), "rb");
+    reference = DBFOpen((dir + "/reference.dbf").c_str(), "rb");
+    EXPECT_EQ(rows, 2000);
+    EXPECT_EQ(DBFGetRecordCount(ours), rows);
+    for (int i = 0; i < rows; ++i) {
+        // Fields in column order: RATIO, FREE, ID, TINY.
+        // Raw records: deletion flag and 12 + 20 + 9 + 8 bytes, not terminated.
+        std::string mine(DBFReadTuple(ours, i), 50);
+        std::string theirs(DBFReadTuple(reference, i), 50);
+        EXPECT_EQ(mine.substr(1, 12), theirs.substr(30, 12)) << i;
+        EXPECT_EQ(mine.substr(13, 20), theirs.substr(1, 20)) << i;
+        EXPECT_EQ(mine.substr(33, 9), theirs.substr(21, 9)) << i;
+        EXPECT_EQ(mine.substr(42, 8), theirs.substr(42, 8)) << i;
+    }
+    DBFClose(ours);
+    DBFClose(reference);
 }
