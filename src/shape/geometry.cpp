@@ -306,6 +306,29 @@ BuildResult buildPoints(const Source& p_source, const Target& p_target, bool p_f
     return preparePoints(p_source, p_target, count, p_shape);
 }
 
+// Every element of a line must be a line of straight segments, every element
+// of a polygon a ring of straight segments: arcs, circles, rectangles and
+// compound elements cannot be written, wherever they appear.
+BuildResult checkElements(const Source& p_source, bool p_polygon) {
+    for (size_t t = 0; t < p_source.triplets; ++t) {
+        const int etype = p_source.etype(t);
+        const bool ring = etype == SDO_ETYPE_POLYRING || etype == SDO_ETYPE_EXTERIOR_POLYGON ||
+                          etype == SDO_ETYPE_INTERIOR_POLYGON;
+        if (p_polygon ? !ring : etype != SDO_ETYPE_LINE) {
+            tvLog("Unsupported ETYPE within element info : ", etype, LOG_ERROR);
+            return BUILD_FAILED;
+        }
+        const int interpretation = p_source.interpretation(t);
+        if (interpretation != 1) {
+            tvLog(p_polygon ? "Unsupported interpretation for polygon type : "
+                            : "Unsupported interpretation for line type : ",
+                  interpretation, LOG_ERROR);
+            return BUILD_FAILED;
+        }
+    }
+    return BUILD_OK;
+}
+
 // Parts from the element triplets (one per triplet, starting at its offset)
 // and the vertices from the first part's start to the end of the ordinates.
 BuildResult buildParts(const Source& p_source, const Target& p_target, tvShapeBuffers& p_buffers,
@@ -359,6 +382,7 @@ BuildResult buildLine(const Source& p_source, const Target& p_target, tvShapeBuf
         tvLog("Number of segments in entire line ", static_cast<int>(p_source.vertexCount), LOG_DEBUG);
     }
     if (p_target.kind != KIND_LINE) return kindMismatch(KIND_LINE, p_source, p_target);
+    if (checkElements(p_source, false) != BUILD_OK) return BUILD_FAILED;
     return buildParts(p_source, p_target, p_buffers, p_shape);
 }
 
@@ -477,6 +501,7 @@ BuildResult buildPolygon(const Source& p_source, const Target& p_target, tvShape
     if (p_target.kind != KIND_POLYGON && p_target.kind != KIND_MULTIPATCH) {
         return kindMismatch(KIND_POLYGON, p_source, p_target);
     }
+    if (checkElements(p_source, true) != BUILD_OK) return BUILD_FAILED;
     BuildResult built = buildParts(p_source, p_target, p_buffers, p_shape);
     if (built != BUILD_OK) return built;
     orientRings(p_source, p_buffers, p_shape);

@@ -185,6 +185,12 @@ TEST(GeometryConversion, ClustersAndLines) {
     g_log_level = LOG_BASIC;
     EXPECT_NE(out.find("Number of parts to line 2\n"), std::string::npos) << out;
     EXPECT_NE(out.find("Number of segments in entire line 6\n"), std::string::npos) << out;
+    // A later arc element refuses the whole line.
+    GeometryHolder laterArc = geometry(2006, {1, 2, 1, 5, 2, 2}, {0, 0, 1, 1, 2, 2, 3, 3, 4, 4});
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(line.write(laterArc.get()));
+    out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("[ERROR] Unsupported interpretation for line type : 2\n"), std::string::npos) << out;
     SHPObject* arc = line.object(0);
     EXPECT_EQ(arc->nSHPType, SHPT_ARC);
     EXPECT_EQ(partStarts(arc), std::vector<int>({0, 3}));
@@ -297,12 +303,29 @@ TEST(GeometryConversion, UnsupportedElementsFollowTheIgnoreSetting) {
             std::string out = testing::internal::GetCapturedStdout();
             EXPECT_NE(out.find(std::string("[ERROR] ") + c.message + "\n"), std::string::npos) << out;
         }
-        // Later triplets are taken as straight segments.
-        GeometryHolder laterArc =
-            geometry(2003, {1, 1003, 1, 11, 2003, 2}, concat({SQUARE_CCW, HOLE_CW}));
-        EXPECT_TRUE(file.write(laterArc.get()));
+        // Elements after the first are held to the same rules.
+        GeometryHolder laterArc = geometry(2003, {1, 1003, 1, 11, 2003, 2}, concat({SQUARE_CCW, HOLE_CW}));
+        GeometryHolder laterRectangle =
+            geometry(2003, {1, 1003, 1, 11, 2003, 3}, concat({SQUARE_CCW, {2, 2, 4, 4}}));
+        GeometryHolder laterCompound = geometry(2007, {1, 1003, 1, 11, 1005, 2, 11, 2, 1, 15, 2, 2},
+                                                concat({SQUARE_CCW, {20, 0, 30, 0, 30, 10, 25, 15, 20, 10, 20, 0}}));
+        GeometryHolder lineInPolygon = geometry(2007, {1, 1003, 1, 11, 2, 1}, concat({SQUARE_CCW, {20, 0, 30, 0}}));
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(file.write(laterArc.get()), *ignore != '\0');
+        EXPECT_EQ(file.write(laterRectangle.get()), *ignore != '\0');
+        EXPECT_EQ(file.write(laterCompound.get()), *ignore != '\0');
+        EXPECT_EQ(file.write(lineInPolygon.get()), *ignore != '\0');
+        std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_NE(out.find("[ERROR] Unsupported interpretation for polygon type : 2\n"
+                           "[ERROR] Unsupported interpretation for polygon type : 3\n"
+                           "[ERROR] Unsupported ETYPE within element info : 1005\n"
+                           "[ERROR] Unsupported ETYPE within element info : 2\n"),
+                  std::string::npos)
+            << out;
+        GeometryHolder good = geometry(2003, {1, 1003, 1, 11, 2003, 1}, concat({SQUARE_CCW, HOLE_CW}));
+        EXPECT_TRUE(file.write(good.get()));
         int records = file.count();
-        EXPECT_EQ(records, *ignore != '\0' ? 5 : 1);
+        EXPECT_EQ(records, *ignore != '\0' ? 9 : 1);
         for (int i = 0; i + 1 < records; ++i) EXPECT_EQ(file.object(i)->nSHPType, SHPT_NULL);
         EXPECT_EQ(file.object(records - 1)->nParts, 2);
     }
