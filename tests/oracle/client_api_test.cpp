@@ -59,6 +59,7 @@ const char* const SETUP[] = {
     "SDO_ELEM_INFO_ARRAY(1,1003,1, 11,2003,1), SDO_ORDINATE_ARRAY(0,0, 10,0, 10,10, 0,10, 0,0, "
     "2,2, 2,4, 4,4, 4,2, 2,2)))",
     "INSERT INTO shapes VALUES (3, 'null geometry', NULL)",
+    "CREATE OR REPLACE VIEW named_shapes AS SELECT id, name, geom FROM shapes WHERE name IS NOT NULL",
     "INSERT INTO shapes VALUES (4, 'line with null measure', MDSYS.SDO_GEOMETRY(3302, 27700, NULL, "
     "MDSYS.SDO_ELEM_INFO_ARRAY(1,2,1), MDSYS.SDO_ORDINATE_ARRAY(1e-300, 2.5, NULL, "
     "1.7976931348623157e308, -0.000123, 7)))",
@@ -208,6 +209,13 @@ TEST_F(ClientTest, ColumnDescriptionsFollowDeclaredTypes) {
     EXPECT_EQ(md[2].getInt(MetaData::ATTR_SCALE), -127);
     EXPECT_EQ(md[3].getString(MetaData::ATTR_NAME), "CNT");
     EXPECT_EQ(md[4].getInt(MetaData::ATTR_DATA_TYPE), 1);
+    s->closeResultSet(rs);
+    s->setSQL("SELECT * FROM named_shapes");
+    rs = s->executeQuery();
+    md = rs->getColumnListMetaData();
+    ASSERT_EQ(md.size(), 3u);
+    EXPECT_EQ(md[1].getInt(MetaData::ATTR_DATA_SIZE), 30);
+    EXPECT_EQ(md[2].getInt(MetaData::ATTR_DATA_TYPE), 108);
     s->closeResultSet(rs);
     s->setSQL("select GEOM from (SELECT * FROM SHAPES) where GEOM is not null and rownum = 1");
     rs = s->executeQuery();

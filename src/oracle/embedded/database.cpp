@@ -427,7 +427,7 @@ public:
     }
 
     std::string sessionUser() const override { return admin_ ? "SYS" : user_; }
-    bool qualifyTables() const override { return admin_; }
+    bool qualifyTables() const override { return admin_ && qualify_; }
 
     // ------------------------------------------------ execution
 
@@ -548,6 +548,7 @@ private:
     unsigned int alterSession(const std::vector<Token>& t);
     unsigned int createTable(const std::vector<Token>& t);
     unsigned int dropTable(const std::vector<Token>& t);
+    unsigned int createView(const std::vector<Token>& t, const std::string& sql);
     std::string tableTarget(const std::vector<Token>& t, size_t& i, std::string& table);
 
     EnvironmentImpl* env_;
@@ -561,6 +562,7 @@ private:
     std::set<std::string> attached_;
     std::set<std::string> used_;
     size_t attachLimit_ = 10;
+    bool qualify_ = true;
 };
 
 // ---------------------------------------------------------------- result set
@@ -1015,6 +1017,8 @@ unsigned int ConnectionImpl::update(StatementImpl* statement, const std::string&
     if (word(t, 0, "ALTER") && word(t, 1, "SESSION")) return alterSession(t);
     if (word(t, 0, "CREATE") && word(t, 1, "TABLE")) return createTable(t);
     if (word(t, 0, "DROP") && word(t, 1, "TABLE")) return dropTable(t);
+    if (word(t, 0, "CREATE") && (word(t, 1, "VIEW") || (word(t, 1, "OR") && word(t, 2, "REPLACE") && word(t, 3, "VIEW"))))
+        return createView(t, sql);
     if (word(t, 0, "GRANT")) {
         requireAdmin();
         return 0;  // every session may read every schema
@@ -1243,6 +1247,43 @@ unsigned int ConnectionImpl::createTable(const std::vector<Token>& t) {
         }
     }
     sqlite3_finalize(ins);
+    return 0;
+}
+
+// CREATE [OR REPLACE] VIEW [OWNER.]name AS query: the view lives in its
+// schema's file and names tables of that schema only (a SQLite view cannot
+// reach into other databases).
+unsigned int ConnectionImpl::createView(const std::vector<Token>& t, const std::string& sql) {
+    requireAdmin();
+    bool replace = word(t, 1, "OR");
+    size_t i = replace ? 4 : 2;
+    std::string view;
+    std::string alias = tableTarget(t, i, view);
+    if (!word(t, i, "AS")) raise(905, "missing keyword");
+    // the query is the text after the AS token
+    std::vector<Token> all = tokenize(sql);
+    size_t significant = 0, start = all.size();
+    for (size_t k = 0; k < all.size(); ++k) {
+        if (all[k].kind == Token::SPACE || all[k].kind == Token::COMMENT) continue;
+        if (significant++ == i) {
+            start = k + 1;
+            break;
+        }
+    }
+    std::string body;
+    for (size_t k = start; k < all.size(); ++k) body += all[k].text;
+    qualify_ = false;
+    Rewritten r;
+    try {
+        r = rewrite(body);
+    } catch (...) {
+        qualify_ = true;
+        throw;
+    }
+    qualify_ = true;
+    beginWrite();
+    if (replace) execOn(db_, "DROP VIEW IF EXISTS " + quoteIdent(alias) + "." + quoteIdent(view));
+    execOn(db_, "CREATE VIEW " + quoteIdent(alias) + "." + quoteIdent(view) + " AS " + r.sql);
     return 0;
 }
 
