@@ -70,6 +70,8 @@ void* SDOPointType::operator new(size_t size, const Connection* sess,
     return PObject::operator new(size, sess, tableName, typeName, tableSchema, typeSchema);
 }
 
+void SDOPointType::operator delete(void* obj, size_t size) { PObject::operator delete(obj, size); }
+
 std::string SDOPointType::getSQLTypeName() const { return POINT_TYPE_NAME; }
 
 void SDOPointType::getSQLTypeName(Environment* env, void** schemaName,
@@ -126,6 +128,8 @@ void* SDOGeometry::operator new(size_t size, const Connection* sess,
                                 const std::string& tableSchema, const std::string& typeSchema) {
     return PObject::operator new(size, sess, tableName, typeName, tableSchema, typeSchema);
 }
+
+void SDOGeometry::operator delete(void* obj, size_t size) { PObject::operator delete(obj, size); }
 
 std::string SDOGeometry::getSQLTypeName() const { return GEOMETRY_TYPE_NAME; }
 

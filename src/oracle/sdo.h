@@ -23,7 +23,7 @@ public:
     void* operator new(size_t size, const oracle::occi::Connection* sess,
                        const std::string& tableName, const std::string& typeName,
                        const std::string& tableSchema, const std::string& typeSchema);
-    using oracle::occi::PObject::operator delete;
+    void operator delete(void* obj, size_t size);
 
     std::string getSQLTypeName() const override;
     void getSQLTypeName(oracle::occi::Environment* env, void** schemaName,
@@ -62,7 +62,7 @@ public:
     void* operator new(size_t size, const oracle::occi::Connection* sess,
                        const std::string& tableName, const std::string& typeName,
                        const std::string& tableSchema, const std::string& typeSchema);
-    using oracle::occi::PObject::operator delete;
+    void operator delete(void* obj, size_t size);
 
     std::string getSQLTypeName() const override;
     void getSQLTypeName(oracle::occi::Environment* env, void** schemaName,

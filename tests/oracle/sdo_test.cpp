@@ -13,6 +13,9 @@ using oracle::occi::Number;
 
 namespace {
 
+using ReadFunction = void* (*)(void*);
+using WriteFunction = void (*)(void*, void*);
+
 struct RecordingMap : oracle::occi::Map {
     std::vector<std::pair<std::string, void* (*)(void*)>> readers;
     std::vector<void (*)(void*, void*)> writers;
@@ -50,11 +53,11 @@ TEST(SdoClasses, RegistersPointTypeFirstWithStaticCallbacks) {
     RegisterClasses(&environment);
     ASSERT_EQ(environment.map.readers.size(), 2u);
     EXPECT_EQ(environment.map.readers[0].first, "MDSYS.SDO_POINT_TYPE");
-    EXPECT_EQ(environment.map.readers[0].second, &SDOPointType::readSQL);
-    EXPECT_EQ(environment.map.writers[0], &SDOPointType::writeSQL);
+    EXPECT_EQ(environment.map.readers[0].second, static_cast<ReadFunction>(&SDOPointType::readSQL));
+    EXPECT_EQ(environment.map.writers[0], static_cast<WriteFunction>(&SDOPointType::writeSQL));
     EXPECT_EQ(environment.map.readers[1].first, "MDSYS.SDO_GEOMETRY");
-    EXPECT_EQ(environment.map.readers[1].second, &SDOGeometry::readSQL);
-    EXPECT_EQ(environment.map.writers[1], &SDOGeometry::writeSQL);
+    EXPECT_EQ(environment.map.readers[1].second, static_cast<ReadFunction>(&SDOGeometry::readSQL));
+    EXPECT_EQ(environment.map.writers[1], static_cast<WriteFunction>(&SDOGeometry::writeSQL));
 }
 
 TEST(SdoClasses, GeometryOwnsItsPoint) {
