@@ -300,3 +300,117 @@ TEST_F(BufferedIOTest, OpenFailuresAndShapelibMessagesAreRecorded) {
 }
 
 }  // namespace
+
+namespace {
+
+// Random objects of one file's type, with null shapes mixed in.
+SHPObject* randomObject(std::mt19937& p_rng, int p_type) {
+    int kind = static_cast<int>(p_rng() % 10);
+    if (kind == 0) return SHPCreateSimpleObject(SHPT_NULL, 0, nullptr, nullptr, nullptr);
+    bool point = p_type == SHPT_POINT || p_type == SHPT_POINTZ || p_type == SHPT_POINTM;
+    int n = point ? 1 : static_cast<int>(p_rng() % 40);
+    int parts = (point || p_type == SHPT_MULTIPOINT || p_type == SHPT_MULTIPOINTZ || p_type == SHPT_MULTIPOINTM)
+                    ? 0
+                    : (n == 0 ? static_cast<int>(p_rng() % 2) : 1 + static_cast<int>(p_rng() % 3));
+    std::vector<double> x(n), y(n), z(n), m(n);
+    for (int i = 0; i < n; ++i) {
+        x[i] = static_cast<double>(static_cast<int>(p_rng() % 20001) - 10000) / 7.0;
+        y[i] = static_cast<double>(static_cast<int>(p_rng() % 20001) - 10000) / 3.0;
+        z[i] = static_cast<double>(p_rng() % 1000) - 500.0;
+        m[i] = static_cast<double>(p_rng() % 100) * 0.5;
+    }
+    std::vector<int> starts(parts), types(parts);
+    for (int i = 0; i < parts; ++i) {
+        starts[i] = n == 0 ? 0 : (i * n) / parts;
+        types[i] = static_cast<int>(p_rng() % 6);
+    }
+    bool withM = kind % 2 == 0;  // Z types: measures used or not
+    return SHPCreateObject(p_type, -1, parts, parts ? starts.data() : nullptr, parts ? types.data() : nullptr, n,
+                           n ? x.data() : nullptr, n ? y.data() : nullptr, n ? z.data() : nullptr,
+                           (withM && n) ? m.data() : nullptr);
+}
+
+TEST_F(BufferedIOTest, ShapeStreamWritesWhatShapelibWrites) {
+    const int types[] = {SHPT_POINT,  SHPT_ARC,      SHPT_POLYGON,     SHPT_MULTIPOINT, SHPT_POINTZ,
+                         SHPT_ARCZ,   SHPT_POLYGONZ, SHPT_MULTIPOINTZ, SHPT_POINTM,     SHPT_ARCM,
+                         SHPT_POLYGONM, SHPT_MULTIPOINTM, SHPT_MULTIPATCH};
+    std::mt19937 rng(99);
+    for (int type : types) {
+        for (int records : {0, 1, 2, 700}) {
+            SCOPED_TRACE("type " + std::to_string(type) + ", records " + std::to_string(records));
+            std::string ref = dir_ + "/ref_" + std::to_string(type) + "_" + std::to_string(records);
+            std::string str = dir_ + "/str_" + std::to_string(type) + "_" + std::to_string(records);
+            SAHooks hooks = defaultHooks();
+            SHPHandle shp = SHPCreateLL(ref.c_str(), type, &hooks);
+            tvShpStream* stream = tvShpCreate(str + ".shp", type);
+            ASSERT_NE(shp, nullptr);
+            ASSERT_NE(stream, nullptr);
+            EXPECT_EQ(tvShpShapeType(stream), type);
+            for (int i = 0; i < records; ++i) {
+                // Two records: a null shape, or a shape at the origin, first;
+                // shapelib then takes the second one's bounds as the first.
+                SHPObject* obj = randomObject(rng, type);
+                if (records == 2 && i == 0) {
+                    for (int v = 0; v < obj->nVertices; ++v) obj->padfX[v] = obj->padfY[v] = 0.0;
+                    SHPComputeExtents(obj);
+                    if (type % 2 == 1) {
+                        SHPDestroyObject(obj);
+                        obj = SHPCreateSimpleObject(SHPT_NULL, 0, nullptr, nullptr, nullptr);
+                    }
+                }
+                ASSERT_EQ(SHPWriteObject(shp, -1, obj), tvShpWriteObject(stream, obj));
+                SHPDestroyObject(obj);
+            }
+            EXPECT_EQ(tvShpRecordCount(stream), records);
+            SHPClose(shp);
+            EXPECT_TRUE(tvShpClose(stream));
+            for (const char* ext : {".shp", ".shx"}) {
+                std::string a = readFile(ref + ext), b = readFile(str + ext);
+                EXPECT_FALSE(a.empty());
+                EXPECT_TRUE(a == b) << ext << ": " << a.size() << " vs " << b.size() << " bytes";
+            }
+        }
+    }
+    EXPECT_FALSE(tvIOFailed()) << tvLastIOError();
+}
+
+TEST_F(BufferedIOTest, ShapeStreamRefusesWhatShapelibWouldAbortOn) {
+    tvShpStream* stream = tvShpCreate(dir_ + "/refuse", SHPT_POLYGON);
+    ASSERT_NE(stream, nullptr);
+    double x[] = {0, 1, 1, 0}, y[] = {0, 0, 1, 0};
+    SHPObject* line = SHPCreateSimpleObject(SHPT_ARC, 4, x, y, nullptr);
+    EXPECT_EQ(tvShpWriteObject(stream, line), -1) << "another type than the file's";
+    SHPDestroyObject(line);
+    SHPObject* ring = SHPCreateSimpleObject(SHPT_POLYGON, 4, x, y, nullptr);
+    EXPECT_EQ(tvShpWriteObject(stream, ring), 0);
+    SHPDestroyObject(ring);
+    EXPECT_EQ(tvShpRecordCount(stream), 1);
+    EXPECT_TRUE(tvShpClose(stream));
+
+    stream = tvShpCreate(dir_ + "/emptypoint.shp", SHPT_POINT);
+    ASSERT_NE(stream, nullptr);
+    SHPObject* empty = SHPCreateSimpleObject(SHPT_POINT, 0, nullptr, nullptr, nullptr);
+    EXPECT_EQ(tvShpWriteObject(stream, empty), -1) << "a point without its vertex";
+    SHPDestroyObject(empty);
+    EXPECT_TRUE(tvShpClose(stream));
+    EXPECT_EQ(readFile(dir_ + "/emptypoint.shp").size(), 100u);
+
+    EXPECT_EQ(tvShpCreate(dir_ + "/badtype", 2), nullptr);
+    EXPECT_EQ(tvShpCreate(dir_ + "/no/dir/x", SHPT_POINT), nullptr);
+    EXPECT_TRUE(tvIOFailed());
+}
+
+TEST_F(BufferedIOTest, ShapeStreamReportsAFullDisk) {
+    ASSERT_EQ(symlink("/dev/full", (dir_ + "/full.shx").c_str()), 0);
+    tvShpStream* stream = tvShpCreate(dir_ + "/full", SHPT_POINT);
+    ASSERT_NE(stream, nullptr);  // the first bytes are still in memory
+    double x = 1, y = 2;
+    SHPObject* obj = SHPCreateSimpleObject(SHPT_POINT, 1, &x, &y, nullptr);
+    tvShpWriteObject(stream, obj);
+    SHPDestroyObject(obj);
+    EXPECT_FALSE(tvShpClose(stream));
+    EXPECT_TRUE(tvIOFailed());
+    EXPECT_NE(tvLastIOError().find("full.shx (No space left on device)"), std::string::npos) << tvLastIOError();
+}
+
+}  // namespace
