@@ -205,8 +205,8 @@ BuildResult checkOrdinates(const Source& p_source) {
 }
 
 // Logs a geometry that the file's shape type cannot hold.
-BuildResult kindMismatch(ShapeKind p_kind, const Source& p_source, const Target& p_target) {
-    int own = shapeTypeOf(p_kind, p_source.z, p_source.m);
+BuildResult kindMismatch(ShapeKind p_kind, bool p_z, bool p_m, const Target& p_target) {
+    int own = shapeTypeOf(p_kind, p_z, p_m);
     tvLog("Geometry does not match the shapefile's shape type : ",
           std::to_string(own) + " (" + SHPTypeName(own) + ") into " + std::to_string(p_target.type) +
               " (" + SHPTypeName(p_target.type) + ")",
@@ -220,7 +220,7 @@ BuildResult preparePoints(const Source& p_source, const Target& p_target, size_t
     ShapeKind kind = p_count == 1 ? KIND_POINT : KIND_MULTIPOINT;
     if (p_count == 0) return BUILD_EMPTY;
     if (!(p_target.kind == KIND_MULTIPOINT || (p_target.kind == KIND_POINT && p_count == 1))) {
-        return kindMismatch(kind, p_source, p_target);
+        return kindMismatch(kind, p_source.z, p_source.m, p_target);
     }
     p_shape.type = p_target.type;
     p_shape.parts = 0;
@@ -242,6 +242,9 @@ BuildResult buildSdoPoint(const SDOPointType* p_point, unsigned short p_gtype,
     }
     const bool hasZ = is3DGType(p_gtype);
     const bool hasM = isGTypeWithM(p_gtype);
+    if (p_target.kind != KIND_POINT && p_target.kind != KIND_MULTIPOINT) {
+        return kindMismatch(KIND_POINT, hasZ, hasM, p_target);
+    }
     const double nullVertex = g_shp_null_vertex;
     Number third = p_point->getZ();
     const double thirdValue = third.isNull() ? nullVertex : static_cast<double>(third);
@@ -251,15 +254,6 @@ BuildResult buildSdoPoint(const SDOPointType* p_point, unsigned short p_gtype,
     p_buffers.y[0] = static_cast<double>(y);
     p_buffers.z[0] = (p_target.z && hasZ) ? thirdValue : 0.0;
     p_buffers.m[0] = (p_target.m && hasM && !hasZ) ? thirdValue : (p_target.m ? nullVertex : 0.0);
-
-    if (p_target.kind != KIND_POINT && p_target.kind != KIND_MULTIPOINT) {
-        int own = shapeTypeOf(KIND_POINT, hasZ, hasM);
-        tvLog("Geometry does not match the shapefile's shape type : ",
-              std::to_string(own) + " (" + SHPTypeName(own) + ") into " +
-                  std::to_string(p_target.type) + " (" + SHPTypeName(p_target.type) + ")",
-              LOG_ERROR);
-        return BUILD_FAILED;
-    }
     p_shape.type = p_target.type;
     p_shape.parts = 0;
     p_shape.vertices = 1;
@@ -381,7 +375,7 @@ BuildResult buildLine(const Source& p_source, const Target& p_target, tvShapeBuf
         tvLog("Number of parts to line ", static_cast<int>(p_source.triplets), LOG_DEBUG);
         tvLog("Number of segments in entire line ", static_cast<int>(p_source.vertexCount), LOG_DEBUG);
     }
-    if (p_target.kind != KIND_LINE) return kindMismatch(KIND_LINE, p_source, p_target);
+    if (p_target.kind != KIND_LINE) return kindMismatch(KIND_LINE, p_source.z, p_source.m, p_target);
     if (checkElements(p_source, false) != BUILD_OK) return BUILD_FAILED;
     return buildParts(p_source, p_target, p_buffers, p_shape);
 }
@@ -499,7 +493,7 @@ void orientRings(const Source& p_source, tvShapeBuffers& p_buffers, const Prepar
 BuildResult buildPolygon(const Source& p_source, const Target& p_target, tvShapeBuffers& p_buffers,
                          Prepared& p_shape) {
     if (p_target.kind != KIND_POLYGON && p_target.kind != KIND_MULTIPATCH) {
-        return kindMismatch(KIND_POLYGON, p_source, p_target);
+        return kindMismatch(KIND_POLYGON, p_source.z, p_source.m, p_target);
     }
     if (checkElements(p_source, true) != BUILD_OK) return BUILD_FAILED;
     BuildResult built = buildParts(p_source, p_target, p_buffers, p_shape);
