@@ -58,12 +58,8 @@ inline GeometryHolder geometry(double p_gtype, const std::vector<double>& p_elem
     return g;
 }
 
-// A point object for a geometry to own. GCC pairs the class's operator new
-// with the inherited PObject::operator delete as a mismatch; they match.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+// A point object for a geometry to own.
 inline SDOPointType* newPoint() { return new SDOPointType(); }
-#pragma GCC diagnostic pop
 
 inline GeometryHolder pointGeometry(double p_gtype, double p_x, double p_y, double p_z) {
     GeometryHolder g;
