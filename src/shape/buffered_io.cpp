@@ -561,14 +561,19 @@ int tvShpWriteObject(tvShpStream* p_stream, const SHPObject* p_object) {
         p_stream->boundsMin[2] = p_stream->boundsMax[2] = (empty || !p_object->padfZ) ? 0.0 : p_object->padfZ[0];
         p_stream->boundsMin[3] = p_stream->boundsMax[3] = (empty || !p_object->padfM) ? 0.0 : p_object->padfM[0];
     }
-    for (int i = 0; i < n; ++i) {
-        const double* values[4] = {p_object->padfX, p_object->padfY, p_object->padfZ, p_object->padfM};
-        for (int d = 0; d < 4; ++d) {
-            if (values[d] == nullptr) continue;
-            double v = values[d][i];
-            if (v < p_stream->boundsMin[d]) p_stream->boundsMin[d] = v;
-            if (v > p_stream->boundsMax[d]) p_stream->boundsMax[d] = v;
+    // shapelib's MIN/MAX: a NaN vertex replaces the bound, and the next
+    // vertex replaces the NaN.
+    const double* values[4] = {p_object->padfX, p_object->padfY, p_object->padfZ, p_object->padfM};
+    for (int d = 0; d < 4; ++d) {
+        const double* v = values[d];
+        if (v == nullptr) continue;
+        double lo = p_stream->boundsMin[d], hi = p_stream->boundsMax[d];
+        for (int i = 0; i < n; ++i) {
+            lo = lo < v[i] ? lo : v[i];
+            hi = hi > v[i] ? hi : v[i];
         }
+        p_stream->boundsMin[d] = lo;
+        p_stream->boundsMax[d] = hi;
     }
     p_stream->fileSize += size;
     return p_stream->records++;

@@ -7,6 +7,7 @@
 #include <shapefil.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -315,6 +316,7 @@ SHPObject* randomObject(std::mt19937& p_rng, int p_type) {
     std::vector<double> x(n), y(n), z(n), m(n);
     for (int i = 0; i < n; ++i) {
         x[i] = static_cast<double>(static_cast<int>(p_rng() % 20001) - 10000) / 7.0;
+        if (p_rng() % 500 == 0) x[i] = std::nan("");  // shapelib's bounds take it in
         y[i] = static_cast<double>(static_cast<int>(p_rng() % 20001) - 10000) / 3.0;
         z[i] = static_cast<double>(p_rng() % 1000) - 500.0;
         m[i] = static_cast<double>(p_rng() % 100) * 0.5;
