@@ -471,6 +471,46 @@ TEST(ClientAdministration, SchemasDdlAndLimits) {
     s->executeUpdate("ALTER SESSION SET CURRENT_SCHEMA = s2");
     EXPECT_EQ(s->executeUpdate("UPDATE t SET label = 'xyz' WHERE id = 2"), 1u);
     EXPECT_EQ(errorOf([&] { s->executeUpdate("CREATE TABLE bad (x VARCHAR2(10) NUMBER)"); }), 902);
+    // values are kept as Oracle keeps them
+    s->executeUpdate("CREATE TABLE nums (a NUMBER(10,2), b NUMBER(5), c NUMBER(12,-2), d DATE, e NUMBER)");
+    s->executeUpdate("INSERT INTO nums VALUES (1.005, 3.7, 421878, DATE '2024-02-29', 1.005)");
+    s->executeUpdate("INSERT INTO nums VALUES (-99.995, -99999, -50, NULL, NULL)");
+    s->executeUpdate("UPDATE nums SET b = 2.5 WHERE b = 4");
+    ResultSet* rs = s->executeQuery("SELECT a, b, c, e FROM nums ORDER BY a DESC");
+    ASSERT_TRUE(rs->next());
+    EXPECT_EQ(rs->getDouble(1), 1.01);
+    EXPECT_EQ(rs->getInt(2), 3);  // 2.5 rounds away from zero
+    EXPECT_EQ(rs->getString(3), "421900");
+    EXPECT_EQ(rs->getDouble(4), 1.005);
+    ASSERT_TRUE(rs->next());
+    EXPECT_EQ(rs->getDouble(1), -100.0);
+    EXPECT_EQ(rs->getInt(2), -99999);
+    EXPECT_EQ(rs->getInt(3), -100);
+    s->closeResultSet(rs);
+    // literals and bound values mixed in one INSERT, the same text run twice
+    s->executeUpdate("CREATE TABLE mix (a NUMBER, b VARCHAR2(10), c NUMBER, g SDO_GEOMETRY)");
+    for (int round = 0; round < 2; ++round) {
+        s->setSQL("INSERT INTO mix VALUES (:1, 'it''s', -2.5, SDO_GEOMETRY(2001, NULL, "
+                  "SDO_POINT_TYPE(-1, :2, NULL), NULL, NULL))");
+        s->setInt(1, round);
+        s->setDouble(2, -7.25 - round);
+        EXPECT_EQ(s->executeUpdate(), 1u);
+    }
+    rs = s->executeQuery("SELECT m.a, m.b, m.c, m.g.SDO_POINT.X, m.g.SDO_POINT.Y FROM mix m ORDER BY m.a");
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(rs->next());
+        EXPECT_EQ(rs->getInt(1), round);
+        EXPECT_EQ(rs->getString(2), "it's");
+        EXPECT_EQ(rs->getDouble(3), -2.5);
+        EXPECT_EQ(rs->getDouble(4), -1.0);
+        EXPECT_EQ(rs->getDouble(5), -7.25 - round);
+    }
+    s->closeResultSet(rs);
+    EXPECT_EQ(errorOf([&] { s->executeUpdate("INSERT INTO nums (a) VALUES ('abc')"); }), 1722);
+    EXPECT_EQ(errorOf([&] { s->executeUpdate("INSERT INTO nums (b) VALUES (123456)"); }), 1438);
+    EXPECT_EQ(errorOf([&] { s->executeUpdate("INSERT INTO nums (b) VALUES (99999.5)"); }), 1438);
+    EXPECT_EQ(errorOf([&] { s->executeUpdate("INSERT INTO nums (d) VALUES ('2021-13-01')"); }), 1861);
+    EXPECT_EQ(errorOf([&] { s->executeUpdate("INSERT INTO nums (d) VALUES (TO_DATE('31.02.2021', 'DD.MM.YYYY'))"); }), 1847);
     admin->terminateStatement(s);
     admin->commit();
     env->terminateConnection(admin);

@@ -73,6 +73,11 @@ class StatementImpl;
     static const char* const LENGTH_CHECK = "CHECK constraint failed: TVX$LENGTH$";
     if (msg.compare(0, std::strlen(LENGTH_CHECK), LENGTH_CHECK) == 0)
         raise(12899, "value too large for column \"" + after("CHECK constraint failed: TVX$LENGTH$") + "\"");
+    if (msg.compare(0, 36, "CHECK constraint failed: TVX$NUMBER$") == 0) raise(1722, "invalid number");
+    if (msg.compare(0, 39, "CHECK constraint failed: TVX$PRECISION$") == 0)
+        raise(1438, "value larger than specified precision allowed for this column");
+    if (msg.compare(0, 34, "CHECK constraint failed: TVX$DATE$") == 0)
+        raise(1861, "literal does not match format string");
     if (msg.find("already exists") != std::string::npos)
         raise(955, "name is already used by an existing object");
     if (msg.find("too many attached databases") != std::string::npos)
@@ -292,7 +297,7 @@ public:
 
     // Prepares the rewritten text (reusing the last one when equal) and
     // binds the values.
-    sqlite3_stmt* prepare(const std::string& rewritten);
+    sqlite3_stmt* prepare(const Rewritten& rewritten);
     void release();
 
     struct Bind {
@@ -431,9 +436,9 @@ public:
 
     // ------------------------------------------------ execution
 
-    Rewritten rewrite(const std::string& sql) {
+    Rewritten rewrite(const std::string& sql, bool hoistLiterals = false) {
         used_.clear();
-        Rewritten r = rewriteSql(sql, *this);
+        Rewritten r = rewriteSql(sql, *this, hoistLiterals);
         if (r.usesAllMetadata) refreshAllMetadata();
         return r;
     }
@@ -784,7 +789,8 @@ void StatementImpl::release() {
     }
 }
 
-sqlite3_stmt* StatementImpl::prepare(const std::string& rewritten) {
+sqlite3_stmt* StatementImpl::prepare(const Rewritten& r) {
+    const std::string& rewritten = r.sql;
     release();
     if (!prepared_ || rewritten != preparedSql_) {
         if (prepared_) sqlite3_finalize(prepared_);
@@ -808,6 +814,29 @@ sqlite3_stmt* StatementImpl::prepare(const std::string& rewritten) {
         preparedSql_ = rewritten;
     }
     int count = sqlite3_bind_parameter_count(prepared_);
+    int literals = static_cast<int>(r.literals.size());
+    for (int k = 1; k <= count && literals > 0; ++k) {
+        if (k <= r.userBinds) continue;
+        size_t index = static_cast<size_t>(k - r.userBinds - 1);
+        if (index >= r.literals.size()) break;
+        const Token& lit = r.literals[index];
+        if (lit.kind == Token::STRING) {
+            std::string text;
+            for (size_t i = 1; i + 1 < lit.text.size(); ++i) {
+                text += lit.text[i];
+                if (lit.text[i] == '\'') ++i;
+            }
+            sqlite3_bind_text(prepared_, k, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+        } else {
+            const std::string& n = lit.text;
+            bool integral = n.size() <= 18 && n.find_first_not_of("0123456789", n[0] == '-' ? 1 : 0) == std::string::npos;
+            if (integral)
+                sqlite3_bind_int64(prepared_, k, std::strtoll(n.c_str(), nullptr, 10));
+            else
+                sqlite3_bind_double(prepared_, k, std::strtod(n.c_str(), nullptr));
+        }
+    }
+    count -= literals;
     for (int k = 1; k <= count; ++k) {
         if (static_cast<size_t>(k) > binds_.size() || binds_[static_cast<size_t>(k) - 1].kind == Bind::NONE)
             raise(1008, "not all variables bound");
@@ -831,7 +860,7 @@ ResultSet* StatementImpl::executeQuery(const std::string& sql) {
     if (!sql.empty() && sql != sql_) setSQL(sql);
     release();
     Rewritten r = conn_->rewrite(sql_);
-    sqlite3_stmt* stmt = prepare(r.sql);
+    sqlite3_stmt* stmt = prepare(r);
     ResultSetImpl* rs = new ResultSetImpl(this, conn_, stmt);
     try {
         rs->start();
@@ -1057,8 +1086,8 @@ unsigned int ConnectionImpl::update(StatementImpl* statement, const std::string&
 
 unsigned int ConnectionImpl::run(StatementImpl* statement, const std::string& sql) {
     beginWrite();
-    Rewritten r = rewrite(sql);
-    sqlite3_stmt* stmt = statement->prepare(r.sql);
+    Rewritten r = rewrite(sql, admin_);
+    sqlite3_stmt* stmt = statement->prepare(r);
     int rc;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
     }
@@ -1166,6 +1195,7 @@ unsigned int ConnectionImpl::createTable(const std::vector<Token>& t) {
     };
     std::string defs;
     std::vector<std::pair<std::string, ColumnType>> columns;
+    std::vector<std::pair<std::string, int>> rounded;  // NUMBER(p,s) columns and their scale
     for (const auto& item : items) {
         if (item.first >= item.second) raise(904, "invalid identifier");
         const Token& first = t[item.first];
@@ -1191,9 +1221,24 @@ unsigned int ConnectionImpl::createTable(const std::vector<Token>& t) {
         std::string affinity;
         if (!parseOracleType(typeTokens, type, affinity)) raise(902, "invalid datatype");
         defs += quoteIdent(column) + " " + affinity;
+        // what Oracle enforces on every value: text lengths, numbers that are
+        // numbers within their precision, valid dates
+        std::string q = quoteIdent(column);
         if ((type.code == TC_VARCHAR2 || type.code == TC_CHAR) && type.size > 0)
-            defs += " CONSTRAINT " + quoteIdent("TVX$LENGTH$" + column) + " CHECK (length(" + quoteIdent(column) +
+            defs += " CONSTRAINT " + quoteIdent("TVX$LENGTH$" + column) + " CHECK (length(" + q +
                     ") <= " + std::to_string(type.size) + ")";
+        if (type.code == TC_NUMBER || type.code == TC_BINARY_FLOAT || type.code == TC_BINARY_DOUBLE)
+            defs += " CONSTRAINT " + quoteIdent("TVX$NUMBER$" + column) + " CHECK (typeof(" + q +
+                    ") IN ('integer', 'real', 'null'))";
+        if (type.code == TC_NUMBER && type.precision > 0 && type.scale != -127) {
+            defs += " CONSTRAINT " + quoteIdent("TVX$PRECISION$" + column) + " CHECK (" + q +
+                    " IS NULL OR abs(TVX_ROUND(" + q + ", " + std::to_string(type.scale) + ")) < 1e" +
+                    std::to_string(type.precision - type.scale) + ")";
+            rounded.push_back({column, type.scale});
+        }
+        if (type.code == TC_DATE || type.code == TC_TIMESTAMP || type.code == TC_TIMESTAMP_TZ)
+            defs += " CONSTRAINT " + quoteIdent("TVX$DATE$" + column) + " CHECK (" + q +
+                    " IS NULL OR TVX_IS_DATETIME(" + q + "))";
         // constraints, with DEFAULT expressions put into SQLite's form
         while (k < item.second) {
             if (word(t, k, "DEFAULT")) {
@@ -1217,6 +1262,20 @@ unsigned int ConnectionImpl::createTable(const std::vector<Token>& t) {
     }
     beginWrite();
     execOn(db_, "CREATE TABLE " + quoteIdent(alias) + "." + quoteIdent(table) + " (" + defs + ")");
+    if (!rounded.empty()) {
+        // NUMBER(p,s) keeps its values rounded to the scale, as Oracle stores them
+        std::string when, set;
+        for (const auto& r : rounded) {
+            std::string q = quoteIdent(r.first), sc = std::to_string(r.second);
+            when += std::string(when.empty() ? "" : " OR ") + "NEW." + q + " IS NOT TVX_ROUND(NEW." + q + ", " + sc + ")";
+            set += std::string(set.empty() ? "" : ", ") + q + " = TVX_ROUND(" + q + ", " + sc + ")";
+        }
+        for (const char* event : {"INSERT", "UPDATE"}) {
+            execOn(db_, "CREATE TRIGGER " + quoteIdent(alias) + "." + quoteIdent("TVX$ROUND$" + std::string(event) + "$" + table) +
+                            " AFTER " + event + " ON " + quoteIdent(table) + " WHEN " + when + " BEGIN UPDATE " +
+                            quoteIdent(table) + " SET " + set + " WHERE rowid = NEW.rowid; END");
+        }
+    }
     sqlite3_stmt* ins = nullptr;
     std::string sql = "INSERT OR REPLACE INTO " + quoteIdent(alias) +
                       ".\"TVX$COLUMNS\" VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)";

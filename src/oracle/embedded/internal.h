@@ -91,11 +91,19 @@ public:
 struct Rewritten {
     std::string sql;
     bool usesAllMetadata = false;
+    // With hoisting: the literals taken out of the text, bound after the
+    // statement's own placeholders (numbers userBinds + 1, ...).
+    int userBinds = 0;
+    std::vector<Token> literals;
 };
 
 // Rewrites one Oracle statement into SQLite's dialect. The forms are listed
 // at the top of rewrite.cpp.
-Rewritten rewriteSql(const std::string& sql, SchemaResolver& resolver);
+// hoistLiterals: an INSERT ... VALUES statement gets its literals replaced
+// by placeholders, so that statements differing only in their values share
+// one prepared statement.
+Rewritten rewriteSql(const std::string& sql, SchemaResolver& resolver,
+                     bool hoistLiterals = false);
 
 // ---------------------------------------------------------------- geometry
 

@@ -32,7 +32,8 @@
 //   MINUS                    -> EXCEPT
 //   administrator sessions: unqualified table names after FROM, JOIN, INTO,
 //   UPDATE and in FROM lists get the current schema's database name.
-// A trailing ";" is dropped.
+// A trailing ";" is dropped. On request, the literals of an INSERT ... VALUES
+// statement become placeholders numbered after the statement's own.
 #include "internal.h"
 
 #include <cctype>
@@ -301,6 +302,8 @@ struct Rewriter {
     SchemaResolver& r;
     Rewritten result;
     int binds = 0;
+    bool hoist = false;
+    int literalNumber = 0;
     // one entry per open parenthesis (plus the statement): the row limit
     // found in that level's WHERE, -1 for none
     std::vector<long> limits;
@@ -401,8 +404,29 @@ struct Rewriter {
                     continue;
                 }
                 if (k.text == "," && fromDepth == depth) expectTable = true;
+                if (hoist && k.text == "-") {
+                    // a negative literal is one value, so that the text does not
+                    // depend on the signs of the values
+                    size_t n1 = next(i, end);
+                    size_t p1 = prev(i, 0);  // an array's values are emitted one range each
+                    if (n1 < end && t[n1].kind == Token::NUMBER && p1 != std::string::npos &&
+                        (op(p1, "(", end) || op(p1, ",", end))) {
+                        out += "?" + std::to_string(++literalNumber);
+                        Token negative = t[n1];
+                        negative.text = "-" + negative.text;
+                        result.literals.push_back(negative);
+                        i = n1;
+                        continue;
+                    }
+                }
                 if (k.text == ";" && next(i, end) >= end) continue;
                 out += k.text;
+                continue;
+            }
+            if (hoist && (k.kind == Token::NUMBER || k.kind == Token::STRING)) {
+                out += "?" + std::to_string(++literalNumber);
+                result.literals.push_back(k);
+                expectTable = false;
                 continue;
             }
             if (k.kind != Token::IDENT) {
@@ -596,9 +620,23 @@ struct Rewriter {
 
 }  // namespace
 
-Rewritten rewriteSql(const std::string& sql, SchemaResolver& resolver) {
+Rewritten rewriteSql(const std::string& sql, SchemaResolver& resolver, bool hoistLiterals) {
     std::vector<Token> tokens = tokenize(sql);
     Rewriter w(tokens, resolver);
+    if (hoistLiterals) {
+        bool first = true, insert = false, select = false;
+        int userBinds = 0;
+        for (const Token& t : tokens) {
+            if (t.kind == Token::SPACE || t.kind == Token::COMMENT) continue;
+            if (first) insert = t.kind == Token::IDENT && t.text == "INSERT";
+            first = false;
+            if (t.kind == Token::IDENT && t.text == "SELECT") select = true;
+            if (t.kind == Token::BIND) ++userBinds;
+        }
+        w.hoist = insert && !select;
+        w.result.userBinds = userBinds;
+        w.literalNumber = userBinds;
+    }
     w.limits.push_back(-1);
     std::string out;
     out.reserve(sql.size() + 32);
