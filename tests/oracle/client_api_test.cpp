@@ -436,8 +436,15 @@ TEST_F(ClientTest, FailuresAreOracleErrors) {
     EXPECT_EQ(errorOf([&] { s->executeQuery("SELECT nocol FROM shapes"); }, &message), 904);
     EXPECT_EQ(message, "ORA-00904: \"NOCOL\": invalid identifier");
     EXPECT_EQ(errorOf([&] { s->executeQuery("SELEKT * FROM shapes"); }, &message), 900);
+    EXPECT_EQ(errorOf([&] { s->executeQuery("SELECT * FROM shapes WHERE id = = 1"); }, &message), 900);
     EXPECT_EQ(message.compare(0, 11, "ORA-00900: "), 0);
     EXPECT_NE(message.find("syntax error"), std::string::npos);
+    // a session only reads, and only through queries
+    EXPECT_EQ(errorOf([&] { s->executeQuery("WITH x AS (SELECT 1) DELETE FROM temp.dual"); }), 1031);
+    EXPECT_EQ(errorOf([&] { s->executeQuery("SELECT password_hash FROM demo.\"TVX$USER\""); }), 1031);
+    EXPECT_EQ(errorOf([&] { s->executeQuery("PRAGMA table_info(shapes)"); }), 900);
+    EXPECT_EQ(errorOf([&] { s->executeUpdate("ATTACH DATABASE 'x.db' AS x"); }), 900);
+    EXPECT_EQ(errorOf([&] { s->executeQuery("SELECT * FROM shapes; DELETE FROM shapes"); }), 911);
     EXPECT_EQ(errorOf([&] { s->executeQuery("SELECT * FROM shapes WHERE name = 'unterminated"); }), 900);
     // the statement is still usable after a failure
     ResultSet* rs = s->executeQuery("SELECT count(*) FROM shapes");

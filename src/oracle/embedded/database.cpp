@@ -63,6 +63,9 @@ class StatementImpl;
     if (msg.compare(0, 17, "no such function:") == 0)
         raise(904, "\"" + after("no such function: ") + "\": invalid identifier");
     if (msg.compare(0, 16, "unknown database") == 0) raise(942, "table or view does not exist");
+    if (msg.compare(0, 14, "not authorized") == 0 ||
+        (msg.compare(0, 10, "access to ") == 0 && msg.find("is prohibited") != std::string::npos))
+        raise(1031, "insufficient privileges");
     if (msg.find("readonly database") != std::string::npos)
         raise(16000, "database or pluggable database open for read-only access");
     if (msg.compare(0, 26, "NOT NULL constraint failed") == 0)
@@ -85,6 +88,17 @@ class StatementImpl;
     if (msg.find("database is locked") != std::string::npos)
         raise(54, "resource busy and acquire with NOWAIT specified or timeout expired");
     raise(900, "invalid SQL statement: " + msg);
+}
+
+std::string leadingWord(const std::string& sql);
+
+// SELECT ..., WITH ... or a parenthesised query.
+bool isQuery(const std::string& sql) {
+    std::string w = leadingWord(sql);
+    if (w == "SELECT" || w == "WITH") return true;
+    if (!w.empty()) return false;
+    size_t i = sql.find_first_not_of(" \t\r\n");
+    return i != std::string::npos && sql[i] == '(';
 }
 
 bool validSchemaName(const std::string& name) {
@@ -360,6 +374,10 @@ public:
                "PRAGMA temp_store = MEMORY; PRAGMA cache_size = -16384; "
                "PRAGMA mmap_size = 268435456;");
         registerFunctions(db_);
+        sqlite3_set_authorizer(db_, &ConnectionImpl::authorize, this);
+        // the table functions connect on first use: once here, outside the
+        // session's rules
+        execOn(db_, "SELECT * FROM TVX_ELEM_INFO(NULL), TVX_ORDINATES(NULL)");
         execOn(db_,
                "CREATE TEMP TABLE DUAL(DUMMY TEXT); INSERT INTO temp.DUAL VALUES ('X');"
                "CREATE TEMP TABLE \"TVX$ALL_GEOM_METADATA\"(OWNER TEXT, TABLE_NAME TEXT, "
@@ -554,6 +572,7 @@ private:
     unsigned int createTable(const std::vector<Token>& t);
     unsigned int dropTable(const std::vector<Token>& t);
     unsigned int createView(const std::vector<Token>& t, const std::string& sql);
+    void execSingle(const std::string& sql);
     std::string tableTarget(const std::vector<Token>& t, size_t& i, std::string& table);
 
     EnvironmentImpl* env_;
@@ -568,6 +587,35 @@ private:
     std::set<std::string> used_;
     size_t attachLimit_ = 10;
     bool qualify_ = true;
+
+public:
+    // While set, statements being prepared come from the session: a user
+    // session may only read, and no session may attach files, set pragmas
+    // or read the password hashes.
+    bool guard = false;
+
+    static int authorize(void* self, int action, const char* a, const char* b, const char* /*db*/,
+                         const char* /*trigger*/) {
+        ConnectionImpl* c = static_cast<ConnectionImpl*>(self);
+        if (!c->guard) return SQLITE_OK;
+        switch (action) {
+            case SQLITE_READ:
+                return a && std::strcmp(a, "TVX$USER") == 0 ? SQLITE_DENY : SQLITE_OK;
+            case SQLITE_SELECT:
+            case SQLITE_RECURSIVE:
+                return SQLITE_OK;
+            case SQLITE_FUNCTION:
+                return b && sqlite3_stricmp(b, "fts3_tokenizer") == 0 ? SQLITE_DENY : SQLITE_OK;
+            case SQLITE_ATTACH:
+            case SQLITE_DETACH:
+            case SQLITE_PRAGMA:
+            case SQLITE_TRANSACTION:
+            case SQLITE_SAVEPOINT:
+                return SQLITE_DENY;
+            default:
+                return c->admin_ ? SQLITE_OK : SQLITE_DENY;
+        }
+    }
 };
 
 // ---------------------------------------------------------------- result set
@@ -797,8 +845,11 @@ sqlite3_stmt* StatementImpl::prepare(const Rewritten& r) {
         prepared_ = nullptr;
         preparedSql_.clear();
         const char* tail = nullptr;
-        if (sqlite3_prepare_v2(conn_->db(), rewritten.c_str(), static_cast<int>(rewritten.size()), &prepared_,
-                               &tail) != SQLITE_OK) {
+        conn_->guard = true;
+        int rc = sqlite3_prepare_v2(conn_->db(), rewritten.c_str(), static_cast<int>(rewritten.size()), &prepared_,
+                                    &tail);
+        conn_->guard = false;
+        if (rc != SQLITE_OK) {
             std::string msg = sqlite3_errmsg(conn_->db());
             sqlite3_finalize(prepared_);
             prepared_ = nullptr;
@@ -859,6 +910,7 @@ sqlite3_stmt* StatementImpl::prepare(const Rewritten& r) {
 ResultSet* StatementImpl::executeQuery(const std::string& sql) {
     if (!sql.empty() && sql != sql_) setSQL(sql);
     release();
+    if (!isQuery(sql_)) raise(900, "invalid SQL statement: not a query");
     Rewritten r = conn_->rewrite(sql_);
     sqlite3_stmt* stmt = prepare(r);
     ResultSetImpl* rs = new ResultSetImpl(this, conn_, stmt);
@@ -1026,6 +1078,8 @@ std::string leadingWord(const std::string& sql) {
 unsigned int ConnectionImpl::update(StatementImpl* statement, const std::string& sql) {
     used_.clear();
     std::string lead = leadingWord(sql);
+    if (!admin_ && (lead == "INSERT" || lead == "UPDATE" || lead == "DELETE" || lead == "MERGE"))
+        raise(16000, "database or pluggable database open for read-only access");
     if (lead == "INSERT" || lead == "UPDATE" || lead == "DELETE" || lead == "SELECT" || lead == "WITH")
         return run(statement, sql);
     std::vector<Token> all = tokenize(sql);
@@ -1048,6 +1102,15 @@ unsigned int ConnectionImpl::update(StatementImpl* statement, const std::string&
     if (word(t, 0, "DROP") && word(t, 1, "TABLE")) return dropTable(t);
     if (word(t, 0, "CREATE") && (word(t, 1, "VIEW") || (word(t, 1, "OR") && word(t, 2, "REPLACE") && word(t, 3, "VIEW"))))
         return createView(t, sql);
+    if (word(t, 0, "DROP") && (word(t, 1, "VIEW") || word(t, 1, "INDEX"))) {
+        requireAdmin();
+        size_t i = 2;
+        std::string name;
+        std::string alias = tableTarget(t, i, name);
+        beginWrite();
+        execSingle("DROP " + t[1].text + " " + quoteIdent(alias) + "." + quoteIdent(name));
+        return 0;
+    }
     if (word(t, 0, "GRANT")) {
         requireAdmin();
         return 0;  // every session may read every schema
@@ -1077,11 +1140,35 @@ unsigned int ConnectionImpl::update(StatementImpl* statement, const std::string&
             on += 1;
         }
         beginWrite();
-        execOn(db_, joinTokens(t, 0, i) + " " + quoteIdent(alias) + "." + quoteIdent(nameOf(t[i])) + " ON " +
-                        table + " " + joinTokens(t, on, t.size()));
+        execSingle(joinTokens(t, 0, i) + " " + quoteIdent(alias) + "." + quoteIdent(nameOf(t[i])) + " ON " + table +
+                   " " + joinTokens(t, on, t.size()));
         return 0;
     }
-    return run(statement, sql);
+    raise(900, "invalid SQL statement");
+}
+
+// Runs one statement made from the session's text, under the session's
+// rules (no attaching, no pragmas) and refusing a second statement.
+void ConnectionImpl::execSingle(const std::string& sql) {
+    sqlite3_stmt* st = nullptr;
+    const char* tail = nullptr;
+    guard = true;
+    int rc = sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &st, &tail);
+    guard = false;
+    if (rc != SQLITE_OK) {
+        std::string msg = sqlite3_errmsg(db_);
+        sqlite3_finalize(st);
+        raiseSqlite(msg.c_str());
+    }
+    while (tail && *tail && std::isspace(static_cast<unsigned char>(*tail))) ++tail;
+    if (!st || (tail && *tail)) {
+        sqlite3_finalize(st);
+        raise(911, "invalid character");
+    }
+    rc = sqlite3_step(st);
+    std::string msg = rc == SQLITE_DONE || rc == SQLITE_ROW ? "" : sqlite3_errmsg(db_);
+    sqlite3_finalize(st);
+    if (!msg.empty()) raiseSqlite(msg.c_str());
 }
 
 unsigned int ConnectionImpl::run(StatementImpl* statement, const std::string& sql) {
@@ -1261,7 +1348,7 @@ unsigned int ConnectionImpl::createTable(const std::vector<Token>& t) {
         columns.push_back({column, type});
     }
     beginWrite();
-    execOn(db_, "CREATE TABLE " + quoteIdent(alias) + "." + quoteIdent(table) + " (" + defs + ")");
+    execSingle("CREATE TABLE " + quoteIdent(alias) + "." + quoteIdent(table) + " (" + defs + ")");
     if (!rounded.empty()) {
         // NUMBER(p,s) keeps its values rounded to the scale, as Oracle stores them
         std::string when, set;
@@ -1341,8 +1428,8 @@ unsigned int ConnectionImpl::createView(const std::vector<Token>& t, const std::
     }
     qualify_ = true;
     beginWrite();
-    if (replace) execOn(db_, "DROP VIEW IF EXISTS " + quoteIdent(alias) + "." + quoteIdent(view));
-    execOn(db_, "CREATE VIEW " + quoteIdent(alias) + "." + quoteIdent(view) + " AS " + r.sql);
+    if (replace) execSingle("DROP VIEW IF EXISTS " + quoteIdent(alias) + "." + quoteIdent(view));
+    execSingle("CREATE VIEW " + quoteIdent(alias) + "." + quoteIdent(view) + " AS " + r.sql);
     return 0;
 }
 
@@ -1352,7 +1439,7 @@ unsigned int ConnectionImpl::dropTable(const std::vector<Token>& t) {
     std::string table;
     std::string alias = tableTarget(t, i, table);
     beginWrite();
-    execOn(db_, "DROP TABLE " + quoteIdent(alias) + "." + quoteIdent(table));
+    execSingle("DROP TABLE " + quoteIdent(alias) + "." + quoteIdent(table));
     execOn(db_, "DELETE FROM " + quoteIdent(alias) + ".\"TVX$COLUMNS\" WHERE TABLE_NAME = " + quoteLiteral(table));
     return 0;
 }
