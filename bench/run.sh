@@ -9,13 +9,16 @@
 # polygons of 100 vertices, N/10 3D lines of 20 vertices, each row with an
 # integer and a 20-character text, as an embedded database and as a
 # GeoPackage; then exports each with tarvex and with
-# `ogr2ogr -f "ESRI Shapefile"`, best of $REPEAT runs (default 3), and prints
-# wall time, rows per second, peak memory and the ratio. The peak memory of
+# `ogr2ogr -f "ESRI Shapefile"`, best wall time of $REPEAT runs (default 3;
+# $REPEAT_TARVEX, default REPEAT + 2, for tarvex's short runs), and prints
+# wall and CPU time, rows per second, peak memory and the ratio of the wall
+# times. The peak memory of
 # tarvex for N points is compared with that for N/10 points.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 n=${1:-1000000}
 repeat=${REPEAT:-3}
+repeat_tarvex=${REPEAT_TARVEX:-$((repeat + 2))}  # its runs are short: more of them
 build=$root/build-bench
 data=${TARVEX_BENCH_DATA:-$build/data}
 
@@ -43,31 +46,34 @@ dataset() {  # kind rows: sets DIR, generating the data set when missing
 scratch=$(mktemp -d /tmp/tarvex-bench.XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
 
-# Runs a command $repeat times; sets WALL (best wall seconds) and RSS (peak
-# memory of that run, KB).
+# Runs a command $1 times; sets WALL (best wall seconds), CPU (user + system
+# seconds of that run) and RSS (its peak memory, KB).
 measure() {
-  local i wall kb
-  WALL="" RSS=""
-  for ((i = 0; i < repeat; i++)); do
+  local runs=$1 i wall user sys kb
+  shift
+  WALL="" CPU="" RSS=""
+  for ((i = 0; i < runs; i++)); do
     rm -rf "$scratch/out" && mkdir -p "$scratch/out"
-    if ! /usr/bin/time -f "%e %M" -o "$scratch/time" "$@" >"$scratch/log" 2>&1; then
+    if ! /usr/bin/time -f "%e %U %S %M" -o "$scratch/time" "$@" >"$scratch/log" 2>&1; then
       echo "command failed: $*"; tail -n 20 "$scratch/log"; exit 1
     fi
-    read -r wall kb <"$scratch/time"
-    if [ -z "$WALL" ] || awk "BEGIN{exit !($wall < $WALL)}"; then WALL=$wall RSS=$kb; fi
+    read -r wall user sys kb <"$scratch/time"
+    if [ -z "$WALL" ] || awk "BEGIN{exit !($wall < $WALL)}"; then
+      WALL=$wall RSS=$kb CPU=$(awk -v u="$user" -v s="$sys" 'BEGIN{printf "%.2f", u + s}')
+    fi
   done
 }
 
 run_tarvex() {  # dir
-  TARVEX_LOG_LEVEL=error measure "$TARVEX_BIN" "bench/bench@$1/db" -t bench -o "$scratch/out/bench"
+  TARVEX_LOG_LEVEL=error measure "$repeat_tarvex" "$TARVEX_BIN" "bench/bench@$1/db" -t bench -o "$scratch/out/bench"
 }
 run_ogr() {  # dir
-  measure ogr2ogr -f "ESRI Shapefile" "$scratch/out/bench.shp" "$1/bench.gpkg" bench
+  measure "$repeat" ogr2ogr -f "ESRI Shapefile" "$scratch/out/bench.shp" "$1/bench.gpkg" bench
 }
 
-line() {  # kind rows tool wall kb
-  awk -v k="$1" -v n="$2" -v t="$3" -v w="$4" -v m="$5" 'BEGIN{
-    printf "%-10s %9d  %-8s %8.2f %11.0f %9.1f\n", k, n, t, w, (w > 0 ? n / w : 0), m / 1024 }'
+line() {  # kind rows tool wall cpu kb
+  awk -v k="$1" -v n="$2" -v t="$3" -v w="$4" -v c="$5" -v m="$6" 'BEGIN{
+    printf "%-10s %9d  %-8s %8.2f %8.2f %11.0f %9.1f\n", k, n, t, w, c, (w > 0 ? n / w : 0), m / 1024 }'
 }
 verdict() {  # label value target: prints the line, returns 1 when missed
   if awk "BEGIN{exit !($2 >= $3)}"; then echo "  $1: $2 (target >= $3) ok"
@@ -81,28 +87,28 @@ for spec in "${specs[@]}" "points $((n / 10)) 0"; do
 done
 
 echo
-printf '%-10s %9s  %-8s %8s %11s %9s\n' "data" "rows" "tool" "wall s" "rows/s" "peak MB"
+printf '%-10s %9s  %-8s %8s %8s %11s %9s\n' "data" "rows" "tool" "wall s" "cpu s" "rows/s" "peak MB"
 summary=()
 big_rss=0
 for spec in "${specs[@]}"; do
   read -r kind rows target <<<"$spec"
   dataset "$kind" "$rows"
-  run_tarvex "$DIR"; tw=$WALL tk=$RSS
+  run_tarvex "$DIR"; tw=$WALL tc=$CPU tk=$RSS
   # Every row must have been written: the index holds 8 bytes per record.
   shx=$(stat -c %s "$scratch/out/bench.shx")
   if [ "$shx" -ne $((100 + 8 * rows)) ]; then
     echo "tarvex wrote $(((shx - 100) / 8)) of $rows rows"; exit 1
   fi
-  run_ogr "$DIR"; ow=$WALL ok=$RSS
-  line "$kind" "$rows" tarvex "$tw" "$tk"
-  line "$kind" "$rows" ogr2ogr "$ow" "$ok"
+  run_ogr "$DIR"; ow=$WALL oc=$CPU ok=$RSS
+  line "$kind" "$rows" tarvex "$tw" "$tc" "$tk"
+  line "$kind" "$rows" ogr2ogr "$ow" "$oc" "$ok"
   ratio=$(awk -v a="$ow" -v b="$tw" 'BEGIN{printf "%.1f", (b > 0 ? a / b : 0)}')
   summary+=("$kind $ratio $target")
   [ "$kind" = points ] && big_rss=$tk
 done
 dataset points $((n / 10))
 run_tarvex "$DIR"; sw=$WALL sk=$RSS
-line points $((n / 10)) tarvex "$sw" "$sk"
+line points $((n / 10)) tarvex "$sw" "$CPU" "$sk"
 
 echo
 echo "speed-up (ogr2ogr time / tarvex time) and memory:"
