@@ -1243,6 +1243,14 @@ std::string ConnectionImpl::tableTarget(const std::vector<Token>& t, size_t& i, 
     return currentAlias();
 }
 
+// SQL rounding a number to a NUMBER(p,s) scale, half away from zero
+// (SQLite's round() rounds decimally: round(1.005, 2) is 1.01).
+std::string roundExpression(const std::string& value, int scale) {
+    if (scale >= 0) return "round(" + value + ", " + std::to_string(scale) + ")";
+    std::string factor = "1e" + std::to_string(-scale);
+    return "(round(" + value + " / " + factor + ") * " + factor + ")";
+}
+
 unsigned int ConnectionImpl::createTable(const std::vector<Token>& t) {
     requireAdmin();
     size_t i = 2;
@@ -1309,7 +1317,8 @@ unsigned int ConnectionImpl::createTable(const std::vector<Token>& t) {
         if (!parseOracleType(typeTokens, type, affinity)) raise(902, "invalid datatype");
         defs += quoteIdent(column) + " " + affinity;
         // what Oracle enforces on every value: text lengths, numbers that are
-        // numbers within their precision, valid dates
+        // numbers within their precision, valid dates. Only SQLite's own
+        // functions are used, so that any SQLite tool can still write the file.
         std::string q = quoteIdent(column);
         if ((type.code == TC_VARCHAR2 || type.code == TC_CHAR) && type.size > 0)
             defs += " CONSTRAINT " + quoteIdent("TVX$LENGTH$" + column) + " CHECK (length(" + q +
@@ -1319,13 +1328,14 @@ unsigned int ConnectionImpl::createTable(const std::vector<Token>& t) {
                     ") IN ('integer', 'real', 'null'))";
         if (type.code == TC_NUMBER && type.precision > 0 && type.scale != -127) {
             defs += " CONSTRAINT " + quoteIdent("TVX$PRECISION$" + column) + " CHECK (" + q +
-                    " IS NULL OR abs(TVX_ROUND(" + q + ", " + std::to_string(type.scale) + ")) < 1e" +
+                    " IS NULL OR abs(" + roundExpression(q, type.scale) + ") < 1e" +
                     std::to_string(type.precision - type.scale) + ")";
             rounded.push_back({column, type.scale});
         }
         if (type.code == TC_DATE || type.code == TC_TIMESTAMP || type.code == TC_TIMESTAMP_TZ)
             defs += " CONSTRAINT " + quoteIdent("TVX$DATE$" + column) + " CHECK (" + q +
-                    " IS NULL OR TVX_IS_DATETIME(" + q + "))";
+                    " IS NULL OR (date(substr(" + q + ", 1, 10), '+0 days') IS substr(" + q +
+                    ", 1, 10) AND (length(" + q + ") = 10 OR substr(" + q + ", 11, 1) IN (' ', 'T'))))";
         // constraints, with DEFAULT expressions put into SQLite's form
         while (k < item.second) {
             if (word(t, k, "DEFAULT")) {
@@ -1351,16 +1361,18 @@ unsigned int ConnectionImpl::createTable(const std::vector<Token>& t) {
     execSingle("CREATE TABLE " + quoteIdent(alias) + "." + quoteIdent(table) + " (" + defs + ")");
     if (!rounded.empty()) {
         // NUMBER(p,s) keeps its values rounded to the scale, as Oracle stores them
-        std::string when, set;
+        std::string when, set, of;
         for (const auto& r : rounded) {
-            std::string q = quoteIdent(r.first), sc = std::to_string(r.second);
-            when += std::string(when.empty() ? "" : " OR ") + "NEW." + q + " IS NOT TVX_ROUND(NEW." + q + ", " + sc + ")";
-            set += std::string(set.empty() ? "" : ", ") + q + " = TVX_ROUND(" + q + ", " + sc + ")";
+            std::string q = quoteIdent(r.first);
+            when += std::string(when.empty() ? "" : " OR ") + "NEW." + q + " IS NOT " + roundExpression("NEW." + q, r.second);
+            set += std::string(set.empty() ? "" : ", ") + q + " = " + roundExpression(q, r.second);
+            of += std::string(of.empty() ? "" : ", ") + q;
         }
-        for (const char* event : {"INSERT", "UPDATE"}) {
-            execOn(db_, "CREATE TRIGGER " + quoteIdent(alias) + "." + quoteIdent("TVX$ROUND$" + std::string(event) + "$" + table) +
-                            " AFTER " + event + " ON " + quoteIdent(table) + " WHEN " + when + " BEGIN UPDATE " +
-                            quoteIdent(table) + " SET " + set + " WHERE rowid = NEW.rowid; END");
+        for (std::string event : {"INSERT", "UPDATE"}) {
+            execOn(db_, "CREATE TRIGGER " + quoteIdent(alias) + "." + quoteIdent("TVX$ROUND$" + event + "$" + table) +
+                            " AFTER " + (event == "UPDATE" ? "UPDATE OF " + of : event) + " ON " + quoteIdent(table) +
+                            " WHEN " + when + " BEGIN UPDATE " + quoteIdent(table) + " SET " + set +
+                            " WHERE rowid = NEW.rowid; END");
         }
     }
     sqlite3_stmt* ins = nullptr;

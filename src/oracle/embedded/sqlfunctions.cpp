@@ -8,7 +8,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <sys/time.h>
@@ -320,52 +319,6 @@ void rawToHex(sqlite3_context* ctx, int /*argc*/, sqlite3_value** argv) {
     resultText(ctx, out);
 }
 
-// Rounds half away from zero at a decimal position, as Oracle stores a
-// NUMBER(p,s): on the value's 15 significant decimal digits, so that 1.005
-// becomes 1.01 although its binary double is a little smaller.
-double roundToScale(double v, int scale) {
-    if (!std::isfinite(v) || v == 0) return v;
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.14e", std::fabs(v));
-    std::string digits(1, buf[0]);
-    digits.append(buf + 2, 14);
-    int exponent = std::atoi(std::strchr(buf, 'e') + 1);
-    long keep = static_cast<long>(exponent) + scale + 1;  // significant digits kept
-    if (keep >= 15) return v;
-    if (keep < 0) return 0.0;
-    std::string kept = digits.substr(0, static_cast<size_t>(keep));
-    if (digits[static_cast<size_t>(keep)] >= '5') {
-        long i = keep - 1;
-        while (i >= 0 && kept[static_cast<size_t>(i)] == '9') kept[static_cast<size_t>(i--)] = '0';
-        if (i < 0) {
-            kept.insert(0, "1");
-            ++exponent;
-        } else {
-            ++kept[static_cast<size_t>(i)];
-        }
-    }
-    if (kept.empty()) return 0.0;
-    std::string text = kept + "e" + std::to_string(exponent + 1 - static_cast<long>(kept.size()));
-    double r = std::strtod(text.c_str(), nullptr);
-    return v < 0 ? -r : r;
-}
-
-void tvxRound(sqlite3_context* ctx, int /*argc*/, sqlite3_value** argv) {
-    int type = sqlite3_value_type(argv[0]);
-    int scale = sqlite3_value_int(argv[1]);
-    if (type == SQLITE_INTEGER && scale >= 0) return sqlite3_result_value(ctx, argv[0]);
-    if (type != SQLITE_INTEGER && type != SQLITE_FLOAT) return sqlite3_result_value(ctx, argv[0]);
-    resultNumber(ctx, roundToScale(sqlite3_value_double(argv[0]), scale));
-}
-
-void isDateTime(sqlite3_context* ctx, int /*argc*/, sqlite3_value** argv) {
-    DateTime v;
-    const unsigned char* s = sqlite3_value_text(argv[0]);
-    sqlite3_result_int(ctx, sqlite3_value_type(argv[0]) == SQLITE_TEXT && s &&
-                                parseStoredDateTime(reinterpret_cast<const char*>(s),
-                                                    static_cast<size_t>(sqlite3_value_bytes(argv[0])), v));
-}
-
 void nvl(sqlite3_context* ctx, int /*argc*/, sqlite3_value** argv) {
     sqlite3_result_value(ctx, sqlite3_value_type(argv[0]) == SQLITE_NULL ? argv[1] : argv[0]);
 }
@@ -531,8 +484,6 @@ void registerFunctions(sqlite3* db) {
         {"HEXTORAW", 1, hexToRaw, true},
         {"RAWTOHEX", 1, rawToHex, true},
         {"NVL", 2, nvl, true},
-        {"TVX_ROUND", 2, tvxRound, true},
-        {"TVX_IS_DATETIME", 1, isDateTime, true},
     };
     for (const Fn& f : FUNCTIONS)
         sqlite3_create_function_v2(db, f.name, f.args,
