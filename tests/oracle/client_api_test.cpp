@@ -339,6 +339,62 @@ TEST_F(ClientTest, GeometriesKeepEveryValueExactly) {
     Environment::terminateEnvironment(bare);
 }
 
+// A class that reads more attributes than the type has: the stream's error
+// reaches the caller of getObject, and the half-read object is released.
+class Greedy : public PObject {
+public:
+    explicit Greedy(void* ctx) : PObject(ctx) {}
+    static int alive;
+    ~Greedy() override { --alive; }
+    static void* readSQL(void* ctx) {
+        Greedy* g = new (ctx) Greedy(ctx);
+        ++alive;
+        AnyData stream(ctx);
+        try {
+            g->readSQL(stream);
+        } catch (SQLException& e) {
+            delete g;
+            e.setErrorCtx(ctx);
+            return nullptr;
+        }
+        return g;
+    }
+    static void writeSQL(void*, void*) {}
+    void readSQL(AnyData& stream) override {
+        for (int i = 0; i < 3; ++i) stream.getNumber();  // gtype, srid, then the point is not a number
+    }
+    void writeSQL(AnyData&) override {}
+    std::string getSQLTypeName() const override { return "MDSYS.SDO_GEOMETRY"; }
+    void getSQLTypeName(Environment* env, void** s, unsigned int& sl, void** t, unsigned int& tl) const override {
+        PObject::getSQLTypeName(env, &Greedy::readSQL, s, sl, t, tl);
+    }
+};
+int Greedy::alive = 0;
+
+TEST_F(ClientTest, ReadFunctionErrorsReachTheCaller) {
+    Environment* own = Environment::createEnvironment(Environment::OBJECT);
+    own->getMap()->put("MDSYS", "SDO_GEOMETRY", &Greedy::readSQL, &Greedy::writeSQL);
+    Connection* c = own->createConnection("demo", "Secret1", dir_);
+    Statement* s = c->createStatement("SELECT geom FROM shapes WHERE id = 2");
+    ResultSet* rs = s->executeQuery();
+    ASSERT_TRUE(rs->next());
+    EXPECT_EQ(errorOf([&] { rs->getObject(1); }), 21560);
+    EXPECT_EQ(Greedy::alive, 0);
+    // the registered name is found from the read function
+    Greedy probe(nullptr);
+    ++Greedy::alive;
+    void* schema = nullptr;
+    void* type = nullptr;
+    unsigned int schemaLength = 0, typeLength = 0;
+    probe.getSQLTypeName(own, &schema, schemaLength, &type, typeLength);
+    EXPECT_EQ(std::string(static_cast<char*>(schema), schemaLength), "MDSYS");
+    EXPECT_EQ(std::string(static_cast<char*>(type), typeLength), "SDO_GEOMETRY");
+    s->closeResultSet(rs);
+    c->terminateStatement(s);
+    own->terminateConnection(c);
+    Environment::terminateEnvironment(own);
+}
+
 TEST_F(ClientTest, RewriteFormsAnswerAsOracle) {
     EXPECT_EQ(count("SELECT * FROM shapes WHERE rownum = 1"), 1);
     EXPECT_EQ(count("SELECT * FROM shapes WHERE rownum <= 3"), 3);
