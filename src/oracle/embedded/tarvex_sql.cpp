@@ -22,7 +22,6 @@
 #include <cstdio>
 #include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -47,19 +46,22 @@ bool isSqlPlusCommand(const std::string& word) {
     return false;
 }
 
-std::vector<ScriptStatement> splitScript(const std::string& s) {
-    std::vector<ScriptStatement> out;
+// Calls run(statement) for each statement of the script in order, until it
+// returns false; false then.
+template <typename Run>
+bool splitScript(const std::string& s, Run run) {
+    bool going = true;
     std::string current;
     int line = 1, startLine = 0;
     bool significant = false;
     size_t i = 0, n = s.size();
     auto finish = [&]() {
-        if (significant) out.push_back(ScriptStatement{current, startLine});
+        if (significant && going) going = run(ScriptStatement{current, startLine});
         current.clear();
         significant = false;
     };
     bool lineStart = true;
-    while (i < n) {
+    while (i < n && going) {
         char c = s[i];
         if (lineStart) {
             // a line holding only "/" ends the statement
@@ -136,7 +138,7 @@ std::vector<ScriptStatement> splitScript(const std::string& s) {
         ++i;
     }
     finish();
-    return out;
+    return going;
 }
 
 std::set<std::string> schemaFiles(const std::string& dir) {
@@ -167,9 +169,15 @@ bool runScript(Environment* env, const std::string& dir, const std::string& file
         std::printf("%s: cannot read the script\n", file.c_str());
         return false;
     }
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    std::vector<ScriptStatement> statements = splitScript(buffer.str());
+    in.seekg(0, std::ios::end);
+    std::streamoff size = in.tellg();
+    in.seekg(0, std::ios::beg);
+    std::string text(size > 0 ? static_cast<size_t>(size) : 0, '\0');
+    if (size > 0 && !in.read(&text[0], size)) {
+        std::printf("%s: cannot read the script\n", file.c_str());
+        return false;
+    }
+    in.close();
     std::set<std::string> before = schemaFiles(dir);
     Connection* conn = nullptr;
     bool ok = true;
@@ -179,10 +187,10 @@ bool runScript(Environment* env, const std::string& dir, const std::string& file
         conn = oracle::occi::embedded::connectAsAdministrator(env, dir);
         Statement* stmt = conn->createStatement();
         try {
-            for (const ScriptStatement& s : statements) {
+            splitScript(text, [&](const ScriptStatement& s) {
                 line = s.line;
                 std::string word = firstWord(s.text);
-                if (word == "COMMIT") continue;  // the script commits as a whole
+                if (word == "COMMIT") return true;  // the script commits as a whole
                 if (word == "SELECT" || word == "WITH") {
                     ResultSet* rs = stmt->executeQuery(s.text);
                     while (rs->next()) {
@@ -192,7 +200,8 @@ bool runScript(Environment* env, const std::string& dir, const std::string& file
                     stmt->executeUpdate(s.text);
                 }
                 ++executed;
-            }
+                return true;
+            });
         } catch (...) {
             conn->terminateStatement(stmt);
             throw;
