@@ -43,6 +43,13 @@ dataset() {  # kind rows: sets DIR, generating the data set when missing
   fi
 }
 
+# The timer: wall, user and system time and peak memory of one command.
+measure_bin=$data/measure
+mkdir -p "$data"
+if [ ! -x "$measure_bin" ] || [ "$root/bench/measure.c" -nt "$measure_bin" ]; then
+  cc -O2 -Wall -o "$measure_bin" "$root/bench/measure.c"
+fi
+
 scratch=$(mktemp -d /tmp/tarvex-bench.XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
 
@@ -54,7 +61,7 @@ measure() {
   WALL="" CPU="" RSS=""
   for ((i = 0; i < runs; i++)); do
     rm -rf "$scratch/out" && mkdir -p "$scratch/out"
-    if ! /usr/bin/time -f "%e %U %S %M" -o "$scratch/time" "$@" >"$scratch/log" 2>&1; then
+    if ! "$measure_bin" "$scratch/time" "$@" >"$scratch/log" 2>&1; then
       echo "command failed: $*"; tail -n 20 "$scratch/log"; exit 1
     fi
     read -r wall user sys kb <"$scratch/time"
