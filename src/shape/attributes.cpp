@@ -185,7 +185,7 @@ bool tvShapeWriter::writeDBFAttributes(ResultSet* p_resultSet) {
 bool tvShapeWriter::closeShapeFile() {
     bool closed = false;
     if (_shpHandle != nullptr) {
-        SHPClose(_shpHandle);
+        tvShpClose(_shpHandle);  // failures are recorded with the other I/O errors
         _shpHandle = nullptr;
         closed = true;
     }

@@ -675,7 +675,7 @@ SHPObject* createPolygonFromOrdinates(SDOGeometry* p_geometry, SHPHandle p_shpHa
 bool tvShapeWriter::writeShapeGeometry(SDOGeometry* p_geometry) {
     if (_shpHandle == nullptr) return false;
 
-    const Target target = targetFor(_shpHandle->nShapeType);
+    const Target target = targetFor(tvShpShapeType(_shpHandle));
     Prepared shape = {SHPT_NULL, 0, 0, false, false};
     BuildResult built = buildGeometry(p_geometry, target, _buffers, shape);
     if (built == BUILD_FAILED) {
@@ -706,7 +706,7 @@ bool tvShapeWriter::writeShapeGeometry(SDOGeometry* p_geometry) {
 }
 
 bool tvShapeWriter::writeShapeObject(SHPObject* p_object) {
-    int id = SHPWriteObject(_shpHandle, -1, p_object);
+    int id = tvShpWriteObject(_shpHandle, p_object);
     if (id == -1 || tvIOFailed()) {
         tvLog("Failed to write object using SHPWriteObject : ", _currentRecord, LOG_ERROR);
         return false;

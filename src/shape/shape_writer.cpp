@@ -155,7 +155,7 @@ bool tvShapeWriter::createShapeFile(std::string p_filename, unsigned short p_sha
     tvResetIOErrors();
     SAHooks hooks = tvBufferedHooks();
 
-    _shpHandle = SHPCreateLL((p_filename + ".shp").c_str(), p_shapeType, &hooks);
+    _shpHandle = tvShpCreate(p_filename + ".shp", p_shapeType);
     if (_shpHandle != nullptr) {
         tvLog("Created shapefile : ", p_filename + ".shp", LOG_DETAILED);
     } else {

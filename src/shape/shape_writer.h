@@ -10,6 +10,7 @@
 #include <vector>
 
 class SDOGeometry;
+struct tvShpStream;
 class SDOPointType;
 
 // Coordinate arrays reused from one geometry to the next by the writer.
@@ -43,7 +44,7 @@ public:
     int getRecordCount();
 
 private:
-    SHPHandle _shpHandle;
+    tvShpStream* _shpHandle;  // the open .shp/.shx pair, streamed
     DBFHandle _dbfHandle;
     std::vector<oracle::occi::MetaData> _metaData;
     std::map<std::string, int> _oracleTypes;
