@@ -362,7 +362,10 @@ public:
             if (admin_) raise(12154, "TNS:could not resolve the connect identifier specified");
             raise(1017, "invalid username/password; logon denied");
         }
-        int flags = (admin_ ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_URI;
+        // one thread per connection, as with the real client's default
+        // environment: no SQLite mutex around every column read
+        int flags = (admin_ ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_URI |
+                    SQLITE_OPEN_NOMUTEX;
         if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
             std::string msg = db_ ? sqlite3_errmsg(db_) : "out of memory";
             raise(12154, "TNS:could not resolve the connect identifier specified (" + msg + ")");
@@ -370,9 +373,10 @@ public:
         sqlite3_extended_result_codes(db_, 0);
         sqlite3_busy_timeout(db_, 5000);
         if (!admin_) checkPassword(password);
-        execOn(db_,
-               "PRAGMA temp_store = MEMORY; PRAGMA cache_size = -16384; "
-               "PRAGMA mmap_size = 268435456;");
+        // A user session scans: a small page cache and no memory mapping keep
+        // its memory flat however many rows it reads. Loading wants a cache.
+        execOn(db_, admin_ ? "PRAGMA temp_store = MEMORY; PRAGMA cache_size = -16384;"
+                           : "PRAGMA temp_store = MEMORY; PRAGMA cache_size = -2048; PRAGMA mmap_size = 0;");
         registerFunctions(db_);
         sqlite3_set_authorizer(db_, &ConnectionImpl::authorize, this);
         // the table functions connect on first use: once here, outside the
