@@ -402,6 +402,7 @@ TEST_F(ClientTest, RewriteFormsAnswerAsOracle) {
     EXPECT_EQ(count("SELECT * FROM shapes WHERE rownum = 2"), 0);
     EXPECT_EQ(count("SELECT * FROM (SELECT * FROM shapes WHERE rownum <= 2) t"), 2);
     EXPECT_EQ(scalar("SELECT 'rownum = 1' FROM dual WHERE rownum = 1"), "rownum = 1");
+    EXPECT_EQ(scalar("SELECT ':1' FROM dual"), ":1");  // not a placeholder
     EXPECT_EQ(scalar("SELECT user FROM dual"), "DEMO");
     EXPECT_EQ(scalar("select count(*) from shapes x, table(x.GEOM.SDO_ELEM_INFO) t where t.column_value = 2003"), "1");
     EXPECT_EQ(scalar("select count(*) from DEMO.SHAPES x, table(x.GEOM.SDO_ORDINATES) t"), "26");
@@ -436,7 +437,14 @@ TEST_F(ClientTest, RewriteFormsAnswerAsOracle) {
     ASSERT_TRUE(rs->next());
     EXPECT_EQ(rs->getInt(1), 1);
     s->closeResultSet(rs);
-    s->setSQL("SELECT id FROM shapes WHERE id = :1 AND name = :2");
+    s->setSQL("SELECT id FROM shapes WHERE name <> :1 AND rownum <= :2");
+    s->setString(1, "point");
+    s->setInt(2, 2);
+    rs = s->executeQuery();
+    int limited = 0;
+    while (rs->next()) ++limited;
+    EXPECT_EQ(limited, 2);
+    s->closeResultSet(rs);
     Statement* fresh = conn->createStatement("SELECT id FROM shapes WHERE id = :1 AND name = :2");
     fresh->setInt(1, 1);
     EXPECT_EQ(errorOf([&] { fresh->executeQuery(); }), 1008);

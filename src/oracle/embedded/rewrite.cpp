@@ -26,7 +26,8 @@
 //   SDO_ORDINATE_ARRAY / SDO_ELEM_INFO_ARRAY with more than 100 values
 //                            -> TVX_ARRAY_CONCAT over chunks of 100 (SQLite
 //                               functions take at most 127 arguments)
-//   ROWNUM = 1, ROWNUM <= n, ROWNUM < n as a condition of a query's WHERE
+//   ROWNUM = 1, ROWNUM <= n, ROWNUM < n (n a number or a bind) as a
+//   condition of a query's WHERE
 //                            -> the condition becomes 1 and the query (or
 //                               the parenthesised subquery) gets LIMIT n
 //   MINUS                    -> EXCEPT
@@ -306,7 +307,8 @@ struct Rewriter {
     int literalNumber = 0;
     // one entry per open parenthesis (plus the statement): the row limit
     // found in that level's WHERE, -1 for none
-    std::vector<long> limits;
+    // (empty: none; otherwise the LIMIT expression)
+    std::vector<std::string> limits;
 
     Rewriter(const std::vector<Token>& tokens, SchemaResolver& resolver)
         : t(tokens), r(resolver) {}
@@ -387,7 +389,7 @@ struct Rewriter {
             if (k.kind == Token::OP) {
                 if (k.text == "(") {
                     ++depth;
-                    limits.push_back(-1);
+                    limits.push_back("");
                     out += k.text;
                     expectTable = false;
                     continue;
@@ -396,9 +398,9 @@ struct Rewriter {
                     if (fromDepth == depth) fromDepth = -1;
                     --depth;
                     if (limits.size() > 1) {
-                        long limit = limits.back();
+                        std::string limit = limits.back();
                         limits.pop_back();
-                        if (limit >= 0) out += " LIMIT " + std::to_string(limit);
+                        if (!limit.empty()) out += " LIMIT " + limit;
                     }
                     out += k.text;
                     continue;
@@ -550,13 +552,19 @@ struct Rewriter {
                 size_t value = next(n1, end);
                 if (conjunct && n1 < end && t[n1].kind == Token::OP &&
                     (t[n1].text == "=" || t[n1].text == "<=" || t[n1].text == "<") && value < end &&
-                    t[value].kind == Token::NUMBER) {
-                    long v = std::atol(t[value].text.c_str());
-                    long limit = t[n1].text == "=" ? (v == 1 ? 1 : 0)
-                                 : t[n1].text == "<=" ? v : v - 1;
-                    if (limit < 0) limit = 0;
-                    long& slot = limits.back();
-                    slot = slot < 0 ? limit : std::min(slot, limit);
+                    (t[value].kind == Token::NUMBER || t[value].kind == Token::BIND)) {
+                    std::string limit;
+                    if (t[value].kind == Token::NUMBER) {
+                        long v = std::atol(t[value].text.c_str());
+                        long n = t[n1].text == "=" ? (v == 1 ? 1 : 0) : t[n1].text == "<=" ? v : v - 1;
+                        limit = std::to_string(n < 0 ? 0 : n);
+                    } else {
+                        std::string b = "?" + std::to_string(++binds);
+                        limit = t[n1].text == "=" ? "(CASE WHEN " + b + " = 1 THEN 1 ELSE 0 END)"
+                                : t[n1].text == "<=" ? "max(" + b + ", 0)" : "max(" + b + " - 1, 0)";
+                    }
+                    std::string& slot = limits.back();
+                    slot = slot.empty() ? limit : "min(" + slot + ", " + limit + ")";
                     out += "1";
                     i = value;
                     continue;
@@ -637,12 +645,12 @@ Rewritten rewriteSql(const std::string& sql, SchemaResolver& resolver, bool hois
         w.result.userBinds = userBinds;
         w.literalNumber = userBinds;
     }
-    w.limits.push_back(-1);
+    w.limits.push_back("");
     std::string out;
     out.reserve(sql.size() + 32);
     w.emit(out, 0, tokens.size());
     while (w.limits.size() > 1) w.limits.pop_back();  // unbalanced parentheses: SQLite reports
-    if (w.limits.back() >= 0) out += " LIMIT " + std::to_string(w.limits.back());
+    if (!w.limits.back().empty()) out += " LIMIT " + w.limits.back();
     w.result.sql = out;
     return w.result;
 }
