@@ -76,6 +76,7 @@ TEST_F(LoaderTest, ScriptsAreSplitLikeSqlPlus) {
                             "INSERT INTO notes VALUES (1, 'a;b -- not a comment', NULL); /* trailing; */\n"
                             "INSERT INTO notes VALUES (2, 'it''s', SDO_GEOMETRY(2001, NULL,\n"
                             "  SDO_POINT_TYPE(1, 2, NULL), NULL, NULL));\n"
+                            "INSERT INTO notes (id, txt) VALUES (3, q'[GEOGCS[\"x\"]; it's]');\n"
                             "COMMIT;\n");
     LoaderRun r = runLoader(db + " " + s1);
     EXPECT_EQ(r.status, 0) << r.output;
@@ -90,6 +91,8 @@ TEST_F(LoaderTest, ScriptsAreSplitLikeSqlPlus) {
     EXPECT_EQ(rs->getString(1), "a;b -- not a comment");
     ASSERT_TRUE(rs->next());
     EXPECT_EQ(rs->getString(1), "it's");
+    ASSERT_TRUE(rs->next());
+    EXPECT_EQ(rs->getString(1), "GEOGCS[\"x\"]; it's");
     EXPECT_FALSE(rs->next());
     s->closeResultSet(rs);
     c->terminateStatement(s);

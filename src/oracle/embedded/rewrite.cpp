@@ -84,6 +84,21 @@ std::vector<Token> tokenize(const std::string& s) {
             }
             i = i < n ? i + 2 : n;
             push(Token::COMMENT, start, i, startLine);
+        } else if ((c == 'Q' || c == 'q') && i + 2 < n && s[i + 1] == '\'') {
+            // Oracle's alternative quoting q'[...]': the same text as '...'
+            char open = s[i + 2];
+            char close = open == '[' ? ']' : open == '{' ? '}' : open == '<' ? '>' : open == '(' ? ')' : open;
+            size_t from = i + 3, at = from;
+            while (at + 1 < n && !(s[at] == close && s[at + 1] == '\'')) ++at;
+            std::string text = "'";
+            for (size_t k = from; k < at && k < n; ++k) {
+                if (s[k] == '\n') ++line;
+                text += s[k];
+                if (s[k] == '\'') text += '\'';
+            }
+            text += "'";
+            i = at + 1 < n ? at + 2 : n;
+            out.push_back(Token{Token::STRING, text, startLine, std::string()});
         } else if (c == '\'' || ((c == 'N' || c == 'n') && i + 1 < n && s[i + 1] == '\'')) {
             if (c != '\'') ++i;
             ++i;

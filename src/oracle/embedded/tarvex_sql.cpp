@@ -3,7 +3,7 @@
 //
 //   tarvex-sql <database directory> [<script.sql>...]
 //
-// Statements end with ";" (outside quotes and comments); a line holding only
+// Statements end with ";" (outside quotes, q'[...]' quotes and comments); a line holding only
 // "/" ends a statement too; "--" and "/* */" comments are skipped, and so
 // are the SQL*Plus commands SET, PROMPT, SPOOL, WHENEVER, REM, EXIT, QUIT
 // at the start of a statement. Each script runs in one transaction on its
@@ -122,6 +122,21 @@ bool splitScript(const std::string& s, Run run) {
             significant = true;
             startLine = line;
             current.clear();
+        }
+        if ((c == 'q' || c == 'Q') && i + 2 < n && s[i + 1] == '\'' &&
+            (i == 0 || !(std::isalnum(static_cast<unsigned char>(s[i - 1])) || s[i - 1] == '_'))) {
+            // q'[...]' quoting: up to the closing delimiter and quote
+            char open = s[i + 2];
+            char close = open == '[' ? ']' : open == '{' ? '}' : open == '<' ? '>' : open == '(' ? ')' : open;
+            size_t j = i + 3;
+            while (j + 1 < n && !(s[j] == close && s[j + 1] == '\'')) {
+                if (s[j] == '\n') ++line;
+                ++j;
+            }
+            j = j + 1 < n ? j + 2 : n;
+            current.append(s, i, j - i);
+            i = j;
+            continue;
         }
         if (c == '\'' || c == '"') {
             size_t j = i + 1;
