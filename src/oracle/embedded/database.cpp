@@ -754,14 +754,18 @@ public:
         if (t.code != TC_OBJECT || type != SQLITE_BLOB ||
             !decodeGeometry(sqlite3_column_blob(stmt_, i), sqlite3_column_bytes(stmt_, i), g))
             raise(932, "inconsistent datatypes: expected an object of type MDSYS.SDO_GEOMETRY");
-        const MapImpl::Entry* entry = conn_->env()->map().find("MDSYS", "SDO_GEOMETRY");
-        if (!entry || !entry->read)
-            raise(21700, "object does not exist or is marked for delete: no class registered for "
-                         "MDSYS.SDO_GEOMETRY in the environment's type map");
+        if (!reader_) {
+            // looked up once per result set
+            const MapImpl::Entry* entry = conn_->env()->map().find("MDSYS", "SDO_GEOMETRY");
+            if (!entry || !entry->read)
+                raise(21700, "object does not exist or is marked for delete: no class registered for "
+                             "MDSYS.SDO_GEOMETRY in the environment's type map");
+            reader_ = entry->read;
+        }
         ObjectContext ctx;
         ctx.kind = ObjectContext::GEOMETRY;
         ctx.geom = &g;
-        void* object = entry->read(&ctx);
+        void* object = reader_(&ctx);
         if (ctx.failed) throw ctx.error;
         return static_cast<PObject*>(object);
     }
@@ -818,6 +822,7 @@ private:
     State state_ = BEFORE;
     std::vector<ColumnType> types_;
     std::vector<MetaData> meta_;
+    void* (*reader_)(void*) = nullptr;
 };
 
 // ---------------------------------------------------------------- statement members
