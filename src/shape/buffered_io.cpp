@@ -562,18 +562,38 @@ int tvShpWriteObject(tvShpStream* p_stream, const SHPObject* p_object) {
         p_stream->boundsMin[3] = p_stream->boundsMax[3] = (empty || !p_object->padfM) ? 0.0 : p_object->padfM[0];
     }
     // shapelib's MIN/MAX: a NaN vertex replaces the bound, and the next
-    // vertex replaces the NaN.
+    // vertex replaces the NaN. One pass over the four coordinates when all
+    // are there (eight independent chains), else one pass per coordinate.
     const double* values[4] = {p_object->padfX, p_object->padfY, p_object->padfZ, p_object->padfM};
-    for (int d = 0; d < 4; ++d) {
-        const double* v = values[d];
-        if (v == nullptr) continue;
-        double lo = p_stream->boundsMin[d], hi = p_stream->boundsMax[d];
+    double* lo = p_stream->boundsMin;
+    double* hi = p_stream->boundsMax;
+    if (values[0] && values[1] && values[2] && values[3]) {
+        double lx = lo[0], ly = lo[1], lz = lo[2], lm = lo[3], hx = hi[0], hy = hi[1], hz = hi[2], hm = hi[3];
         for (int i = 0; i < n; ++i) {
-            lo = lo < v[i] ? lo : v[i];
-            hi = hi > v[i] ? hi : v[i];
+            const double x = values[0][i], y = values[1][i], z = values[2][i], m = values[3][i];
+            lx = lx < x ? lx : x;
+            hx = hx > x ? hx : x;
+            ly = ly < y ? ly : y;
+            hy = hy > y ? hy : y;
+            lz = lz < z ? lz : z;
+            hz = hz > z ? hz : z;
+            lm = lm < m ? lm : m;
+            hm = hm > m ? hm : m;
         }
-        p_stream->boundsMin[d] = lo;
-        p_stream->boundsMax[d] = hi;
+        lo[0] = lx, lo[1] = ly, lo[2] = lz, lo[3] = lm;
+        hi[0] = hx, hi[1] = hy, hi[2] = hz, hi[3] = hm;
+    } else {
+        for (int d = 0; d < 4; ++d) {
+            const double* v = values[d];
+            if (v == nullptr) continue;
+            double l = lo[d], h = hi[d];
+            for (int i = 0; i < n; ++i) {
+                l = l < v[i] ? l : v[i];
+                h = h > v[i] ? h : v[i];
+            }
+            lo[d] = l;
+            hi[d] = h;
+        }
     }
     p_stream->fileSize += size;
     return p_stream->records++;
