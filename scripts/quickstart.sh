@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTARVEX_BUILD_TESTS=OFF
 cmake --build build -j"$(nproc)"
 mkdir -p out
 ./build/tarvex demo/demo@build/sample-db -t "*" -o out/ -p -i
