@@ -100,28 +100,52 @@ Number pickNumber(Input& p_in, double p_value) {
 
 std::string g_dir;
 
+// Whatever was written must read back: every record of a closed file is
+// one shapelib can read, of the file's type or null.
+void checkReadable(const std::string& p_name, int p_shapeType) {
+    SHPHandle shp = SHPOpen(p_name.c_str(), "rb");
+    if (shp == nullptr) std::abort();
+    int records = 0, type = 0;
+    SHPGetInfo(shp, &records, &type, nullptr, nullptr);
+    if (type != p_shapeType) std::abort();
+    for (int i = 0; i < records; ++i) {
+        SHPObject* object = SHPReadObject(shp, i);
+        if (object == nullptr) std::abort();
+        if (object->nSHPType != type && object->nSHPType != SHPT_NULL) std::abort();
+        SHPDestroyObject(object);
+    }
+    SHPClose(shp);
+}
+
 // One writer per file type and "ignore" setting, renewed now and then so that
-// the files stay small.
+// the files stay small and get read back.
 struct OpenWriter {
     std::unique_ptr<tvShapeWriter> writer;
+    std::string name;
+    int shapeType = 0;
     bool usable = false;
     int uses = 0;
 };
 std::map<int, OpenWriter> g_writers;
 
+void closeWriter(OpenWriter& p_open) {
+    if (!p_open.writer) return;
+    bool closed = p_open.writer->closeShapeFile();
+    p_open.writer.reset();
+    if (closed && p_open.usable) checkReadable(p_open.name, p_open.shapeType);
+}
+
 tvShapeWriter* writerFor(int p_shapeType, bool p_ignore) {
     int key = p_shapeType * 2 + (p_ignore ? 1 : 0);
     OpenWriter& open = g_writers[key];
-    if (open.writer && ++open.uses > 5000) {
-        open.writer->closeShapeFile();
-        open.writer.reset();
-    }
+    if (open.writer && ++open.uses > 500) closeWriter(open);
     if (!open.writer) {
         open.writer.reset(new tvShapeWriter());
         open.uses = 0;
+        open.shapeType = p_shapeType;
+        open.name = g_dir + "/t" + std::to_string(key);
         g_args["ignore"] = p_ignore ? "yes" : "";
-        std::string name = g_dir + "/t" + std::to_string(key);
-        open.usable = open.writer->createShapeFile(name, static_cast<unsigned short>(p_shapeType),
+        open.usable = open.writer->createShapeFile(open.name, static_cast<unsigned short>(p_shapeType),
                                                    std::vector<oracle::occi::MetaData>(), "GEOM", 0);
     }
     return open.usable ? open.writer.get() : nullptr;
@@ -138,6 +162,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     if (dir == nullptr) std::abort();
     g_dir = dir;
     std::atexit([] {
+        for (auto& entry : g_writers) closeWriter(entry.second);
         g_writers.clear();
         std::string cmd = "rm -rf '" + g_dir + "'";
         if (std::system(cmd.c_str()) != 0) {
