@@ -18,13 +18,11 @@
 
 #include "diag/log.h"
 
+#include "shape/shape_test_util.h"
+
 namespace {
 
-std::string makeTempDir() {
-    char pattern[] = "/tmp/tarvex_bufio_XXXXXX";
-    const char* dir = mkdtemp(pattern);
-    return dir == nullptr ? std::string() : std::string(dir);
-}
+std::string makeTempDir() { return shapetest::makeTempDir("tarvex_bufio"); }
 
 std::string readFile(const std::string& p_path) {
     std::ifstream in(p_path, std::ios::binary);

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <limits>
 #include <map>
 #include <memory>
@@ -72,10 +73,28 @@ inline GeometryHolder pointGeometry(double p_gtype, double p_x, double p_y, doub
     return g;
 }
 
-inline std::string makeTempDir() {
-    char pattern[] = "/tmp/tarvex_shape_XXXXXX";
-    const char* dir = mkdtemp(pattern);
-    return dir == nullptr ? std::string() : std::string(dir);
+// Folders made by makeTempDir, removed when the test program ends.
+class TempDirs {
+public:
+    ~TempDirs() {
+        std::error_code ignored;
+        for (const std::string& dir : _dirs) std::filesystem::remove_all(dir, ignored);
+    }
+    std::string make(const char* p_prefix) {
+        std::string pattern = std::string("/tmp/") + p_prefix + "_XXXXXX";
+        const char* dir = mkdtemp(&pattern[0]);
+        if (dir == nullptr) return std::string();
+        _dirs.push_back(dir);
+        return dir;
+    }
+
+private:
+    std::vector<std::string> _dirs;
+};
+
+inline std::string makeTempDir(const char* p_prefix = "tarvex_shape") {
+    static TempDirs dirs;
+    return dirs.make(p_prefix);
 }
 
 // Runs a Python snippet with GDAL's bindings; returns its standard output.
