@@ -608,40 +608,37 @@ SHPObject* createShapePointFromSdoPoint(SDOPointType* p_point, unsigned short p_
                          "Failed to create point using createShapePointFromSdoPoint");
 }
 
-SHPObject* createShapePointFromOrdinates(SDOGeometry* p_geometry) {
+namespace {
+
+// A single point (p_single) or a point cluster from the ordinates, as its own
+// shape object; the file's type plays no part here.
+SHPObject* pointsFromOrdinates(SDOGeometry* p_geometry, bool p_single) {
     tvShapeBuffers buffers;
     Prepared shape = {SHPT_NULL, 0, 0, false, false};
     BuildResult built = BUILD_FAILED;
     if (p_geometry != nullptr) {
         const Source source(p_geometry);
-        const Target target = targetFor(getShapeTypeForGType(source.gtype));
+        const int type = p_single ? getShapeTypeForGType(source.gtype)
+                                  : (source.z ? SHPT_MULTIPOINTZ : SHPT_MULTIPOINT);
         if (source.triplets == 0) {
             built = malformed("Malformed geometry, element info shorter than a triplet : ",
                               static_cast<long long>(source.elem.size()));
         } else {
-            built = buildPoints(source, target, true, buffers, shape);
+            built = buildPoints(source, targetFor(type), p_single, buffers, shape);
         }
     }
     return finishBuilder(built, shape, buffers,
                          "Failed to create point using createShapePointFromOrdinates");
 }
 
+}  // namespace
+
+SHPObject* createShapePointFromOrdinates(SDOGeometry* p_geometry) {
+    return pointsFromOrdinates(p_geometry, true);
+}
+
 SHPObject* createMultiShapePointFromOrdinates(SDOGeometry* p_geometry) {
-    tvShapeBuffers buffers;
-    Prepared shape = {SHPT_NULL, 0, 0, false, false};
-    BuildResult built = BUILD_FAILED;
-    if (p_geometry != nullptr) {
-        const Source source(p_geometry);
-        const Target target = targetFor(source.z ? SHPT_MULTIPOINTZ : SHPT_MULTIPOINT);
-        if (source.triplets == 0) {
-            built = malformed("Malformed geometry, element info shorter than a triplet : ",
-                              static_cast<long long>(source.elem.size()));
-        } else {
-            built = buildPoints(source, target, false, buffers, shape);
-        }
-    }
-    return finishBuilder(built, shape, buffers,
-                         "Failed to create point using createShapePointFromOrdinates");
+    return pointsFromOrdinates(p_geometry, false);
 }
 
 SHPObject* createLineFromOrdinates(SDOGeometry* p_geometry) {
