@@ -58,6 +58,8 @@ class StatementImpl;
         return msg.substr(std::strlen(prefix));
     };
     if (msg.compare(0, 14, "no such table:") == 0) raise(942, "table or view does not exist");
+    if (msg == "database disk image is malformed" || msg == "file is not a database")
+        raise(1578, "ORACLE data block corrupted (" + msg + ")");
     if (msg.compare(0, 15, "no such column:") == 0)
         raise(904, "\"" + after("no such column: ") + "\": invalid identifier");
     if (msg.compare(0, 17, "no such function:") == 0)
@@ -482,11 +484,20 @@ private:
         if (sqlite3_prepare_v2(db_, "SELECT PASSWORD_HASH FROM main.\"TVX$USER\" WHERE NAME = ?1", -1, &st,
                                nullptr) == SQLITE_OK) {
             sqlite3_bind_text(st, 1, user_.c_str(), -1, SQLITE_TRANSIENT);
-            if (sqlite3_step(st) == SQLITE_ROW) {
+            int rc = sqlite3_step(st);
+            if (rc == SQLITE_ROW) {
                 const char* hash = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
                 ok = hash && sodium_init() >= 0 &&
                      crypto_pwhash_str_verify(hash, password.c_str(), password.size()) == 0;
             }
+        }
+        // A schema file that cannot be read is a damaged database, not a
+        // wrong password.
+        int code = sqlite3_errcode(db_);
+        if (!ok && (code == SQLITE_CORRUPT || code == SQLITE_NOTADB)) {
+            std::string message = sqlite3_errmsg(db_);
+            sqlite3_finalize(st);
+            raiseSqlite(message.c_str());
         }
         sqlite3_finalize(st);
         if (!ok) raise(1017, "invalid username/password; logon denied");
