@@ -195,7 +195,7 @@ bool tvShapeWriter::closeShapeFile() {
         closed = true;
     }
     if (closed && tvIOFailed()) {
-        tvLog("Error writing shapefile : ", _filename + " : " + tvLastIOError(), LOG_ERROR);
+        tvLog("Error writing shapefile : ", _filename, LOG_ERROR);  // the I/O layer logged the cause
         return false;
     }
     return true;

@@ -227,7 +227,7 @@ bool tvShapeWriter::createShapeFile(std::string p_filename, unsigned short p_sha
     }
 
     if (result && tvIOFailed()) {
-        tvLog("Can't create shapefile : ", p_filename + " : " + tvLastIOError(), LOG_ERROR);
+        tvLog("Can't create shapefile : ", p_filename, LOG_ERROR);
         result = false;
     }
 
