@@ -542,7 +542,16 @@ BuildResult buildGeometry(const SDOGeometry* p_geometry, const Target& p_target,
         return buildSdoPoint(p_geometry->getSdo_point(), source.gtype, p_target, p_buffers, p_shape);
     }
     if (source.triplets == 0) {
-        if (source.elem.empty() && source.ord.empty()) return BUILD_EMPTY;
+        if (source.elem.empty() && source.ord.empty()) {
+            // Only an SDO_POINT, and it is not usable: with one of X and Y
+            // NULL it is refused; with both NULL it holds no vertex.
+            const SDOPointType* point = p_geometry->getSdo_point();
+            if (point != nullptr && !point->isNull() &&
+                point->getX().isNull() != point->getY().isNull()) {
+                return malformed("Malformed geometry, NULL X or Y ordinate at vertex : ", 0);
+            }
+            return BUILD_EMPTY;
+        }
         return malformed("Malformed geometry, element info shorter than a triplet : ",
                          static_cast<long long>(source.elem.size()));
     }

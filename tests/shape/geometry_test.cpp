@@ -473,6 +473,17 @@ TEST(GeometryConversion, MalformedGeometriesAreRefusedAndEmptyOnesAreNullShapes)
     EXPECT_TRUE(points.write(nullPoint.get()));
     ASSERT_EQ(points.count(), 3);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(points.object(i)->nSHPType, SHPT_NULL);
+
+    // A point that is the whole geometry but lacks its X is refused.
+    ShapeFile morePoints(SHPT_POINT);
+    GeometryHolder halfPoint = pointGeometry(2001, NUL, 1, NUL);
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(morePoints.write(halfPoint.get()));
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("[ERROR] Malformed geometry, NULL X or Y ordinate at vertex : 0"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(morePoints.count(), 0);
 }
 
 TEST(GeometryConversion, BuildersFollowTheirOwnShapeTypes) {
