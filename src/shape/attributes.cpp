@@ -48,8 +48,14 @@ bool writeNumber(DBFHandle p_dbf, int p_record, int p_field, int p_width, int p_
             converted.ptr += p_decimals;
         }
     } else {
-        converted = std::to_chars(digits, digits + sizeof digits, p_value, std::chars_format::fixed,
-                                  p_decimals);
+        // A large value that does not fit with the field's decimals is
+        // written with fewer: a double that large has no more fractional
+        // digits to keep.
+        int decimals = p_decimals;
+        do {
+            converted = std::to_chars(digits, digits + sizeof digits, p_value,
+                                      std::chars_format::fixed, decimals);
+        } while (converted.ec == std::errc() && converted.ptr - digits > p_width && decimals-- > 0);
     }
     if (converted.ec != std::errc()) return false;
     const size_t length = static_cast<size_t>(converted.ptr - digits);

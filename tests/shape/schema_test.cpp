@@ -249,6 +249,27 @@ TEST(AttributeRecords, AValueThatDoesNotFitFailsTheRow) {
     EXPECT_TRUE(writer.closeShapeFile());
 }
 
+TEST(AttributeRecords, LargeValuesKeepTheirDigitsWithFewerDecimals) {
+    SettingsGuard settings;
+    std::string base = makeTempDir() + "/large";
+    tvShapeWriter writer;
+    // NUMBER without precision: width 20, 4 decimals.
+    ASSERT_TRUE(writer.createShapeFile(base, SHPT_NULL, {column("AMOUNT", 2, 22, 0, -127)}, "GEOM", -1));
+    const double values[] = {1234567890123456.5, -98765432109876543.0, 1e19, 0.25};
+    for (double value : values) {
+        ScriptedResultSet rows({Cell::real(value)});
+        EXPECT_TRUE(writer.writeShapeRecord(nullptr, &rows)) << value;
+    }
+    ASSERT_TRUE(writer.closeShapeFile());
+    DBFHandle dbf = DBFOpen((base + ".dbf").c_str(), "rb");
+    ASSERT_NE(dbf, nullptr);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(DBFReadDoubleAttribute(dbf, i, 0), values[i]) << i;
+    }
+    EXPECT_STREQ(DBFReadStringAttribute(dbf, 0, 0), "1234567890123456.500");
+    DBFClose(dbf);
+}
+
 TEST(AttributeRecords, DatesAsTextWithTheDateFormat) {
     SettingsGuard settings;
     settings.set("date_fmt", "YYYY-MM-DD HH24:MI:SS");
