@@ -1340,9 +1340,13 @@ unsigned int ConnectionImpl::createTable(const std::vector<Token>& t) {
         // numbers within their precision, valid dates. Only SQLite's own
         // functions are used, so that any SQLite tool can still write the file.
         std::string q = quoteIdent(column);
-        if ((type.code == TC_VARCHAR2 || type.code == TC_CHAR) && type.size > 0)
-            defs += " CONSTRAINT " + quoteIdent("TVX$LENGTH$" + column) + " CHECK (length(" + q +
-                    ") <= " + std::to_string(type.size) + ")";
+        // Text lengths count bytes, or characters for text declared so.
+        if ((type.code == TC_VARCHAR2 || type.code == TC_CHAR) && type.size > 0) {
+            std::string measured = type.charLimit > 0 ? "length(" + q + ")"
+                                                      : "length(CAST(" + q + " AS BLOB))";
+            defs += " CONSTRAINT " + quoteIdent("TVX$LENGTH$" + column) + " CHECK (" + measured +
+                    " <= " + std::to_string(type.charLimit > 0 ? type.charLimit : type.size) + ")";
+        }
         if (type.code == TC_NUMBER || type.code == TC_BINARY_FLOAT || type.code == TC_BINARY_DOUBLE)
             defs += " CONSTRAINT " + quoteIdent("TVX$NUMBER$" + column) + " CHECK (typeof(" + q +
                     ") IN ('integer', 'real', 'null'))";

@@ -27,6 +27,10 @@ namespace embedded {
 struct ColumnType {
     int code = 1;
     int size = 0;
+    // Text declared in characters (CHAR semantics, NCHAR, NVARCHAR2): its
+    // length limit counts characters, not bytes. Only used while a table is
+    // created.
+    int charLimit = 0;
     int precision = 0;
     int scale = 0;
     std::string typeName;

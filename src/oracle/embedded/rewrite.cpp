@@ -174,8 +174,10 @@ bool isOp(const std::vector<Token>& t, size_t i, const char* op) {
     return i < t.size() && t[i].kind == Token::OP && t[i].text == op;
 }
 
-// Reads "( n [, m] [BYTE|CHAR] )" at i; false when absent.
-bool readArgs(const std::vector<Token>& t, size_t& i, int& a, int& b, bool& hasB) {
+// Reads "( n [, m] [BYTE|CHAR] )" at i; false when absent. p_chars tells
+// whether CHAR was given.
+bool readArgs(const std::vector<Token>& t, size_t& i, int& a, int& b, bool& hasB,
+              bool* p_chars = nullptr) {
     hasB = false;
     if (!isOp(t, i, "(")) return false;
     size_t j = i + 1;
@@ -197,6 +199,7 @@ bool readArgs(const std::vector<Token>& t, size_t& i, int& a, int& b, bool& hasB
         if (!readInt(b)) return false;
         hasB = true;
     }
+    if (p_chars != nullptr) *p_chars = isWord(t, j, "CHAR");
     if (isWord(t, j, "BYTE") || isWord(t, j, "CHAR")) ++j;
     if (!isOp(t, j, ")")) return false;
     i = j + 1;
@@ -213,21 +216,26 @@ bool parseOracleType(const std::vector<Token>& t, ColumnType& type, std::string&
     std::string w = t[i++].text;
     int a = 0, b = 0;
     bool hasB = false;
-    bool hasArgs = readArgs(t, i, a, b, hasB);
+    bool chars = false;
+    bool hasArgs = readArgs(t, i, a, b, hasB, &chars);
+    // The declared length is reported as the size; it counts characters for
+    // CHAR semantics and the national types, bytes otherwise.
+    auto setText = [&](int p_code, int p_length, bool p_national) {
+        type.code = p_code;
+        type.size = p_length;
+        if (chars || p_national) type.charLimit = p_length;
+    };
     if (w == "VARCHAR2" || w == "VARCHAR" || w == "NVARCHAR2") {
         if (!hasArgs || hasB) return false;
-        type.code = TC_VARCHAR2;
-        type.size = a;
+        setText(TC_VARCHAR2, a, w == "NVARCHAR2");
         affinity = "TEXT";
     } else if (w == "CHAR" || w == "NCHAR" || w == "CHARACTER") {
         if (isWord(t, i, "VARYING")) {
             ++i;
-            if (!readArgs(t, i, a, b, hasB)) return false;
-            type.code = TC_VARCHAR2;
-            type.size = a;
+            if (!readArgs(t, i, a, b, hasB, &chars)) return false;
+            setText(TC_VARCHAR2, a, w == "NCHAR");
         } else {
-            type.code = TC_CHAR;
-            type.size = hasArgs ? a : 1;
+            setText(TC_CHAR, hasArgs ? a : 1, w == "NCHAR");
         }
         affinity = "TEXT";
     } else if (w == "NUMBER" || w == "NUMERIC" || w == "DECIMAL" || w == "DEC") {

@@ -1,5 +1,6 @@
-// A damaged schema file is reported as such, at logon and while reading,
-// never as a wrong password.
+// How the embedded client guards stored data: a damaged schema file is
+// reported as such, never as a wrong password, and text lengths are checked
+// as Oracle checks them.
 #include <gtest/gtest.h>
 #include <occi.h>
 
@@ -7,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "oracle/embedded/admin.h"
 
 using namespace oracle::occi;
 namespace fs = std::filesystem;
@@ -63,4 +66,40 @@ TEST_F(DamagedDatabase, UnreadableSchemaFileIsNotAWrongPassword) {
                   fs::copy_options::overwrite_existing);
     fs::resize_file(dir_ + "/DEMO.db", 3000);  // cut short
     EXPECT_EQ(logonError(&message), 1578) << message;
+}
+
+// Text limits: bytes by default, characters for CHAR semantics and the
+// national types, as Oracle counts them.
+TEST(TextLengthLimits, CountBytesUnlessDeclaredInCharacters) {
+    char pattern[] = "/tmp/tarvex_textlen_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    std::string dir = std::string(pattern) + "/db";
+    std::string error;
+    ASSERT_TRUE(embedded::createDatabase(dir, error)) << error;
+    Environment* env = Environment::createEnvironment();
+    Connection* admin = embedded::connectAsAdministrator(env, dir);
+    Statement* s = admin->createStatement();
+    s->executeUpdate("CREATE USER t IDENTIFIED BY t");
+    s->executeUpdate("ALTER SESSION SET CURRENT_SCHEMA = t");
+    s->executeUpdate("CREATE TABLE names (b VARCHAR2(6), c VARCHAR2(6 CHAR), n NVARCHAR2(6), f CHAR(6))");
+    auto insertError = [&](const std::string& column, const std::string& value) {
+        try {
+            s->executeUpdate("INSERT INTO names (" + column + ") VALUES ('" + value + "')");
+        } catch (const SQLException& e) {
+            return e.getErrorCode();
+        }
+        return 0;
+    };
+    EXPECT_EQ(insertError("b", "Zurich"), 0);
+    EXPECT_EQ(insertError("b", "Zürich"), 12899);  // 7 bytes
+    EXPECT_EQ(insertError("c", "Zürich"), 0);
+    EXPECT_EQ(insertError("c", "Zürichs"), 12899);  // 7 characters
+    EXPECT_EQ(insertError("n", "Zürich"), 0);
+    EXPECT_EQ(insertError("f", "Zürich"), 12899);
+    admin->terminateStatement(s);
+    admin->rollback();
+    env->terminateConnection(admin);
+    Environment::terminateEnvironment(env);
+    std::error_code ignored;
+    fs::remove_all(pattern, ignored);
 }
