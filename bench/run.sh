@@ -87,9 +87,9 @@ verdict() {  # label value target: prints the line, returns 1 when missed
   else echo "  $1: $2 (target >= $3) MISSED"; return 1; fi
 }
 
-specs=("points $n 10" "polygons $((n / 10)) 3" "lines $((n / 10)) 0")
-for spec in "${specs[@]}" "points $((n / 10)) 0"; do
-  read -r kind rows _ <<<"$spec"
+datasets=("points $n 10" "polygons $((n / 10)) 3" "lines $((n / 10)) 0")
+for dataset in "${datasets[@]}" "points $((n / 10)) 0"; do
+  read -r kind rows _ <<<"$dataset"
   dataset "$kind" "$rows"
 done
 
@@ -97,8 +97,8 @@ echo
 printf '%-10s %9s  %-8s %8s %8s %11s %9s\n' "data" "rows" "tool" "wall s" "cpu s" "rows/s" "peak MB"
 summary=()
 big_rss=0
-for spec in "${specs[@]}"; do
-  read -r kind rows target <<<"$spec"
+for dataset in "${datasets[@]}"; do
+  read -r kind rows target <<<"$dataset"
   dataset "$kind" "$rows"
   run_tarvex "$DIR"; tw=$WALL tc=$CPU tk=$RSS
   # Every row must have been written: the index holds 8 bytes per record.
