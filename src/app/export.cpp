@@ -228,6 +228,10 @@ bool exportResultSet(StatementGuard& p_main, const std::string& p_sql,
             ResultSet* rows = p_main.resultSet();
             const bool ignore = setting("ignore") == "yes";
             const unsigned int position = static_cast<unsigned int>(geomPosition);
+            // Rows of a table mostly share one gtype: its support is looked
+            // up again only when the gtype changes.
+            unsigned short lastGtype = 0;
+            bool lastSupported = isGTypeSupported(lastGtype);
             while (result && rows->next()) {
                 if (!fetchGeometry(rows, position, geometry)) {
                     result = false;
@@ -235,7 +239,11 @@ bool exportResultSet(StatementGuard& p_main, const std::string& p_sql,
                 }
                 if (geometry.get() != nullptr) {
                     unsigned short gtype = static_cast<unsigned short>(geometry.get()->getSdo_gtype());
-                    if (!isGTypeSupported(gtype)) {
+                    if (gtype != lastGtype) {
+                        lastGtype = gtype;
+                        lastSupported = isGTypeSupported(gtype);
+                    }
+                    if (!lastSupported) {
                         tvLog("Unsupported GTYPE in Geometry : ", static_cast<int>(gtype), LOG_ERROR);
                         geometry.destroy();
                         result = ignore;

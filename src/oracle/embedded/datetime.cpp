@@ -23,6 +23,22 @@ Date::Date(const Environment* /*envp*/, int year, unsigned int month, unsigned i
     : year_(year), month_(month), day_(day), hour_(hour), minute_(minute),
       second_(seconds), null_(false) {}
 
+namespace {
+
+DateTime dateTimeOf(int p_year, unsigned int p_month, unsigned int p_day, unsigned int p_hour,
+                    unsigned int p_minute, unsigned int p_second) {
+    DateTime v;
+    v.year = p_year;
+    v.month = p_month;
+    v.day = p_day;
+    v.hour = p_hour;
+    v.minute = p_minute;
+    v.second = p_second;
+    return v;
+}
+
+}  // namespace
+
 bool Date::isNull() const { return null_; }
 void Date::setNull() { null_ = true; }
 
@@ -38,13 +54,7 @@ void Date::getDate(int& year, unsigned int& month, unsigned int& day, unsigned i
 
 std::string Date::toText(const std::string& fmt, const std::string& /*nlsParam*/) const {
     if (null_) return "";
-    DateTime v;
-    v.year = year_;
-    v.month = month_;
-    v.day = day_;
-    v.hour = hour_;
-    v.minute = minute_;
-    v.second = second_;
+    DateTime v = dateTimeOf(year_, month_, day_, hour_, minute_, second_);
     return embedded::formatDateTime(v, fmt.empty() ? "DD-MON-YY" : fmt, 0, false);
 }
 
@@ -85,13 +95,7 @@ void Timestamp::getTimeZoneOffset(int& hour, int& minute) const {
 std::string Timestamp::toText(const std::string& fmt, unsigned int fsprec,
                               const std::string& /*nlsParam*/) const {
     if (null_) return "";
-    DateTime v;
-    v.year = year_;
-    v.month = month_;
-    v.day = day_;
-    v.hour = hour_;
-    v.minute = minute_;
-    v.second = second_;
+    DateTime v = dateTimeOf(year_, month_, day_, hour_, minute_, second_);
     v.fraction = fs_;
     v.hasZone = tzHour_ != 0 || tzMinute_ != 0;
     v.tzHour = tzHour_;
