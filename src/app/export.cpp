@@ -16,6 +16,7 @@
 #include "oracle/spatial_metadata.h"
 #include "settings/settings.h"
 #include "shape/gtype.h"
+#include "shape/output_set.h"
 #include "shape/shape_writer.h"
 
 using oracle::occi::MetaData;
@@ -275,12 +276,12 @@ bool writeRows(ResultSet* p_rows, unsigned int p_position, tvShapeWriter& p_writ
 }
 
 // Everything after the main query's execution: columns, probe, rewrite,
-// create, row loop. SQLExceptions from the client are caught here: the
+// create, row loop, and the commit of the set. SQLExceptions from the client are caught here: the
 // export then fails with the client's message, and the files, the
 // statements and the fetched geometries are released.
 bool exportResultSet(StatementGuard& p_main, const std::string& p_sql,
                      const std::string& p_geom_column, const std::string& p_shapefile,
-                     const std::string& p_table, const std::string& p_owner) {
+                     const std::string& p_table, const std::string& p_owner, tvOutputSet& p_set) {
     bool result = true;
     KeptGeometries kept;
     KeptGeometries* keepList = setting("nofree") == "yes" ? &kept : nullptr;
@@ -309,6 +310,8 @@ bool exportResultSet(StatementGuard& p_main, const std::string& p_sql,
 
     if (writer) {
         if (!writer->closeShapeFile()) result = false;
+        // Only a complete set replaces the previous one.
+        if (result) result = p_set.commit();
         if (result) {
             tvLog("Successfully written " + std::to_string(writer->getRecordCount()) + " rows to ",
                   "'" + p_shapefile + ".shp'", LOG_BASIC);
@@ -357,7 +360,11 @@ bool exportSQLAsShape(std::string p_sql, std::string p_geom_column, std::string 
         tvLog("Export run for '" + p_shapefile + "' started at : ", timer.time24(true), LOG_BASIC);
     }
 
-    {
+    // The set is locked first: a second writer of the same set stops at once.
+    tvOutputSet outputSet;
+    result = outputSet.begin(p_shapefile);
+    if (result) {
+        tvSetActiveOutputSet(&outputSet);
         StatementGuard mainQuery;
         try {
             mainQuery.create(p_sql)->setPrefetchRowCount(EXPORT_PREFETCH_ROWS);
@@ -368,9 +375,12 @@ bool exportSQLAsShape(std::string p_sql, std::string p_geom_column, std::string 
             result = false;
         }
         if (result) {
-            result = exportResultSet(mainQuery, p_sql, p_geom_column, p_shapefile, p_table, p_owner);
+            result = exportResultSet(mainQuery, p_sql, p_geom_column, p_shapefile, p_table, p_owner,
+                                     outputSet);
         }
         if (!mainQuery.release()) result = false;
+        tvSetActiveOutputSet(nullptr);
+        outputSet.abandon();  // what is left of a failed export
     }
 
     if (timings) {

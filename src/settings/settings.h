@@ -34,5 +34,8 @@ std::string maskConnectString(const std::string& p_connect);
 // Prompts for the settings on standard input; false when the run must stop
 // before connecting (the connect string could not be split).
 bool interactiveMode(std::map<std::string, std::string>& p_args);
+// Gives the terminal its echo back when a prompt turned it off; safe to
+// call from a signal handler.
+void tvRestoreTerminalNow();
 
 #endif

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "diag/log.h"
+#include "shape/output_set.h"
 
 namespace {
 
@@ -137,7 +138,12 @@ SAFile bufferedOpen(const char* p_filename, const char* p_access) {
             recordFailure("Cannot open file, bad access mode : ", std::string(p_filename) + " " + p_access);
             return nullptr;
     }
-    int fd = ::open(p_filename, flags | O_CLOEXEC, 0666);
+    // Files of the set being written go to its temporaries; any other file
+    // is opened as named, but never through a symbolic link.
+    tvOutputSet* set = tvActiveOutputSet();
+    int fd = (set != nullptr && set->owns(p_filename))
+                 ? set->open(p_filename, flags)
+                 : ::open(p_filename, flags | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) {
         int err = errno;
         recordFailure("Cannot open file : ", std::string(p_filename) + " (" + std::strerror(err) + ")");
@@ -276,7 +282,14 @@ int bufferedClose(SAFile p_handle) {
     return ok ? 0 : EOF;
 }
 
-int bufferedRemove(const char* p_filename) { return ::unlink(p_filename); }
+int bufferedRemove(const char* p_filename) {
+    if (p_filename == nullptr) return -1;
+    // A file of the set being written is left out of it: the final file, if
+    // any, goes when the set is committed.
+    tvOutputSet* set = tvActiveOutputSet();
+    if (set != nullptr && set->owns(p_filename)) return set->remove(p_filename);
+    return ::unlink(p_filename);
+}
 
 void bufferedError(const char* p_message) {
     std::string message = p_message == nullptr ? std::string() : std::string(p_message);

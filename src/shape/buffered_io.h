@@ -3,7 +3,9 @@
 // of just-written data are served from the buffer, and every I/O failure is
 // recorded so that the writer can fail the export instead of reporting
 // success over a truncated file. shapelib's own error messages go to the log
-// at LOG_ERROR.
+// at LOG_ERROR. Files of the active output set (shape/output_set.h) are
+// opened as its temporaries; other files are never opened through a
+// symbolic link.
 #ifndef TARVEX_SHAPE_BUFFERED_IO_H
 #define TARVEX_SHAPE_BUFFERED_IO_H
 
