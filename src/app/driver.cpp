@@ -127,7 +127,9 @@ int tarvexMain(int argc, char** argv) {
     int status = TARVEX_EXIT_OK;
     const std::string program = (argc > 0 && argv != nullptr && argv[0] != nullptr) ? argv[0] : "tarvex";
 
-    if (argc != 1 && (argc < 3 || argc > 13)) {
+    // Only counts that no valid command can have: a connect string alone,
+    // or more than every option once.
+    if (argc != 1 && (argc < 3 || argc > maxArgumentCount())) {
         tvLog("Incorrect number of arguments : ", argc, LOG_ERROR);
         Usage(program);
         status = TARVEX_EXIT_ARGUMENTS;

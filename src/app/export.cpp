@@ -157,13 +157,14 @@ bool findColumns(ResultSet* p_rows, const std::string& p_sql, const std::string&
     return true;
 }
 
-// Probe: the first non-null geometry gives shape type and SRID.
-bool probeSample(const std::string& p_sql, const std::string& p_geom_column, const ColumnPlan& p_plan,
-                 KeptGeometries* p_keepList,
+// Probe: the first non-null geometry gives shape type and SRID. The query
+// stands on lines of its own, so that a trailing comment cannot swallow the
+// closing parenthesis; the geometry column is named as the query reports it.
+bool probeSample(const std::string& p_sql, const ColumnPlan& p_plan, KeptGeometries* p_keepList,
                  SampleInfo& p_sample) {
-    (void)p_plan;
-    std::string probeSql = "select " + p_geom_column + " from (" + p_sql + ") where " +
-                           p_geom_column + " is not null and rownum = 1";
+    const std::string column = selectListName(p_plan.geomName);
+    std::string probeSql = "select " + column + " from (\n" + p_sql + "\n) where " + column +
+                           " is not null and rownum = 1";
     tvLog("Executing check geom type query : ", probeSql, LOG_DEBUG);
     StatementGuard probe;
     probe.create(probeSql);
@@ -291,7 +292,7 @@ bool exportResultSet(StatementGuard& p_main, const std::string& p_sql,
         ColumnPlan plan;
         SampleInfo sample;
         result = findColumns(p_main.resultSet(), p_sql, p_geom_column, plan);
-        if (result) result = probeSample(p_sql, p_geom_column, plan, keepList, sample);
+        if (result) result = probeSample(p_sql, plan, keepList, sample);
         if (result) checkInnerRings(p_owner, p_table, p_geom_column, sample);
         if (result) result = rewriteWithoutSkipped(p_main, p_sql, plan);
         if (result) {

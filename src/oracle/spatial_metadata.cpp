@@ -2,6 +2,7 @@
 
 #include "diag/log.h"
 #include "diag/strings.h"
+#include "oracle/identifier.h"
 #include "shape/sdo_constants.h"
 
 using oracle::occi::Connection;
@@ -78,9 +79,9 @@ bool getGeomColumnForTable(Connection* conn, std::string p_owner, std::string p_
 int checkForETypes(Connection* conn, std::string p_owner, std::string p_table,
                    std::string p_geom_column, short p_value) {
     int count = 0;
-    std::string sql = "select count(*) from ";
-    if (!p_owner.empty()) sql += p_owner + ".";
-    sql += p_table + " x, table(x." + p_geom_column + ".SDO_ELEM_INFO) t where t.column_value = :1";
+    // Names may come from the metadata: always quoted identifiers.
+    std::string sql = "select count(*) from " + qualifiedTableName(p_owner, p_table) + " x, table(x." +
+                      quoteIdentifier(p_geom_column) + ".SDO_ELEM_INFO) t where t.column_value = :1";
 
     if (conn == nullptr) {
         tvLog("Error checking for E-type : ",
