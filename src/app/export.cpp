@@ -276,10 +276,11 @@ bool writeRows(ResultSet* p_rows, unsigned int p_position, tvShapeWriter& p_writ
     return result;
 }
 
-// Everything after the main query's execution: columns, probe, rewrite,
-// create, row loop, and the commit of the set. SQLExceptions from the client are caught here: the
-// export then fails with the client's message, and the files, the
-// statements and the fetched geometries are released.
+// Everything after the main query's execution: columns, probe, inner rings,
+// rewrite, create, row loop, and the commit of the set. SQLExceptions from
+// the client are caught here: the export then fails with the client's
+// message, and the files, the statements and the fetched geometries are
+// released.
 bool exportResultSet(StatementGuard& p_main, const std::string& p_sql,
                      const std::string& p_geom_column, const std::string& p_shapefile,
                      const std::string& p_table, const std::string& p_owner, tvOutputSet& p_set) {

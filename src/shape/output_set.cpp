@@ -21,7 +21,8 @@ const size_t REGISTRY_PATH_BYTES = 4096;
 char g_registryPaths[REGISTRY_SLOTS][REGISTRY_PATH_BYTES];
 volatile sig_atomic_t g_registryUsed[REGISTRY_SLOTS];
 
-tvOutputSet* g_active = nullptr;
+// Per thread: each export routes its own files.
+thread_local tvOutputSet* g_active = nullptr;
 
 // The temporaries' names: "." + set name + TEMP_MARK + process id + "-" +
 // six letters or digits + extension. The lock: "." + set name + LOCK_MARK.

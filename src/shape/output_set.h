@@ -73,7 +73,7 @@ private:
     void release();
 };
 
-// The set the file layer routes its files through, or null.
+// The set the file layer routes its files through in this thread, or null.
 tvOutputSet* tvActiveOutputSet();
 // Makes p_set (or none, with null) the active set.
 void tvSetActiveOutputSet(tvOutputSet* p_set);
