@@ -51,8 +51,11 @@ std::string lookUpWkt(int p_srid) {
 }
 
 // The EPSG code of p_srid, or 0: the catalogue's own when its authority is
-// EPSG, else Oracle's mapping of its legacy SRIDs. A database that cannot
-// answer the mapping (an older server, no grant) gives 0; p_note says why.
+// EPSG; else Oracle's mapping of its legacy SRIDs; else p_srid itself when
+// Oracle's coordinate system table says it comes from EPSG and is no legacy
+// SRID (Oracle's own catalogue names the authority Oracle also for those).
+// A database that cannot answer the mapping (an older server, no grant)
+// gives 0; p_note says why.
 int lookUpEpsgCode(int p_srid, std::string& p_note) {
     int code = 0;
     if (conn == nullptr) return code;
@@ -72,6 +75,20 @@ int lookUpEpsgCode(int p_srid, std::string& p_note) {
     } catch (const SQLException& e) {
         p_note = e.getMessage();
         code = 0;
+    }
+    if (code > 0) return code;
+    code = 0;
+    try {
+        queryBySrid("select data_source, is_legacy from mdsys.sdo_coord_ref_sys where srid = :1",
+                    p_srid, [&](ResultSet* p_rows) {
+                        std::string source = p_rows->getString(1);
+                        std::string legacy = p_rows->getString(2);
+                        upper(source);
+                        upper(legacy);
+                        if (source == "EPSG" && legacy == "FALSE") code = p_srid;
+                    });
+    } catch (const SQLException&) {
+        code = 0;  // no such table here: the first two answers stand
     }
     return code > 0 ? code : 0;
 }

@@ -17,18 +17,25 @@ from osgeo import ogr, osr  # noqa: E402
 
 ROOT = None
 DATABASE = None
-FALLBACK_DB = None
+CATALOGUE_DB = None
 
 # Sample tables per SRID: Oracle's own 8307 and three EPSG systems, one of
 # them projected in metres on another datum.
 SAMPLE = [("CITIES", 8307, 4326), ("PEAKS", 4326, 4326), ("WELLS", 27700, 27700),
           ("PARCELS", 32633, 32633)]
 
-FALLBACK_FIXTURE = """CREATE USER surveyor IDENTIFIED BY surveyor;
+CATALOGUE_FIXTURE = """CREATE USER surveyor IDENTIFIED BY surveyor;
 INSERT INTO MDSYS.CS_SRS (CS_NAME, SRID, AUTH_SRID, AUTH_NAME, WKTEXT) VALUES ('Site grid', 5000001,
   NULL, NULL, 'LOCAL_CS [ "Site grid", LOCAL_DATUM ["Site", 0], UNIT ["Meter", 1.0]]');
 INSERT INTO MDSYS.CS_SRS (CS_NAME, SRID, AUTH_SRID, AUTH_NAME, WKTEXT) VALUES ('Withdrawn', 5000002,
   999999, 'epsg', 'GEOGCS [ "Withdrawn", DATUM ["X", SPHEROID ["X", 6378137, 298.3]], PRIMEM [ "Greenwich", 0.000000 ], UNIT ["Decimal Degree", 0.01745329251994330]]');
+INSERT INTO MDSYS.CS_SRS (CS_NAME, SRID, AUTH_SRID, AUTH_NAME, WKTEXT) VALUES ('WGS 84 / Pseudo-Mercator',
+  3857, 3857, 'Oracle', 'PROJCS["WGS 84 / Pseudo-Mercator", GEOGCS [ "WGS 84" ], PROJECTION ["Popular Visualisation Pseudo Mercator"]]');
+ALTER SESSION SET CURRENT_SCHEMA = MDSYS;
+CREATE TABLE sdo_coord_ref_sys (srid NUMBER(10), coord_ref_sys_name VARCHAR2(80), data_source VARCHAR2(40),
+  is_legacy VARCHAR2(5), legacy_code NUMBER(10));
+INSERT INTO sdo_coord_ref_sys VALUES (3857, 'WGS 84 / Pseudo-Mercator', 'EPSG', 'FALSE', NULL);
+INSERT INTO sdo_coord_ref_sys VALUES (5000001, 'Site grid', 'EPSG', 'TRUE', 5000001);
 ALTER SESSION SET CURRENT_SCHEMA = surveyor;
 CREATE TABLE site (id NUMBER(5), geom SDO_GEOMETRY);
 INSERT INTO site VALUES (1, SDO_GEOMETRY(2001, 5000001, SDO_POINT_TYPE(10, 20, NULL), NULL, NULL));
@@ -43,13 +50,13 @@ COMMIT;
 
 
 def setUpModule():
-    global ROOT, DATABASE, FALLBACK_DB
+    global ROOT, DATABASE, CATALOGUE_DB
     if not (tv.SAMPLE_DB and os.path.isdir(tv.SAMPLE_DB)):
         raise unittest.SkipTest("no sample database")
     DATABASE = sample_sql.read_scripts(glob.glob(os.path.join(tv.SOURCE_DIR, "sample", "*.sql")))
     ROOT = tempfile.mkdtemp(prefix="tarvex_e2e_prj_")
-    FALLBACK_DB = os.path.join(ROOT, "fallback-db")
-    tv.build_database(FALLBACK_DB, FALLBACK_FIXTURE, ROOT)
+    CATALOGUE_DB = os.path.join(ROOT, "catalogue-db")
+    tv.build_database(CATALOGUE_DB, CATALOGUE_FIXTURE, ROOT)
 
 
 def tearDownModule():
@@ -123,13 +130,22 @@ class ProjectionFileTest(unittest.TestCase):
                 self.export(["-q", sql, "-g", "geom", "-o", "q%d" % srid, "-p", "-e"])
                 self.assertGdalReadsAs(os.path.join(self.work, "q%d" % srid), code)
 
+    def test_epsg_systems_of_oracle_authority_through_the_coordinate_system_table(self):
+        # Oracle's catalogue names the authority Oracle also for EPSG systems;
+        # SDO_COORD_REF_SYS tells them apart (the embedded client has no such
+        # table unless a script makes one, as here).
+        sql = "select 1 id, sdo_geometry(2001, 3857, sdo_point_type(0, 0, null), null, null) geom from dual"
+        self.export(["-q", sql, "-g", "geom", "-o", "mercator", "-p", "-e"], db=CATALOGUE_DB,
+                    user="surveyor/surveyor")
+        self.assertGdalReadsAs(os.path.join(self.work, "mercator"), 3857)
+
     def test_database_text_with_one_warning_when_no_esri_text(self):
         cases = (("SITE", 5000001, "[WARNING] No EPSG code known for this SRID, "
                   "the .prj holds the database's text : 5000001"),
                  ("WITHDRAWN", 5000002, "[WARNING] No ESRI text (PROJ does not know EPSG:999999"))
         for table, srid, warning in cases:
             with self.subTest(table=table):
-                run = self.export(["-t", table, "-p", "-e"], db=FALLBACK_DB, user="surveyor/surveyor",
+                run = self.export(["-t", table, "-p", "-e"], db=CATALOGUE_DB, user="surveyor/surveyor",
                                   level="basic")
                 warnings = [line for line in run.lines() if line.startswith("[WARNING]")]
                 self.assertEqual(len(warnings), 1, run)
