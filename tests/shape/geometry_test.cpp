@@ -266,8 +266,9 @@ TEST(GeometryConversion, MultipatchKeepsPartTypesAndCarriesZM) {
     EXPECT_EQ(patch->nSHPType, SHPT_MULTIPATCH);
     EXPECT_EQ(partStarts(patch), std::vector<int>({0, 5}));
     EXPECT_EQ(partTypes(patch), std::vector<int>({SHPP_OUTERRING, SHPP_INNERRING}));
+    // Every exterior ring starts its own polygon.
     EXPECT_EQ(partTypes(file.object(1)),
-              std::vector<int>({SHPP_OUTERRING, SHPP_INNERRING, SHPP_RING, SHPP_INNERRING}));
+              std::vector<int>({SHPP_OUTERRING, SHPP_INNERRING, SHPP_OUTERRING, SHPP_INNERRING}));
 
     // Z and M travel with their vertices when a ring is turned round.
     ShapeFile zm(SHPT_POLYGONZ);
