@@ -53,7 +53,8 @@ double sweep(const Circle& p_circle, const tvCurvePoint& p_from, const tvCurvePo
 
 // Segments needed for p_sweep radians; 0 when more than p_limit.
 double segmentsFor(double p_sweep, double p_step, size_t p_limit) {
-    double segments = std::ceil(p_sweep / p_step);
+    // A sweep that is a whole number of steps, but for rounding, takes that number.
+    double segments = std::ceil(p_sweep / p_step * (1 - 1e-12));
     if (!(segments >= 1.0)) segments = 1.0;
     if (segments > static_cast<double>(p_limit)) return 0.0;
     return segments;

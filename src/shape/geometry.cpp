@@ -325,7 +325,7 @@ BuildResult checkElementInfo(const Source& p_source) {
         const double value = static_cast<double>(entry);
         if (!std::isfinite(value) || value != std::floor(value)) {
             std::ostringstream text;
-            text.precision(17);
+            text.precision(15);
             text << value;
             tvLog("Malformed geometry, element info value not a whole number : ", text.str(), LOG_ERROR);
             return BUILD_FAILED;
