@@ -304,5 +304,27 @@ class CurvesTest(unittest.TestCase):
         self.assertNotIn("Rings closed", run.out)
 
 
+class QuickStart(unittest.TestCase):
+    def test_the_sample_schema_with_curves_converted(self):
+        if not (tv.SAMPLE_DB and os.path.isdir(tv.SAMPLE_DB)):
+            self.skipTest("no sample database")
+        work = tempfile.mkdtemp(dir=ROOT)
+        os.mkdir(os.path.join(work, "out"))
+        run = tv.tarvex(["demo/demo@" + tv.SAMPLE_DB, "-t", "*", "-o", "out/", "-p", "-i", "-a", "1"], cwd=work)
+        self.assertEqual(run.status, 0, run)
+        # Only the arc line stored in a table of polygons is left out.
+        self.assertEqual(run.errors(),
+                         ["[ERROR] Geometry does not match the shapefile's shape type : 3 (Arc) into 5 (Polygon)"],
+                         run)
+        zones = {a["ZONE_ID"]: g for a, g in tv.read_layer(os.path.join(work, "out", "zones_curved.shp"))}
+        self.assertIsNone(zones[4])
+        for zone in (1, 2, 3, 5):
+            self.assertTrue(zones[zone].IsValid(), zone)
+        self.assertLess(abs(zones[2].GetArea() - math.pi * 50 ** 2), 0.001 * math.pi * 50 ** 2)
+        sites = {a["SITE_ID"]: g for a, g in tv.read_layer(os.path.join(work, "out", "sites_rectangles.shp"))}
+        self.assertEqual(sites[2].GetArea(), 10000)
+        self.assertEqual(sites[3].GetArea(), 10000 - 400)
+
+
 if __name__ == "__main__":
     unittest.main()
