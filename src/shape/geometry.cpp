@@ -4,9 +4,15 @@
 // vertices gain or lose Z and M as that type needs (a missing Z is 0, a
 // missing or NULL M is g_shp_null_vertex), and a geometry of another kind
 // than the file's is refused, since shapelib aborts on a shape of another
-// type than its file. Element information and ordinates are checked before
-// they are read, so that malformed values are refused instead of read out
-// of bounds.
+// type than its file; only under a forced type do polygons become lines (one
+// closed line per ring) and lines or polygons multipoints (their vertices).
+// Element information and ordinates are checked before they are read, so
+// that malformed values (also infinite or NaN ones, element information that
+// is not whole, lines of one vertex, rings of fewer than three distinct
+// vertices) are refused instead of written. Open rings are closed and
+// counted. Curves are refused unless an arc limit is set; then arcs and
+// circles are stroked (shape/curves.h), rectangles expanded and compound
+// elements joined into one part each.
 #include <shapefil.h>
 
 #include <algorithm>
@@ -906,7 +912,8 @@ SHPObject* createLineFromOrdinates(SDOGeometry* p_geometry) {
     if (p_geometry != nullptr) {
         const Source source(p_geometry);
         const Target target = targetFor(source.z ? SHPT_ARCZ : (source.m ? SHPT_ARCM : SHPT_ARC));
-        built = buildLine(source, target, tvReadConversionSettings(), buffers, shape);
+        built = checkElementInfo(source);
+        if (built == BUILD_OK) built = buildLine(source, target, tvReadConversionSettings(), buffers, shape);
     }
     return finishBuilder(built, shape, buffers,
                          "Failed to create point using createLineFromOrdinates");
@@ -921,7 +928,10 @@ SHPObject* createPolygonFromOrdinates(SDOGeometry* p_geometry, SHPHandle p_shpHa
         int type = source.z ? SHPT_POLYGONZ : (source.m ? SHPT_POLYGONM : SHPT_POLYGON);
         if (p_shpHandle != nullptr && p_shpHandle->nShapeType != type) type = p_shpHandle->nShapeType;
         type = forcedShapeType(type);
-        built = buildPolygon(source, targetFor(type), tvReadConversionSettings(), buffers, shape);
+        built = checkElementInfo(source);
+        if (built == BUILD_OK) {
+            built = buildPolygon(source, targetFor(type), tvReadConversionSettings(), buffers, shape);
+        }
     }
     return finishBuilder(built, shape, buffers,
                          "Failed to create point using createPolygonFromOrdinates");
