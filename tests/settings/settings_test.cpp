@@ -219,6 +219,23 @@ TEST_F(ParseArgsTest, MNullValue) {
     EXPECT_EQ(g_shp_null_vertex, 1e-306);
 }
 
+TEST_F(ParseArgsTest, ArcLimitIsDegreesAboveZeroUpToNinety) {
+    for (const char* good : {"1", "90", "0.5", "1e1", "+45"}) {
+        g_args.clear();
+        EXPECT_TRUE(parse({"u/p@s", "-t", "c", "--ARCS", good})) << good << output;
+        EXPECT_EQ(arg("arcs"), good);
+    }
+    for (const char* bad : {"0", "-1", "90.5", "abc", "10deg", "", "nan", "inf", "1e400"}) {
+        g_args.clear();
+        EXPECT_FALSE(parse({"u/p@s", "-t", "c", "-a", bad})) << bad;
+        EXPECT_TRUE(hasLine(output, std::string("[ERROR] Arc limit must be a number of degrees above 0 and "
+                                                "at most 90 : ") + bad))
+            << output;
+    }
+    g_args.clear();
+    EXPECT_FALSE(parse({"u/p@s", "-t", "c", "-a"}));
+}
+
 TEST_F(ParseArgsTest, UnknownOptionsAndRepeatedOptions) {
     g_log_level = LOG_BASIC;
     ASSERT_TRUE(parse({"u/p@s", "-z", "--verbose", "stray", "-t", "first", "-t", "second"}));
@@ -309,6 +326,8 @@ TEST(UsageTest, OptionListThenTheExamplesWithTheProgramName) {
     EXPECT_EQ(got[14], "                   default is \"dd/mm/yyyy hh:mi:ss\"");
     EXPECT_EQ(got[16], "  -m --mnull     : value to use when M dimension is NULL (default is 10e-307)");
     EXPECT_EQ(got[17], "  -r --innerring : check for inner-rings inside polygons (requires use of -t and -s)");
+    EXPECT_EQ(got[18], "  -a --arcs      : convert arcs, circles and rectangles, each segment spanning at most "
+                       "DEGREES (0 < DEGREES <= 90)");
     // Options added later follow -r, one line each, then the examples.
     size_t examples = got.size() - 5;
     EXPECT_EQ(got[examples - 1], "");
