@@ -198,12 +198,12 @@ bool probeSample(const std::string& p_sql, const ColumnPlan& p_plan, KeptGeometr
     return result;
 }
 
-// Inner rings: a table with polygons that have holes is written as
-// multipatch, unless the shape type is forced.
-void checkInnerRings(const std::string& p_owner, const std::string& p_table,
-                     const std::string& p_geom_column, SampleInfo& p_sample) {
+// Inner rings: an export whose rows hold polygons with holes is written as
+// multipatch, unless the shape type is forced. The check reads the export's
+// own rows, a table's or a free query's alike.
+void checkInnerRings(const std::string& p_sql, const ColumnPlan& p_plan, SampleInfo& p_sample) {
     if (setting("inner_ring_check") != "yes" || !setting("forcetype").empty()) return;
-    if (areInnerRingsPresent(conn, p_owner, p_table, p_geom_column)) {
+    if (areInnerRingsPresentInQuery(conn, p_sql, selectListName(p_plan.geomName))) {
         p_sample.shapeType = MULTIPATCH_SHAPE_TYPE;
         tvLog("Forcing type to be multi-patch as inner-rings detected", "", LOG_BASIC);
     }
@@ -283,7 +283,7 @@ bool writeRows(ResultSet* p_rows, unsigned int p_position, tvShapeWriter& p_writ
 // released.
 bool exportResultSet(StatementGuard& p_main, const std::string& p_sql,
                      const std::string& p_geom_column, const std::string& p_shapefile,
-                     const std::string& p_table, const std::string& p_owner, tvOutputSet& p_set) {
+                     tvOutputSet& p_set) {
     bool result = true;
     KeptGeometries kept;
     KeptGeometries* keepList = setting("nofree") == "yes" ? &kept : nullptr;
@@ -294,7 +294,7 @@ bool exportResultSet(StatementGuard& p_main, const std::string& p_sql,
         SampleInfo sample;
         result = findColumns(p_main.resultSet(), p_sql, p_geom_column, plan);
         if (result) result = probeSample(p_sql, plan, keepList, sample);
-        if (result) checkInnerRings(p_owner, p_table, p_geom_column, sample);
+        if (result) checkInnerRings(p_sql, plan, sample);
         if (result) result = rewriteWithoutSkipped(p_main, p_sql, plan);
         if (result) {
             writer.reset(new tvShapeWriter());
@@ -355,6 +355,10 @@ bool rewriteSelectStar(const std::string& p_sql, const std::string& p_columns,
 
 bool exportSQLAsShape(std::string p_sql, std::string p_geom_column, std::string p_shapefile,
                       std::string p_table, std::string p_owner) {
+    // The inner-ring check reads the export's own rows: the table and its
+    // owner are not needed for it.
+    (void)p_table;
+    (void)p_owner;
     bool result = true;
     tdclass timer;
     const bool timings = !setting("output_timings").empty();
@@ -377,8 +381,7 @@ bool exportSQLAsShape(std::string p_sql, std::string p_geom_column, std::string 
             result = false;
         }
         if (result) {
-            result = exportResultSet(mainQuery, p_sql, p_geom_column, p_shapefile, p_table, p_owner,
-                                     outputSet);
+            result = exportResultSet(mainQuery, p_sql, p_geom_column, p_shapefile, outputSet);
         }
         if (!mainQuery.release()) result = false;
         tvSetActiveOutputSet(nullptr);

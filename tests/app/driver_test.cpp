@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -43,6 +44,10 @@ std::string sampleDb() {
     return dir != nullptr ? dir : TARVEX_BINARY_DIR "/sample-db";
 }
 
+bool startsWith(const std::string& p_text, const std::string& p_start) {
+    return p_text.compare(0, p_start.size(), p_start) == 0;
+}
+
 bool contains(const std::string& p_text, const std::string& p_part) {
     return p_text.find(p_part) != std::string::npos;
 }
@@ -58,16 +63,16 @@ TEST(DriverArguments, WrongCountsAndRefusedOptionsExitWithOneAndUsage) {
     EXPECT_FALSE(contains(one.output, "Press enter to continue..."));
 
     std::vector<std::string> tooLong = {"tarvex", "demo/demo@db", "-t", "roads"};
-    while (tooLong.size() < 24) tooLong.push_back("-p");
+    while (tooLong.size() < 27) tooLong.push_back("-p");
     RunResult tooMany = runTarvex(tooLong);
     EXPECT_EQ(tooMany.status, TARVEX_EXIT_ARGUMENTS);
-    EXPECT_TRUE(contains(tooMany.output, "[ERROR] Incorrect number of arguments : 24\n"));
+    EXPECT_TRUE(contains(tooMany.output, "[ERROR] Incorrect number of arguments : 27\n"));
 
     // Every option once is a valid command: the count is no reason to refuse
     // it (the parser still checks the values).
     RunResult everything = runTarvex({"tarvex", "demo/demo@no-such-db", "-t", "roads", "-s", "demo", "-g",
                                       "geom", "-o", "x", "-d", "dd", "-q", "select 1", "-m", "0", "-f", "3",
-                                      "-p", "-x", "-i", "-r", "-n"});
+                                      "-a", "10", "-p", "-x", "-i", "-r", "-n", "-e"});
     EXPECT_FALSE(contains(everything.output, "Incorrect number of arguments")) << everything.output;
     EXPECT_TRUE(contains(everything.output, "Could not connect to database")) << everything.output;
 
@@ -81,6 +86,39 @@ TEST(DriverArguments, WrongCountsAndRefusedOptionsExitWithOneAndUsage) {
     RunResult silent = runTarvex({"tarvex", "demo/demo@db"}, "silent");
     EXPECT_EQ(silent.status, TARVEX_EXIT_ARGUMENTS);
     EXPECT_EQ(silent.output, "");
+}
+
+TEST(DriverArguments, HelpAndVersionAloneExitWithZero) {
+    for (const char* word : {"--help", "-h", "-H"}) {
+        RunResult help = runTarvex({"./tarvex", word});
+        EXPECT_EQ(help.status, TARVEX_EXIT_OK) << word;
+        EXPECT_TRUE(startsWith(help.output, "\nTARVEX.  1.3.0\nUsage notes : \n   ./tarvex <"))
+            << help.output;
+        EXPECT_TRUE(contains(help.output, "  -e --esriprj   : ")) << help.output;
+        EXPECT_FALSE(contains(help.output, "[ERROR]")) << help.output;
+    }
+    // Asked for, so printed also when the log is silent.
+    RunResult silentHelp = runTarvex({"tarvex", "--help"}, "silent");
+    EXPECT_EQ(silentHelp.status, TARVEX_EXIT_OK);
+    EXPECT_TRUE(contains(silentHelp.output, "Usage notes : "));
+
+    const std::string version = std::string("tarvex ") + TARVEX_VERSION + "\n";
+    EXPECT_EQ(version, "tarvex " TARVEX_PROJECT_VERSION "\n");  // the package's version too
+    for (const char* word : {"--version", "-V"}) {
+        RunResult run = runTarvex({"tarvex", word}, "silent");
+        EXPECT_EQ(run.status, TARVEX_EXIT_OK) << word;
+        EXPECT_TRUE(startsWith(run.output, version + "Oracle client: embedded (oracle::occi over SQLite 3."))
+            << run.output;
+        EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 2) << run.output;
+    }
+
+    // Only alone: with more arguments the word is the connect string.
+    RunResult more = runTarvex({"tarvex", "--help", "-t", "roads"});
+    EXPECT_EQ(more.status, TARVEX_EXIT_ARGUMENTS);
+    EXPECT_TRUE(contains(more.output, "[ERROR] Connect string must be of the form")) << more.output;
+    RunResult word = runTarvex({"tarvex", "x"});
+    EXPECT_EQ(word.status, TARVEX_EXIT_ARGUMENTS);
+    EXPECT_TRUE(contains(word.output, "[ERROR] Incorrect number of arguments : 2\n"));
 }
 
 TEST(DriverConnection, RefusedConnectionExitsWithTwoAndNeverShowsThePassword) {

@@ -319,11 +319,11 @@ class SafeOutputTest(unittest.TestCase):
         self.assertIn("[WARNING] Unknown option ignored : --ouput", run.lines())
         self.assertIn("[WARNING] Unexpected argument ignored : elsewhere", run.lines())
         self.assertTrue(os.path.exists(os.path.join(self.work, "x y.shp")))
-        # Every option once: 23 arguments, accepted; -o names a directory.
+        # Every option once: 26 arguments, accepted; -o names a directory.
         os.mkdir(os.path.join(self.work, "d"))
         run = self.run_tarvex("-t", "badrow", "-s", "safe", "-g", "geom", "-o", "d/", "-d", "yyyy",
-                              "-q", "select * from badrow where id < 3", "-m", "0", "-f", "1",
-                              "-p", "-x", "-i", "-r", "-n")
+                              "-q", "select * from badrow where id < 3", "-m", "0", "-f", "1", "-a", "10",
+                              "-p", "-x", "-i", "-r", "-n", "-e")
         self.assertEqual(run.status, 0, run)
         self.assertIn("Successfully written 2 rows to 'd/badrow.shp'", run.lines())
 
