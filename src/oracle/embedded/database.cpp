@@ -79,6 +79,7 @@ class StatementImpl;
     if (msg.compare(0, std::strlen(LENGTH_CHECK), LENGTH_CHECK) == 0)
         raise(12899, "value too large for column \"" + after("CHECK constraint failed: TVX$LENGTH$") + "\"");
     if (msg.compare(0, 36, "CHECK constraint failed: TVX$NUMBER$") == 0) raise(1722, "invalid number");
+    if (msg.compare(0, 38, "CHECK constraint failed: TVX$OVERFLOW$") == 0) raise(1426, "numeric overflow");
     if (msg.compare(0, 39, "CHECK constraint failed: TVX$PRECISION$") == 0)
         raise(1438, "value larger than specified precision allowed for this column");
     if (msg.compare(0, 34, "CHECK constraint failed: TVX$DATE$") == 0)
@@ -171,8 +172,8 @@ void createCatalog(sqlite3* db, const std::string& alias) {
            "CREATE TABLE IF NOT EXISTS " + a +
                ".\"TVX$COLUMNS\"(TABLE_NAME TEXT NOT NULL, COLUMN_NAME TEXT NOT NULL, "
                "POSITION INTEGER, DATA_TYPE INTEGER, DATA_SIZE INTEGER, DATA_PRECISION INTEGER, "
-               "DATA_SCALE INTEGER, TYPE_NAME TEXT, TYPE_OWNER TEXT, "
-               "PRIMARY KEY(TABLE_NAME, COLUMN_NAME)) WITHOUT ROWID;"
+               "DATA_SCALE INTEGER, TYPE_NAME TEXT, TYPE_OWNER TEXT, CHAR_USED INTEGER, CHAR_SIZE INTEGER, "
+               "CHARSET_FORM INTEGER, PRIMARY KEY(TABLE_NAME, COLUMN_NAME)) WITHOUT ROWID;"
                "CREATE TABLE IF NOT EXISTS " + a +
                ".\"TVX$USER\"(NAME TEXT PRIMARY KEY, PASSWORD_HASH TEXT NOT NULL);"
                "CREATE TABLE IF NOT EXISTS " + a +
@@ -184,10 +185,10 @@ void createCatalog(sqlite3* db, const std::string& alias) {
                "COLUMN_NAME = upper(NEW.COLUMN_NAME) WHERE rowid = NEW.rowid; END;"
                "INSERT OR REPLACE INTO " + a +
                ".\"TVX$COLUMNS\" VALUES "
-               "('TVX$GEOM_METADATA','TABLE_NAME',1,1,32,0,0,NULL,NULL),"
-               "('TVX$GEOM_METADATA','COLUMN_NAME',2,1,1024,0,0,NULL,NULL),"
-               "('TVX$GEOM_METADATA','DIMINFO',3,108,0,0,0,'SDO_DIM_ARRAY','MDSYS'),"
-               "('TVX$GEOM_METADATA','SRID',4,2,22,0,-127,NULL,NULL);");
+               "('TVX$GEOM_METADATA','TABLE_NAME',1,1,32,0,0,NULL,NULL,0,32,1),"
+               "('TVX$GEOM_METADATA','COLUMN_NAME',2,1,1024,0,0,NULL,NULL,0,1024,1),"
+               "('TVX$GEOM_METADATA','DIMINFO',3,108,0,0,0,'SDO_DIM_ARRAY','MDSYS',0,0,0),"
+               "('TVX$GEOM_METADATA','SRID',4,2,22,0,-127,NULL,NULL,0,0,0);");
 }
 
 // ---------------------------------------------------------------- type map
@@ -291,10 +292,11 @@ public:
             b.kind = Bind::NUL;
             return;
         }
+        // integers (exact Numbers to 64 bits) as integers, others as doubles
         double v = x;
-        if (v == std::trunc(v) && std::fabs(v) < 9e15) {
+        if (v == std::trunc(v) && v >= -9.2233720368547758e18 && v < 9.2233720368547758e18) {
             b.kind = Bind::INT;
-            b.integer = static_cast<sqlite3_int64>(v);
+            b.integer = static_cast<long>(x);
         } else {
             b.kind = Bind::REAL;
             b.real = v;
@@ -391,12 +393,12 @@ public:
         createCatalog(db_, "temp");
         execOn(db_,
                "INSERT INTO temp.\"TVX$COLUMNS\" VALUES "
-               "('DUAL','DUMMY',1,1,1,0,0,NULL,NULL),"
-               "('TVX$ALL_GEOM_METADATA','OWNER',1,1,32,0,0,NULL,NULL),"
-               "('TVX$ALL_GEOM_METADATA','TABLE_NAME',2,1,32,0,0,NULL,NULL),"
-               "('TVX$ALL_GEOM_METADATA','COLUMN_NAME',3,1,1024,0,0,NULL,NULL),"
-               "('TVX$ALL_GEOM_METADATA','DIMINFO',4,108,0,0,0,'SDO_DIM_ARRAY','MDSYS'),"
-               "('TVX$ALL_GEOM_METADATA','SRID',5,2,22,0,-127,NULL,NULL);");
+               "('DUAL','DUMMY',1,1,1,0,0,NULL,NULL,0,1,1),"
+               "('TVX$ALL_GEOM_METADATA','OWNER',1,1,32,0,0,NULL,NULL,0,32,1),"
+               "('TVX$ALL_GEOM_METADATA','TABLE_NAME',2,1,32,0,0,NULL,NULL,0,32,1),"
+               "('TVX$ALL_GEOM_METADATA','COLUMN_NAME',3,1,1024,0,0,NULL,NULL,0,1024,1),"
+               "('TVX$ALL_GEOM_METADATA','DIMINFO',4,108,0,0,0,'SDO_DIM_ARRAY','MDSYS',0,0,0),"
+               "('TVX$ALL_GEOM_METADATA','SRID',5,2,22,0,-127,NULL,NULL,0,0,0);");
         int limit = sqlite3_limit(db_, SQLITE_LIMIT_ATTACHED, -1);
         attachLimit_ = limit > 0 ? static_cast<size_t>(limit) : 0;
     }
@@ -574,6 +576,18 @@ private:
         }
     }
 
+    // A catalogue written before the character attributes existed gets
+    // their columns.
+    void upgradeCatalog(const std::string& alias) {
+        sqlite3_stmt* probe = nullptr;
+        std::string sql = "SELECT CHARSET_FORM FROM " + quoteIdent(alias) + ".\"TVX$COLUMNS\" LIMIT 0";
+        bool current = sqlite3_prepare_v2(db_, sql.c_str(), -1, &probe, nullptr) == SQLITE_OK;
+        sqlite3_finalize(probe);
+        if (current) return;
+        for (const char* column : {"CHAR_USED", "CHAR_SIZE", "CHARSET_FORM"})
+            execOn(db_, "ALTER TABLE " + quoteIdent(alias) + ".\"TVX$COLUMNS\" ADD COLUMN " + column + " INTEGER");
+    }
+
     void beginWrite() {
         if (admin_ && sqlite3_get_autocommit(db_)) execOn(db_, "BEGIN");
     }
@@ -635,6 +649,46 @@ public:
 
 // ---------------------------------------------------------------- result set
 
+// Days from 1970-01-01 of a proleptic Gregorian date, and back.
+long daysFromCivil(long y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    long era = (y >= 0 ? y : y - 399) / 400;
+    unsigned yoe = static_cast<unsigned>(y - era * 400);
+    unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<long>(doe) - 719468;
+}
+
+void civilFromDays(long z, long& y, unsigned& m, unsigned& d) {
+    z += 719468;
+    long era = (z >= 0 ? z : z - 146096) / 146097;
+    unsigned doe = static_cast<unsigned>(z - era * 146097);
+    unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    y = static_cast<long>(yoe) + era * 400;
+    unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    unsigned mp = (5 * doy + 2) / 153;
+    d = doy - (153 * mp + 2) / 5 + 1;
+    m = mp < 10 ? mp + 3 : mp - 9;
+    y += m <= 2;
+}
+
+// A value stored with an offset, moved to UTC (offset +00:00).
+void toUtc(DateTime& v) {
+    if (v.hasZone && (v.tzHour != 0 || v.tzMinute != 0)) {
+        long minutes = daysFromCivil(v.year, v.month, v.day) * 1440 + static_cast<long>(v.hour) * 60 + v.minute -
+                       (v.tzHour * 60 + v.tzMinute);
+        long days = minutes >= 0 ? minutes / 1440 : -((-minutes + 1439) / 1440);
+        long rest = minutes - days * 1440;
+        long y;
+        civilFromDays(days, y, v.month, v.day);
+        v.year = static_cast<int>(y);
+        v.hour = static_cast<unsigned>(rest / 60);
+        v.minute = static_cast<unsigned>(rest % 60);
+    }
+    v.tzHour = 0;
+    v.tzMinute = 0;
+}
+
 class ResultSetImpl : public ResultSet {
 public:
     ResultSetImpl(StatementImpl* owner, ConnectionImpl* conn, sqlite3_stmt* stmt)
@@ -652,6 +706,7 @@ public:
             const char* name = sqlite3_column_name(stmt_, i);
             meta_.emplace_back(name ? name : "", c.code, c.size, c.precision, c.scale, true, c.typeName,
                                c.typeSchema);
+            meta_.back().setCharacterAttributes(c.charUsed, c.charSize, c.charsetForm);
         }
     }
 
@@ -692,10 +747,50 @@ public:
     double getDouble(unsigned int col) override { return numeric(col); }
     float getFloat(unsigned int col) override { return static_cast<float>(numeric(col)); }
 
+    // Integers exactly (64 bits), other values as doubles. NUMBER holds no
+    // infinity or NaN: such a BINARY_DOUBLE value raises ORA-01426.
     Number getNumber(unsigned int col) override {
         int i = check(col);
-        if (sqlite3_column_type(stmt_, i) == SQLITE_NULL) return Number();
-        return Number(numeric(col));
+        int type = sqlite3_column_type(stmt_, i);
+        if (type == SQLITE_NULL) return Number();
+        const ColumnType& t = types_[static_cast<size_t>(i)];
+        if (type == SQLITE_INTEGER && t.code != TC_BINARY_FLOAT && t.code != TC_BINARY_DOUBLE)
+            return Number(static_cast<long>(sqlite3_column_int64(stmt_, i)));
+        double v = numeric(col);
+        if (!std::isfinite(v)) raise(1426, "numeric overflow");
+        return Number(v);
+    }
+
+    BFloat getBFloat(unsigned int col) override {
+        BFloat b;
+        int i = check(col);
+        if (sqlite3_column_type(stmt_, i) == SQLITE_NULL) {
+            b.isNull = true;
+            return b;
+        }
+        b.value = static_cast<float>(numeric(col));
+        return b;
+    }
+
+    BDouble getBDouble(unsigned int col) override {
+        BDouble b;
+        int i = check(col);
+        if (sqlite3_column_type(stmt_, i) == SQLITE_NULL) {
+            b.isNull = true;
+            return b;
+        }
+        b.value = numeric(col);
+        return b;
+    }
+
+    Clob getClob(unsigned int col) override {
+        int i = check(col);
+        const ColumnType& t = types_[static_cast<size_t>(i)];
+        if (t.code != TC_CLOB) raise(932, "inconsistent datatypes: expected CLOB");
+        if (sqlite3_column_type(stmt_, i) == SQLITE_NULL) return Clob();
+        const char* s = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, i));
+        size_t n = static_cast<size_t>(sqlite3_column_bytes(stmt_, i));
+        return Clob(std::string(s ? s : "", n), t.charsetForm == 2 ? OCCI_SQLCS_NCHAR : OCCI_SQLCS_IMPLICIT);
     }
 
     std::string getString(unsigned int col) override {
@@ -703,13 +798,10 @@ public:
         const ColumnType& t = types_[static_cast<size_t>(i)];
         int type = sqlite3_column_type(stmt_, i);
         if (type == SQLITE_NULL) return "";
-        if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) {
-            if (type == SQLITE_INTEGER) {
-                sqlite3_int64 v = sqlite3_column_int64(stmt_, i);
-                if (v > -(1LL << 53) && v < (1LL << 53)) return std::to_string(v);
-            }
-            return numberText(sqlite3_column_double(stmt_, i));
-        }
+        if (t.code == TC_BINARY_FLOAT || t.code == TC_BINARY_DOUBLE)
+            return binaryText(numeric(col), t.code == TC_BINARY_FLOAT);
+        if (type == SQLITE_INTEGER) return std::to_string(sqlite3_column_int64(stmt_, i));
+        if (type == SQLITE_FLOAT) return numberText(sqlite3_column_double(stmt_, i));
         if (type == SQLITE_BLOB) {
             if (t.code == TC_OBJECT) raise(932, "inconsistent datatypes: expected CHAR got " + t.typeSchema + "." + t.typeName);
             const unsigned char* p = static_cast<const unsigned char*>(sqlite3_column_blob(stmt_, i));
@@ -726,18 +818,19 @@ public:
         const char* s = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, i));
         size_t n = static_cast<size_t>(sqlite3_column_bytes(stmt_, i));
         if (t.code == TC_DATE) return dateValue(i).toText("", "");
-        if (t.code == TC_TIMESTAMP || t.code == TC_TIMESTAMP_TZ) {
+        if (t.code == TC_TIMESTAMP || t.code == TC_TIMESTAMP_TZ || t.code == TC_TIMESTAMP_LTZ) {
             DateTime v = dateTimeValue(i);
-            std::string fmt = t.code == TC_TIMESTAMP ? "DD-MON-YY HH.MI.SSXFF AM" : "DD-MON-YY HH.MI.SSXFF AM TZR";
+            std::string fmt = t.code == TC_TIMESTAMP_TZ ? "DD-MON-YY HH.MI.SSXFF AM TZR" : "DD-MON-YY HH.MI.SSXFF AM";
             return formatDateTime(v, fmt, static_cast<unsigned>(t.scale), true);
         }
         std::string out(s, n);
-        if (t.code == TC_CHAR && t.size > 0) {
-            // blank-padded to the declared length in characters
-            size_t chars = 0;
+        if (t.code == TC_CHAR && t.charSize > 0) {
+            // blank-padded to the declared length: characters, or bytes for
+            // BYTE semantics (the same for ASCII text)
+            size_t have = 0;
             for (unsigned char c : out)
-                if ((c & 0xC0) != 0x80) ++chars;
-            if (chars < static_cast<size_t>(t.size)) out.append(static_cast<size_t>(t.size) - chars, ' ');
+                if (!t.charUsed || (c & 0xC0) != 0x80) ++have;
+            if (have < static_cast<size_t>(t.charSize)) out.append(static_cast<size_t>(t.charSize) - have, ' ');
         }
         return out;
     }
@@ -752,6 +845,7 @@ public:
         int i = check(col);
         if (sqlite3_column_type(stmt_, i) == SQLITE_NULL) return Timestamp();
         DateTime v = dateTimeValue(i);
+        if (types_[static_cast<size_t>(i)].code == TC_TIMESTAMP_LTZ) v.hasZone = true;
         return Timestamp(nullptr, v.year, v.month, v.day, v.hour, v.minute, v.second, v.fraction, v.tzHour,
                          v.tzMinute);
     }
@@ -791,8 +885,15 @@ private:
         return static_cast<int>(col) - 1;
     }
 
+    // The value as a double; a BINARY_FLOAT's as its float.
     double numeric(unsigned int col) {
         int i = check(col);
+        double v = numericValue(i);
+        if (types_[static_cast<size_t>(i)].code == TC_BINARY_FLOAT) return static_cast<double>(static_cast<float>(v));
+        return v;
+    }
+
+    double numericValue(int i) {
         switch (sqlite3_column_type(stmt_, i)) {
             case SQLITE_NULL: return 0.0;
             case SQLITE_INTEGER:
@@ -817,6 +918,8 @@ private:
         DateTime v;
         if (!parseStoredDateTime(s, static_cast<size_t>(sqlite3_column_bytes(stmt_, i)), v))
             raise(1861, "literal does not match format string");
+        // WITH LOCAL TIME ZONE: shown in the session's time zone, UTC
+        if (types_[static_cast<size_t>(i)].code == TC_TIMESTAMP_LTZ) toUtc(v);
         return v;
     }
 
@@ -899,10 +1002,13 @@ sqlite3_stmt* StatementImpl::prepare(const Rewritten& r) {
             }
             sqlite3_bind_text(prepared_, k, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
         } else {
+            // an integer literal that fits 64 bits is kept exactly
             const std::string& n = lit.text;
-            bool integral = n.size() <= 18 && n.find_first_not_of("0123456789", n[0] == '-' ? 1 : 0) == std::string::npos;
-            if (integral)
-                sqlite3_bind_int64(prepared_, k, std::strtoll(n.c_str(), nullptr, 10));
+            bool integral = n.size() <= 20 && n.find_first_not_of("0123456789", n[0] == '-' ? 1 : 0) == std::string::npos;
+            errno = 0;
+            long long whole = integral ? std::strtoll(n.c_str(), nullptr, 10) : 0;
+            if (integral && errno != ERANGE)
+                sqlite3_bind_int64(prepared_, k, whole);
             else
                 sqlite3_bind_double(prepared_, k, std::strtod(n.c_str(), nullptr));
         }
@@ -915,7 +1021,12 @@ sqlite3_stmt* StatementImpl::prepare(const Rewritten& r) {
         switch (b.kind) {
             case Bind::NUL: sqlite3_bind_null(prepared_, k); break;
             case Bind::INT: sqlite3_bind_int64(prepared_, k, b.integer); break;
-            case Bind::REAL: sqlite3_bind_double(prepared_, k, b.real); break;
+            case Bind::REAL:
+                // SQLite would store NaN as NULL: it is kept as the text 'NaN',
+                // which BINARY_FLOAT/DOUBLE columns accept and NUMBER refuses
+                if (std::isnan(b.real)) sqlite3_bind_text(prepared_, k, "NaN", 3, SQLITE_STATIC);
+                else sqlite3_bind_double(prepared_, k, b.real);
+                break;
             case Bind::TEXT:
                 sqlite3_bind_text(prepared_, k, b.text.data(), static_cast<int>(b.text.size()), SQLITE_STATIC);
                 break;
@@ -957,6 +1068,15 @@ void StatementImpl::closeResultSet(ResultSet* resultSet) {
 
 // ---------------------------------------------------------------- describe
 
+// Character attributes of a text column known by its byte size only.
+void setByteText(ColumnType& t) {
+    if (t.code == TC_VARCHAR2 || t.code == TC_CHAR || t.code == TC_LONG || t.code == TC_CLOB) {
+        t.charUsed = false;
+        t.charSize = t.code == TC_LONG || t.code == TC_CLOB ? 0 : t.size;
+        t.charsetForm = 1;
+    }
+}
+
 std::vector<ColumnType> ConnectionImpl::describe(sqlite3_stmt* stmt, bool haveRow) {
     int n = sqlite3_column_count(stmt);
     std::vector<ColumnType> types(static_cast<size_t>(n));
@@ -971,10 +1091,13 @@ std::vector<ColumnType> ConnectionImpl::describe(sqlite3_stmt* stmt, bool haveRo
             auto it = lookups.find(dbName);
             if (it == lookups.end()) {
                 sqlite3_stmt* q = nullptr;
-                std::string sql = "SELECT DATA_TYPE, DATA_SIZE, DATA_PRECISION, DATA_SCALE, TYPE_NAME, "
-                                  "TYPE_OWNER FROM " + quoteIdent(dbName) +
-                                  ".\"TVX$COLUMNS\" WHERE TABLE_NAME = ?1 AND COLUMN_NAME = ?2";
-                if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &q, nullptr) != SQLITE_OK) {
+                // catalogues written before the character attributes existed
+                // lack their columns: those are then derived from the type
+                for (const char* extra : {"CHAR_USED, CHAR_SIZE, CHARSET_FORM", "NULL, NULL, NULL"}) {
+                    std::string sql = "SELECT DATA_TYPE, DATA_SIZE, DATA_PRECISION, DATA_SCALE, TYPE_NAME, "
+                                      "TYPE_OWNER, " + std::string(extra) + " FROM " + quoteIdent(dbName) +
+                                      ".\"TVX$COLUMNS\" WHERE TABLE_NAME = ?1 AND COLUMN_NAME = ?2";
+                    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &q, nullptr) == SQLITE_OK) break;
                     sqlite3_finalize(q);
                     q = nullptr;
                 }
@@ -993,6 +1116,13 @@ std::vector<ColumnType> ConnectionImpl::describe(sqlite3_stmt* stmt, bool haveRo
                     const unsigned char* to = sqlite3_column_text(q, 5);
                     if (tn) t.typeName = reinterpret_cast<const char*>(tn);
                     if (to) t.typeSchema = reinterpret_cast<const char*>(to);
+                    if (sqlite3_column_type(q, 6) != SQLITE_NULL) {
+                        t.charUsed = sqlite3_column_int(q, 6) != 0;
+                        t.charSize = sqlite3_column_int(q, 7);
+                        t.charsetForm = sqlite3_column_int(q, 8);
+                    } else {
+                        setByteText(t);
+                    }
                     found = true;
                 }
                 sqlite3_reset(q);
@@ -1012,6 +1142,7 @@ std::vector<ColumnType> ConnectionImpl::describe(sqlite3_stmt* stmt, bool haveRo
                 } else {
                     t.code = TC_VARCHAR2;
                     t.size = 4000;
+                    setByteText(t);
                 }
                 found = true;
             }
@@ -1036,6 +1167,7 @@ std::vector<ColumnType> ConnectionImpl::describe(sqlite3_stmt* stmt, bool haveRo
             } else {
                 t.code = TC_VARCHAR2;
                 t.size = 4000;
+                setByteText(t);
             }
         }
     }
@@ -1265,8 +1397,12 @@ std::string ConnectionImpl::tableTarget(const std::vector<Token>& t, size_t& i, 
 
 // SQL rounding a number to a NUMBER(p,s) scale, half away from zero
 // (SQLite's round() rounds decimally: round(1.005, 2) is 1.01).
+// An integer needs no rounding to a scale of 0 or more (and round() would
+// make it a double, losing digits beyond 2^53).
 std::string roundExpression(const std::string& value, int scale) {
-    if (scale >= 0) return "round(" + value + ", " + std::to_string(scale) + ")";
+    if (scale >= 0)
+        return "(CASE WHEN typeof(" + value + ") = 'integer' THEN " + value + " ELSE round(" + value + ", " +
+               std::to_string(scale) + ") END)";
     std::string factor = "1e" + std::to_string(-scale);
     return "(round(" + value + " / " + factor + ") * " + factor + ")";
 }
@@ -1341,22 +1477,40 @@ unsigned int ConnectionImpl::createTable(const std::vector<Token>& t) {
         // functions are used, so that any SQLite tool can still write the file.
         std::string q = quoteIdent(column);
         // Text lengths count bytes, or characters for text declared so.
+        // Text lengths count bytes, or characters for text declared so
+        // (and then still at most the type's bytes).
         if ((type.code == TC_VARCHAR2 || type.code == TC_CHAR) && type.size > 0) {
-            std::string measured = type.charLimit > 0 ? "length(" + q + ")"
-                                                      : "length(CAST(" + q + " AS BLOB))";
-            defs += " CONSTRAINT " + quoteIdent("TVX$LENGTH$" + column) + " CHECK (" + measured +
-                    " <= " + std::to_string(type.charLimit > 0 ? type.charLimit : type.size) + ")";
+            std::string bytes = "length(CAST(" + q + " AS BLOB))";
+            std::string check = type.charLimit > 0
+                                    ? "length(" + q + ") <= " + std::to_string(type.charLimit) + " AND " + bytes +
+                                          " <= " + std::to_string(type.charsetForm == 2 ? 4 * type.charLimit : type.size)
+                                    : bytes + " <= " + std::to_string(type.size);
+            defs += " CONSTRAINT " + quoteIdent("TVX$LENGTH$" + column) + " CHECK (" + check + ")";
         }
-        if (type.code == TC_NUMBER || type.code == TC_BINARY_FLOAT || type.code == TC_BINARY_DOUBLE)
+        // NUMBER holds neither infinity nor NaN nor a magnitude of 1e126 or
+        // more (ORA-01426); checked before the type, so NaN (kept as the
+        // text 'NaN') is an overflow, not an invalid number
+        if (type.code == TC_NUMBER)
+            defs += " CONSTRAINT " + quoteIdent("TVX$OVERFLOW$" + column) + " CHECK (" + q + " IS NOT 'NaN' AND (typeof(" +
+                    q + ") <> 'real' OR abs(" + q + ") < 1e126))";
+        if (type.code == TC_NUMBER)
             defs += " CONSTRAINT " + quoteIdent("TVX$NUMBER$" + column) + " CHECK (typeof(" + q +
                     ") IN ('integer', 'real', 'null'))";
+        if (type.code == TC_BINARY_FLOAT || type.code == TC_BINARY_DOUBLE)
+            defs += " CONSTRAINT " + quoteIdent("TVX$NUMBER$" + column) + " CHECK (typeof(" + q +
+                    ") IN ('integer', 'real', 'null') OR " + q + " IS 'NaN')";
         if (type.code == TC_NUMBER && type.precision > 0 && type.scale != -127) {
+            // the largest magnitude NUMBER(p,s) holds, 10^(p-s) - 10^-s, as
+            // the nearest double: 38 nines fit NUMBER(38)
+            char limit[64];
+            std::snprintf(limit, sizeof limit, "%.17g",
+                          static_cast<double>(std::pow(10.0L, type.precision - type.scale) - std::pow(10.0L, -type.scale)));
             defs += " CONSTRAINT " + quoteIdent("TVX$PRECISION$" + column) + " CHECK (" + q +
-                    " IS NULL OR abs(" + roundExpression(q, type.scale) + ") < 1e" +
-                    std::to_string(type.precision - type.scale) + ")";
+                    " IS NULL OR abs(" + roundExpression(q, type.scale) + ") <= " + limit + ")";
             rounded.push_back({column, type.scale});
         }
-        if (type.code == TC_DATE || type.code == TC_TIMESTAMP || type.code == TC_TIMESTAMP_TZ)
+        if (type.code == TC_DATE || type.code == TC_TIMESTAMP || type.code == TC_TIMESTAMP_TZ ||
+            type.code == TC_TIMESTAMP_LTZ)
             defs += " CONSTRAINT " + quoteIdent("TVX$DATE$" + column) + " CHECK (" + q +
                     " IS NULL OR (date(substr(" + q + ", 1, 10), '+0 days') IS substr(" + q +
                     ", 1, 10) AND (length(" + q + ") = 10 OR substr(" + q + ", 11, 1) IN (' ', 'T'))))";
@@ -1399,9 +1553,10 @@ unsigned int ConnectionImpl::createTable(const std::vector<Token>& t) {
                             " WHERE rowid = NEW.rowid; END");
         }
     }
+    upgradeCatalog(alias);
     sqlite3_stmt* ins = nullptr;
     std::string sql = "INSERT OR REPLACE INTO " + quoteIdent(alias) +
-                      ".\"TVX$COLUMNS\" VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)";
+                      ".\"TVX$COLUMNS\" VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)";
     if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &ins, nullptr) != SQLITE_OK) {
         std::string msg = sqlite3_errmsg(db_);
         sqlite3_finalize(ins);
@@ -1420,6 +1575,9 @@ unsigned int ConnectionImpl::createTable(const std::vector<Token>& t) {
         else sqlite3_bind_text(ins, 8, c.second.typeName.c_str(), -1, SQLITE_TRANSIENT);
         if (c.second.typeSchema.empty()) sqlite3_bind_null(ins, 9);
         else sqlite3_bind_text(ins, 9, c.second.typeSchema.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_int(ins, 10, c.second.charUsed ? 1 : 0);
+        sqlite3_bind_int(ins, 11, c.second.charSize);
+        sqlite3_bind_int(ins, 12, c.second.charsetForm);
         int rc = sqlite3_step(ins);
         sqlite3_reset(ins);
         if (rc != SQLITE_DONE) {
