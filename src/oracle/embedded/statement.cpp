@@ -127,7 +127,8 @@ sqlite3_stmt* StatementImpl::prepare(const Rewritten& r) {
                 text += lit.text[i];
                 if (lit.text[i] == '\'') ++i;
             }
-            sqlite3_bind_text(prepared_, k, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+            if (text.empty()) sqlite3_bind_null(prepared_, k);  // '' is NULL
+            else sqlite3_bind_text(prepared_, k, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
         } else {
             // an integer literal that fits 64 bits is kept exactly
             const std::string& n = lit.text;
