@@ -43,12 +43,13 @@ void ConnectionImpl::open(const std::string& password) {
         raise(12154, "TNS:could not resolve the connect identifier specified (" + msg + ")");
     }
     sqlite3_extended_result_codes(db_, 0);
-    sqlite3_busy_timeout(db_, 5000);
+    sqlite3_busy_timeout(db_, BUSY_WAIT_MS);
     if (!admin_) checkPassword(password);
     // A user session scans: a small page cache and no memory mapping keep
-    // its memory flat however many rows it reads. Loading wants a cache.
-    execOn(db_, admin_ ? "PRAGMA temp_store = MEMORY; PRAGMA cache_size = -16384;"
-                       : "PRAGMA temp_store = MEMORY; PRAGMA cache_size = -2048; PRAGMA mmap_size = 0;");
+    // its memory flat however many rows it reads; sorts and temporary
+    // results go to temporary files. Loading wants a cache.
+    execOn(db_, admin_ ? "PRAGMA temp_store = FILE; PRAGMA cache_size = -16384;"
+                       : "PRAGMA temp_store = FILE; PRAGMA cache_size = -2048; PRAGMA mmap_size = 0;");
     registerFunctions(db_);
     sqlite3_set_authorizer(db_, &ConnectionImpl::authorize, this);
     // the table functions connect on first use: once here, outside the
@@ -141,26 +142,30 @@ EnvironmentImpl* ConnectionImpl::env() const { return env_; }
 void ConnectionImpl::checkPassword(const std::string& password) {
     sqlite3_stmt* st = nullptr;
     bool ok = false;
-    if (sqlite3_prepare_v2(db_, "SELECT PASSWORD_HASH FROM main.\"TVX$USER\" WHERE NAME = ?1", -1, &st,
-                           nullptr) == SQLITE_OK) {
+    int rc = sqlite3_prepare_v2(db_, "SELECT PASSWORD_HASH FROM main.\"TVX$USER\" WHERE NAME = ?1", -1, &st,
+                                nullptr);
+    if (rc == SQLITE_OK) {
         sqlite3_bind_text(st, 1, user_.c_str(), -1, SQLITE_TRANSIENT);
-        int rc = sqlite3_step(st);
+        rc = sqlite3_step(st);
         if (rc == SQLITE_ROW) {
             const char* hash = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
             ok = hash && sodium_init() >= 0 &&
                  crypto_pwhash_str_verify(hash, password.c_str(), password.size()) == 0;
         }
     }
-    // A schema file that cannot be read is a damaged database, not a
+    // A file that is busy is busy, and one that cannot be read (damaged,
+    // empty, not a schema file at all) is a damaged database: neither is a
     // wrong password.
     int code = sqlite3_errcode(db_);
-    if (!ok && (code == SQLITE_CORRUPT || code == SQLITE_NOTADB)) {
-        std::string message = sqlite3_errmsg(db_);
-        sqlite3_finalize(st);
-        raiseSqlite(message.c_str());
-    }
+    std::string message = sqlite3_errmsg(db_);
     sqlite3_finalize(st);
-    if (!ok) raise(1017, "invalid username/password; logon denied");
+    if (ok) return;
+    if (code == SQLITE_BUSY || code == SQLITE_LOCKED || code == SQLITE_CORRUPT || code == SQLITE_NOTADB)
+        raiseSqlite(message.c_str());
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        raise(1578, "ORACLE data block corrupted (" + schemaFile(dir_, mainSchema_) + " is not a schema file: " +
+                        message + ")");
+    raise(1017, "invalid username/password; logon denied");
 }
 
 void ConnectionImpl::makeRoom() {
@@ -197,40 +202,50 @@ void ConnectionImpl::refreshAllMetadata() {
     for (const std::string& schema : listSchemas()) {
         std::string alias = schema == mainSchema_ ? "main" : attached_.count(schema) ? schema : "";
         if (!alias.empty()) {
-            char* err = nullptr;
-            sqlite3_exec(db_,
-                         ("INSERT INTO temp.\"TVX$ALL_GEOM_METADATA\" SELECT " + quoteLiteral(schema) +
-                          ", TABLE_NAME, COLUMN_NAME, DIMINFO, SRID FROM " + quoteIdent(alias) +
-                          ".\"TVX$GEOM_METADATA\" ORDER BY rowid")
-                             .c_str(),
-                         nullptr, nullptr, &err);
-            sqlite3_free(err);
+            execOn(db_, "INSERT INTO temp.\"TVX$ALL_GEOM_METADATA\" SELECT " + quoteLiteral(schema) +
+                            ", TABLE_NAME, COLUMN_NAME, DIMINFO, SRID FROM " + quoteIdent(alias) +
+                            ".\"TVX$GEOM_METADATA\" ORDER BY rowid");
             continue;
         }
+        // a schema not attached is read on a connection of its own; every
+        // failure (busy, damaged) reaches the caller
         sqlite3* other = nullptr;
-        if (sqlite3_open_v2(schemaFile(dir_, schema).c_str(), &other, SQLITE_OPEN_READONLY, nullptr) ==
-            SQLITE_OK) {
-            sqlite3_busy_timeout(other, 5000);
-            sqlite3_stmt* read = nullptr;
-            sqlite3_stmt* write = nullptr;
+        sqlite3_stmt* read = nullptr;
+        sqlite3_stmt* write = nullptr;
+        std::string failure;
+        if (sqlite3_open_v2(schemaFile(dir_, schema).c_str(), &other, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+            failure = other ? sqlite3_errmsg(other) : "out of memory";
+        } else {
+            sqlite3_busy_timeout(other, BUSY_WAIT_MS);
             if (sqlite3_prepare_v2(other,
                                    "SELECT TABLE_NAME, COLUMN_NAME, DIMINFO, SRID FROM "
                                    "\"TVX$GEOM_METADATA\" ORDER BY rowid",
-                                   -1, &read, nullptr) == SQLITE_OK &&
-                sqlite3_prepare_v2(db_,
-                                   "INSERT INTO temp.\"TVX$ALL_GEOM_METADATA\" VALUES (?1,?2,?3,?4,?5)",
-                                   -1, &write, nullptr) == SQLITE_OK) {
-                while (sqlite3_step(read) == SQLITE_ROW) {
+                                   -1, &read, nullptr) != SQLITE_OK) {
+                failure = sqlite3_errmsg(other);
+            } else if (sqlite3_prepare_v2(db_, "INSERT INTO temp.\"TVX$ALL_GEOM_METADATA\" VALUES (?1,?2,?3,?4,?5)",
+                                          -1, &write, nullptr) != SQLITE_OK) {
+                failure = sqlite3_errmsg(db_);
+            } else {
+                int rc;
+                while ((rc = sqlite3_step(read)) == SQLITE_ROW) {
                     sqlite3_bind_text(write, 1, schema.c_str(), -1, SQLITE_TRANSIENT);
                     for (int c = 0; c < 4; ++c) sqlite3_bind_value(write, c + 2, sqlite3_column_value(read, c));
-                    sqlite3_step(write);
+                    int wrc = sqlite3_step(write);
                     sqlite3_reset(write);
+                    if (wrc != SQLITE_DONE) {
+                        failure = sqlite3_errmsg(db_);
+                        break;
+                    }
                 }
+                if (failure.empty() && rc != SQLITE_DONE) failure = sqlite3_errmsg(other);
             }
-            sqlite3_finalize(read);
-            sqlite3_finalize(write);
         }
+        sqlite3_finalize(read);
+        sqlite3_finalize(write);
         sqlite3_close_v2(other);
+        if (failure.find("no such table") != std::string::npos)
+            failure = "ORA-01578: ORACLE data block corrupted (" + schemaFile(dir_, schema) + " is not a schema file)";
+        if (!failure.empty()) raiseSqlite(failure.c_str());
     }
 }
 

@@ -48,6 +48,10 @@ class ResultSetImpl;
 
 // ---------------------------------------------------------------- helpers
 
+// How long a session waits for a schema file locked by another process
+// before it gives up with ORA-00054.
+const int BUSY_WAIT_MS = 2000;
+
 // Raises the ORA- error that matches a SQLite message.
 [[noreturn]] void raiseSqlite(const char* message);
 // The first word of a statement, skipping blanks and comments.

@@ -54,6 +54,8 @@ namespace embedded {
         raise(955, "name is already used by an existing object");
     if (msg.find("too many attached databases") != std::string::npos)
         raise(2020, "too many database links in use (at most 10 schemas per statement)");
+    if (msg.find("unable to open database file") != std::string::npos)
+        raise(1157, "cannot identify/lock data file (" + msg + ")");
     if (msg.find("database is locked") != std::string::npos)
         raise(54, "resource busy and acquire with NOWAIT specified or timeout expired");
     raise(900, "invalid SQL statement: " + msg);
