@@ -349,6 +349,12 @@ bool parseOracleType(const std::vector<Token>& t, ColumnType& type, std::string&
 
 namespace {
 
+// Limits of the rewrite: the nesting it follows (every walk over nested
+// forms is bounded by it), and the literals of one INSERT it turns into
+// placeholders (SQLite takes at most 32766 by default).
+const int MAX_NESTING = 200;
+const size_t MAX_HOISTED = 30000;
+
 struct Rewriter {
     const std::vector<Token>& t;
     SchemaResolver& r;
@@ -837,8 +843,18 @@ private:
 Rewritten rewriteSql(const std::string& sql, SchemaResolver& resolver, bool hoistLiterals) {
     std::vector<Token> tokens = tokenize(sql);
     bool concatenates = false;
-    for (const Token& k : tokens)
+    int depth = 0;
+    size_t literals = 0;
+    for (const Token& k : tokens) {
         if (k.kind == Token::OP && k.text == "||") concatenates = true;
+        if (k.kind == Token::NUMBER || k.kind == Token::STRING) ++literals;
+        if (k.kind == Token::OP && k.text == "(" && ++depth > MAX_NESTING)
+            raise(3001, "unimplemented feature: expressions nested deeper than " + std::to_string(MAX_NESTING) +
+                            " parentheses");
+        if (k.kind == Token::OP && k.text == ")") --depth;
+    }
+    // more literals than SQLite takes placeholders: the text keeps them
+    if (literals > MAX_HOISTED) hoistLiterals = false;
     // a chain inside an operand of another is rewritten on the next round
     while (concatenates) {
         ConcatChains chains(tokens);

@@ -96,6 +96,7 @@ sqlite3_stmt* StatementImpl::prepare(const Rewritten& r) {
         preparedSql_.clear();
         const char* tail = nullptr;
         conn_->guard = true;
+        conn_->denied = false;
         int rc = sqlite3_prepare_v2(conn_->db(), rewritten.c_str(), static_cast<int>(rewritten.size()), &prepared_,
                                     &tail);
         conn_->guard = false;
@@ -103,6 +104,7 @@ sqlite3_stmt* StatementImpl::prepare(const Rewritten& r) {
             std::string msg = sqlite3_errmsg(conn_->db());
             sqlite3_finalize(prepared_);
             prepared_ = nullptr;
+            if (conn_->denied) raise(942, "table or view does not exist");
             raiseSqlite(msg.c_str());
         }
         if (!prepared_) raise(900, "invalid SQL statement");
