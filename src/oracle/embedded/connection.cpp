@@ -160,6 +160,9 @@ std::string ConnectionImpl::schemaAlias(const std::string& name) {
     attached_.insert(name);
     used_.insert(name);
     if (!admin_) grants_[name] = grantsOf(db_, name);
+    // loading: the schema's catalogue is read on every CREATE TABLE, a cache
+    // keeps it in memory
+    if (admin_) execOn(db_, "PRAGMA " + quoteIdent(name) + ".cache_size = -32768");
     return name;
 }
 

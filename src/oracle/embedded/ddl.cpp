@@ -211,6 +211,7 @@ unsigned int ConnectionImpl::createUser(const std::vector<Token>& t) {
     if (!createPrivateFile(temporary, error)) raise(1119, "error in creating database file: " + error);
     pending_[name] = temporary;
     execOn(db_, "ATTACH DATABASE " + quoteLiteral(temporary) + " AS " + quoteIdent(name));
+    execOn(db_, "PRAGMA " + quoteIdent(name) + ".cache_size = -32768");
     attached_.insert(name);
     createCatalog(db_, name);
     execOn(db_, "INSERT INTO " + quoteIdent(name) + ".\"TVX$USER\" VALUES (" + quoteLiteral(name) + ", " +
