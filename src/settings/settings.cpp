@@ -47,6 +47,9 @@ const Option OPTIONS[] = {
     {"-f", "--forcetype", "forcetype", VALUE_OPTION, "none", nullptr, LOG_DEBUG},
     {"-n", "--nofree", "nofree", SWITCH_OPTION, "", "parseArgs::nofree assigned value : ",
      LOG_DEBUG},
+    {"-a", "--arcs", "arcs", VALUE_OPTION, "none", nullptr, LOG_DEBUG},
+    {"-e", "--esriprj", "esri_prj", SWITCH_OPTION, "", "parseArgs::esri_prj assigned value : ",
+     LOG_DETAILED},
 };
 
 // Reads a setting without inserting an entry for a key never set.
@@ -60,6 +63,14 @@ const Option* findOption(const std::string& p_token) {
         if (p_token == option.shortName || p_token == option.longName) return &option;
     }
     return nullptr;
+}
+
+// A number of degrees in (0, 90], written as a plain decimal number.
+bool isArcLimit(const std::string& p_text) {
+    if (p_text.empty() || p_text.find_first_not_of("0123456789.+-eE") != std::string::npos) return false;
+    char* end = nullptr;
+    const double degrees = std::strtod(p_text.c_str(), &end);
+    return end != nullptr && *end == '\0' && degrees > 0 && degrees <= 90;
 }
 
 }  // namespace
@@ -135,6 +146,12 @@ bool parseArgs(int argc, char** argv, std::map<std::string, std::string>& p_args
         }
     }
 
+    if (result && p_args.count("arcs") != 0 && !isArcLimit(valueOf(p_args, "arcs"))) {
+        tvLog("Arc limit must be a number of degrees above 0 and at most 90 : ", valueOf(p_args, "arcs"),
+              LOG_ERROR);
+        result = false;
+    }
+
     std::string table = valueOf(p_args, "table");
     if (!table.empty() && valueOf(p_args, "shapefile").empty()) {
         lower(table);
@@ -177,8 +194,17 @@ std::string getArg(std::map<std::string, std::string>& p_args, std::string p_key
     return result;
 }
 
-void Usage(std::string p_program) {
-    if (g_log_level == LOG_SILENT) return;
+InfoRequest infoRequest(int argc, char** argv) {
+    if (argc != 2 || argv == nullptr || argv[1] == nullptr) return INFO_NONE;
+    std::string token(argv[1]);
+    lower(token);
+    if (token == "-h" || token == "--help") return INFO_HELP;
+    if (token == "-v" || token == "--version") return INFO_VERSION;
+    return INFO_NONE;
+}
+
+void Usage(std::string p_program, bool p_always) {
+    if (g_log_level == LOG_SILENT && !p_always) return;
     std::ostream& out = std::cout;
     out << std::endl;
     out << "TARVEX.  " << TARVEX_VERSION << std::endl;
@@ -200,6 +226,13 @@ void Usage(std::string p_program) {
     out << "  -m --mnull     : value to use when M dimension is NULL (default is 10e-307)"
         << std::endl;
     out << "  -r --innerring : check for inner-rings inside polygons (requires use of -t and -s)"
+        << std::endl;
+    out << "  -a --arcs      : convert arcs, circles and rectangles, each segment spanning at most"
+        << " DEGREES (0 < DEGREES <= 90)" << std::endl;
+    out << "  -e --esriprj   : write the .prj in ESRI's WKT dialect, found from the EPSG code (with -p)"
+        << std::endl;
+    out << "  -h --help      : print these notes (alone on the command line)" << std::endl;
+    out << "  -V --version   : print the version and the Oracle client (alone on the command line)"
         << std::endl;
     out << std::endl;
     out << "e.g" << std::endl;
