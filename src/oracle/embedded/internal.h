@@ -33,6 +33,12 @@ struct ColumnType {
     int charLimit = 0;
     int precision = 0;
     int scale = 0;
+    // Text and CLOB columns: declared with CHAR semantics (or national),
+    // their length in characters, the character set form (1 database, 2
+    // national; 0 for other types).
+    bool charUsed = false;
+    int charSize = 0;
+    int charsetForm = 0;
     std::string typeName;
     std::string typeSchema;
 };
@@ -51,7 +57,8 @@ enum TypeCode {
     TC_CLOB = 112,
     TC_BLOB = 113,
     TC_TIMESTAMP = 187,
-    TC_TIMESTAMP_TZ = 188
+    TC_TIMESTAMP_TZ = 188,
+    TC_TIMESTAMP_LTZ = 232
 };
 
 // ---------------------------------------------------------------- tokens
@@ -201,6 +208,11 @@ DateTime parseByFormat(const std::string& text, const std::string& fmt);
 
 // Oracle's text of a number: "12", "-.5", "1234.5678".
 std::string numberText(double value);
+// The number by an Oracle number format model (Number::toText).
+std::string formatNumber(bool exact, long long integer, double value, const std::string& model);
+// Oracle's text of a BINARY_FLOAT / BINARY_DOUBLE: "1.5E+000", "Inf",
+// "-Inf", "Nan".
+std::string binaryText(double value, bool isFloat);
 
 // ---------------------------------------------------------------- SQLite
 

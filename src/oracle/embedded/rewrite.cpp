@@ -218,12 +218,23 @@ bool parseOracleType(const std::vector<Token>& t, ColumnType& type, std::string&
     bool hasB = false;
     bool chars = false;
     bool hasArgs = readArgs(t, i, a, b, hasB, &chars);
-    // The declared length is reported as the size; it counts characters for
-    // CHAR semantics and the national types, bytes otherwise.
+    // Oracle reports text sizes in bytes: a length in characters (CHAR
+    // semantics) takes up to 4 bytes a character in an AL32UTF8 database, a
+    // national type 2 in AL16UTF16; VARCHAR2 holds at most 4000 bytes, CHAR
+    // 2000.
     auto setText = [&](int p_code, int p_length, bool p_national) {
         type.code = p_code;
-        type.size = p_length;
-        if (chars || p_national) type.charLimit = p_length;
+        int cap = p_code == TC_CHAR ? 2000 : 4000;
+        type.charSize = p_length;
+        type.charsetForm = p_national ? 2 : 1;
+        type.charUsed = chars || p_national;
+        if (chars || p_national) {
+            type.charLimit = p_length;
+            long bytes = static_cast<long>(p_length) * (p_national ? 2 : 4);
+            type.size = static_cast<int>(bytes > cap ? cap : bytes);
+        } else {
+            type.size = p_length;
+        }
     };
     if (w == "VARCHAR2" || w == "VARCHAR" || w == "NVARCHAR2") {
         if (!hasArgs || hasB) return false;
@@ -244,9 +255,14 @@ bool parseOracleType(const std::vector<Token>& t, ColumnType& type, std::string&
         if (hasArgs) {
             type.precision = a;
             type.scale = hasB ? b : 0;
-        } else {
+        } else if (w == "NUMBER") {
             type.precision = 0;
-            type.scale = w == "NUMBER" ? -127 : 0;
+            type.scale = -127;
+        } else {
+            // DECIMAL and NUMERIC without precision are NUMBER(*,0), as
+            // INTEGER: described as precision 38, scale 0
+            type.precision = 38;
+            type.scale = 0;
         }
         affinity = "NUMERIC";
     } else if (w == "INTEGER" || w == "INT" || w == "SMALLINT") {
@@ -293,6 +309,7 @@ bool parseOracleType(const std::vector<Token>& t, ColumnType& type, std::string&
     } else if (w == "CLOB" || w == "NCLOB") {
         type.code = TC_CLOB;
         type.size = 4000;
+        type.charsetForm = w == "NCLOB" ? 2 : 1;
         affinity = "TEXT";
     } else if (w == "BLOB") {
         type.code = TC_BLOB;
@@ -308,8 +325,10 @@ bool parseOracleType(const std::vector<Token>& t, ColumnType& type, std::string&
             i += 3;
             type.code = TC_TIMESTAMP_TZ;
             type.size = 13;
-        } else if (isWord(t, i, "WITH") && isWord(t, i + 1, "LOCAL")) {
-            return false;
+        } else if (isWord(t, i, "WITH") && isWord(t, i + 1, "LOCAL") && isWord(t, i + 2, "TIME") &&
+                   isWord(t, i + 3, "ZONE")) {
+            i += 4;
+            type.code = TC_TIMESTAMP_LTZ;
         }
     } else {
         return false;
