@@ -184,8 +184,14 @@ bool tvShapeWriter::prepareAttributes(ResultSet* p_resultSet) {
                         known = tvParseDecimal(digits, decimal);
                     } else if (field.source == FROM_NUMBER) {
                         Number number = p_resultSet->getNumber(position);
-                        known = !number.isNull() &&
-                                tvParseDecimal(number.toText(env, NUMBER_FORMAT, NUMBER_NLS), decimal);
+                        if (number.isNull()) {
+                            value.isNull = true;
+                            break;
+                        }
+                        // Anything but digits is one of the infinities an old
+                        // NUMBER can hold ("~", "-~").
+                        known = tvParseDecimal(number.toText(env, NUMBER_FORMAT, NUMBER_NLS), decimal);
+                        if (!known) ++field.changes.nonFinite;
                     } else if (field.source == FROM_BFLOAT) {
                         BFloat number = p_resultSet->getBFloat(position);
                         if (number.isNull) {
