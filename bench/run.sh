@@ -13,7 +13,9 @@
 # $REPEAT_TARVEX, default REPEAT + 2, for tarvex's short runs), and prints
 # wall and CPU time, rows per second, peak memory and the ratio of the wall
 # times. The peak memory of
-# tarvex for N points is compared with that for N/10 points.
+# tarvex for N points is compared with that for N/10 points. Last, the time
+# to convert one geometry of 40,001 rings whose roles come from their nesting
+# (bench/rings.cpp).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 n=${1:-1000000}
@@ -24,9 +26,10 @@ data=${TARVEX_BENCH_DATA:-$build/data}
 
 if [ -z "${TARVEX_BIN:-}" ] || [ -z "${TARVEX_SQL:-}" ]; then
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTARVEX_BUILD_TESTS=OFF >/dev/null
-  cmake --build "$build" -j"$(nproc)" --target tarvex tarvex-sql >/dev/null
+  cmake --build "$build" -j"$(nproc)" --target tarvex tarvex-sql bench_rings >/dev/null
   TARVEX_BIN=$build/tarvex
   TARVEX_SQL=$build/src/oracle/embedded/tarvex-sql
+  TARVEX_BENCH_RINGS=$build/bench/bench_rings
 fi
 [ -x "$TARVEX_BIN" ] && [ -x "$TARVEX_SQL" ] || { echo "tarvex or tarvex-sql missing"; exit 1; }
 command -v ogr2ogr >/dev/null || { echo "ogr2ogr missing (gdal-bin)"; exit 1; }
@@ -116,6 +119,9 @@ done
 dataset points $((n / 10))
 run_tarvex "$DIR"; sw=$WALL sk=$RSS
 line points $((n / 10)) tarvex "$sw" "$CPU" "$sk"
+if [ -x "${TARVEX_BENCH_RINGS:-}" ]; then
+  "$TARVEX_BENCH_RINGS" "$scratch/rings"
+fi
 
 echo
 echo "speed-up (ogr2ogr time / tarvex time) and memory:"

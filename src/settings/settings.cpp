@@ -47,6 +47,7 @@ const Option OPTIONS[] = {
     {"-f", "--forcetype", "forcetype", VALUE_OPTION, "none", nullptr, LOG_DEBUG},
     {"-n", "--nofree", "nofree", SWITCH_OPTION, "", "parseArgs::nofree assigned value : ",
      LOG_DEBUG},
+    {"-a", "--arcs", "arcs", VALUE_OPTION, "none", nullptr, LOG_DEBUG},
 };
 
 // Reads a setting without inserting an entry for a key never set.
@@ -60,6 +61,14 @@ const Option* findOption(const std::string& p_token) {
         if (p_token == option.shortName || p_token == option.longName) return &option;
     }
     return nullptr;
+}
+
+// A number of degrees in (0, 90], written as a plain decimal number.
+bool isArcLimit(const std::string& p_text) {
+    if (p_text.empty() || p_text.find_first_not_of("0123456789.+-eE") != std::string::npos) return false;
+    char* end = nullptr;
+    const double degrees = std::strtod(p_text.c_str(), &end);
+    return end != nullptr && *end == '\0' && degrees > 0 && degrees <= 90;
 }
 
 }  // namespace
@@ -135,6 +144,12 @@ bool parseArgs(int argc, char** argv, std::map<std::string, std::string>& p_args
         }
     }
 
+    if (result && p_args.count("arcs") != 0 && !isArcLimit(valueOf(p_args, "arcs"))) {
+        tvLog("Arc limit must be a number of degrees above 0 and at most 90 : ", valueOf(p_args, "arcs"),
+              LOG_ERROR);
+        result = false;
+    }
+
     std::string table = valueOf(p_args, "table");
     if (!table.empty() && valueOf(p_args, "shapefile").empty()) {
         lower(table);
@@ -201,6 +216,8 @@ void Usage(std::string p_program) {
         << std::endl;
     out << "  -r --innerring : check for inner-rings inside polygons (requires use of -t and -s)"
         << std::endl;
+    out << "  -a --arcs      : convert arcs, circles and rectangles, each segment spanning at most"
+        << " DEGREES (0 < DEGREES <= 90)" << std::endl;
     out << std::endl;
     out << "e.g" << std::endl;
     out << " tarvex gisrw/amber@pdb1 -t cities -o cities" << std::endl;

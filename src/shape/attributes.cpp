@@ -268,6 +268,7 @@ void tvShapeWriter::reportChanges() {
 
 bool tvShapeWriter::closeShapeFile() {
     bool closed = false;
+    reportMendedRings();
     if (_shpHandle != nullptr || _dbfHandle != nullptr) reportChanges();
     if (_shpHandle != nullptr) {
         tvShpClose(_shpHandle);  // failures are recorded with the other I/O errors
