@@ -12,6 +12,7 @@ import signal
 import sqlite3
 import subprocess
 import tempfile
+import time
 import unittest
 
 TARVEX = os.environ.get("TARVEX_BIN", "")
@@ -140,6 +141,22 @@ class FaultTest(unittest.TestCase):
             f.write(bytes((i * 37 + 11) % 256 for i in range(page_size)))
         text = self.assertFailedCleanly(self.run_export(os.path.join(self.work, "cut")), "ORA-01578")
         self.assertNotIn("ORA-01017", text)  # the connection itself worked
+
+    def test_schema_locked_by_another_process(self):
+        # Another process (Python's sqlite3) holds an exclusive lock on the
+        # schema file: the client waits its stated 2 s and reports
+        # ORA-00054, not a wrong password.
+        con = sqlite3.connect(schema_file(self.db), isolation_level=None)
+        con.execute("BEGIN EXCLUSIVE")
+        try:
+            started = time.monotonic()
+            text = self.assertFailedCleanly(self.run_export(os.path.join(self.work, "busy")), "ORA-00054")
+            elapsed = time.monotonic() - started
+        finally:
+            con.close()
+        self.assertNotIn("ORA-01017", text)
+        self.assertGreaterEqual(elapsed, 1.5)
+        self.assertLess(elapsed, 10)
 
     def test_corrupt_geometry_value(self):
         # One geometry in the middle of the table holds garbage instead of

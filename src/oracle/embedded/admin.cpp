@@ -24,18 +24,27 @@ bool createDatabase(const std::string& directory, std::string& error) {
         error = "no database directory given";
         return false;
     }
-    // the directory and its parents
+    // the directory and its parents; the database directory itself is
+    // private to its owner (0700, whatever the umask)
     for (size_t pos = 1; pos <= directory.size(); ++pos) {
         if (pos == directory.size() || directory[pos] == '/') {
             std::string part = directory.substr(0, pos);
-            if (!isDirectory(part) && ::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
-                error = "cannot create directory " + part + ": " + std::strerror(errno);
-                return false;
+            bool last = pos == directory.size() || directory.find_first_not_of('/', pos) == std::string::npos;
+            if (!isDirectory(part)) {
+                if (::mkdir(part.c_str(), last ? 0700 : 0777) != 0 && errno != EEXIST) {
+                    error = "cannot create directory " + part + ": " + std::strerror(errno);
+                    return false;
+                }
+                if (last && ::chmod(part.c_str(), 0700) != 0) {
+                    error = "cannot make directory " + part + " private: " + std::strerror(errno);
+                    return false;
+                }
             }
         }
     }
     std::string path = schemaFile(directory, "MDSYS");
     if (isFile(path)) return true;
+    if (!createPrivateFile(path, error)) return false;
     sqlite3* db = nullptr;
     bool ok = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) == SQLITE_OK;
     if (!ok) error = "cannot create " + path + ": " + (db ? sqlite3_errmsg(db) : "out of memory");

@@ -6,6 +6,7 @@
 #include <sodium.h>
 
 #include <dirent.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -22,7 +23,16 @@ ConnectionImpl::~ConnectionImpl() {
     for (StatementImpl* s : statements_) delete s;
     statements_.clear();
     if (db_) {
-        if (admin_ && !sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+        // a normal disconnect commits, as Oracle's does
+        bool committed = true;
+        if (admin_ && !sqlite3_get_autocommit(db_))
+            committed = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+        try {
+            if (committed) publishUsers();
+            else discardUsers();
+        } catch (const SQLException&) {
+            // nothing to report to from a destructor
+        }
         sqlite3_close_v2(db_);
     }
 }
@@ -43,12 +53,21 @@ void ConnectionImpl::open(const std::string& password) {
         raise(12154, "TNS:could not resolve the connect identifier specified (" + msg + ")");
     }
     sqlite3_extended_result_codes(db_, 0);
-    sqlite3_busy_timeout(db_, 5000);
-    if (!admin_) checkPassword(password);
+    sqlite3_busy_timeout(db_, BUSY_WAIT_MS);
+    if (!admin_) {
+        checkPassword(password);
+        // the system privilege SELECT ANY TABLE, kept in the user's own file
+        sqlite3_stmt* q = nullptr;
+        if (sqlite3_prepare_v2(db_, "SELECT 1 FROM main.\"TVX$SYS_PRIVS\" WHERE PRIVILEGE = 'SELECT ANY TABLE'", -1,
+                               &q, nullptr) == SQLITE_OK)
+            selectAny_ = sqlite3_step(q) == SQLITE_ROW;
+        sqlite3_finalize(q);
+    }
     // A user session scans: a small page cache and no memory mapping keep
-    // its memory flat however many rows it reads. Loading wants a cache.
-    execOn(db_, admin_ ? "PRAGMA temp_store = MEMORY; PRAGMA cache_size = -16384;"
-                       : "PRAGMA temp_store = MEMORY; PRAGMA cache_size = -2048; PRAGMA mmap_size = 0;");
+    // its memory flat however many rows it reads; sorts and temporary
+    // results go to temporary files. Loading wants a cache.
+    execOn(db_, admin_ ? "PRAGMA temp_store = FILE; PRAGMA cache_size = -16384;"
+                       : "PRAGMA temp_store = FILE; PRAGMA cache_size = -2048; PRAGMA mmap_size = 0;");
     registerFunctions(db_);
     sqlite3_set_authorizer(db_, &ConnectionImpl::authorize, this);
     // the table functions connect on first use: once here, outside the
@@ -87,10 +106,37 @@ void ConnectionImpl::commit() {
         int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
         if (rc != SQLITE_OK) raiseSqlite(sqlite3_errmsg(db_));
     }
+    publishUsers();
 }
 
 void ConnectionImpl::rollback() {
     if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    discardUsers();
+}
+
+// The users created in the committed transaction get their schema files'
+// own names; a name taken meanwhile is not overwritten (ORA-01920).
+void ConnectionImpl::publishUsers() {
+    std::string failed;
+    for (const auto& p : pending_) {
+        sqlite3_exec(db_, ("DETACH DATABASE " + quoteIdent(p.first)).c_str(), nullptr, nullptr, nullptr);
+        attached_.erase(p.first);
+        std::string target = schemaFile(dir_, p.first);
+        if (::link(p.second.c_str(), target.c_str()) != 0 && failed.empty()) failed = p.first;
+        ::unlink(p.second.c_str());
+    }
+    pending_.clear();
+    if (!failed.empty()) raise(1920, "user name '" + failed + "' conflicts with another user or role name");
+}
+
+void ConnectionImpl::discardUsers() {
+    for (const auto& p : pending_) {
+        sqlite3_exec(db_, ("DETACH DATABASE " + quoteIdent(p.first)).c_str(), nullptr, nullptr, nullptr);
+        attached_.erase(p.first);
+        ::unlink(p.second.c_str());
+        ::unlink((p.second + "-journal").c_str());
+    }
+    pending_.clear();
 }
 
 std::string ConnectionImpl::getServerVersion() const {
@@ -105,12 +151,18 @@ std::string ConnectionImpl::schemaAlias(const std::string& name) {
         used_.insert(name);
         return name;
     }
-    if (!isFile(schemaFile(dir_, name))) return "";
+    auto pending = pending_.find(name);
+    std::string file = pending != pending_.end() ? pending->second : schemaFile(dir_, name);
+    if (!isFile(file)) return "";
     if (attached_.size() >= attachLimit_) makeRoom();
-    std::string target = admin_ ? schemaFile(dir_, name) : uriPath(schemaFile(dir_, name)) + "?mode=ro";
+    std::string target = admin_ ? file : uriPath(file) + "?mode=ro";
     execOn(db_, "ATTACH DATABASE " + quoteLiteral(target) + " AS " + quoteIdent(name));
     attached_.insert(name);
     used_.insert(name);
+    if (!admin_) grants_[name] = grantsOf(db_, name);
+    // loading: the schema's catalogue is read on every CREATE TABLE, a cache
+    // keeps it in memory
+    if (admin_) execOn(db_, "PRAGMA " + quoteIdent(name) + ".cache_size = -32768");
     return name;
 }
 
@@ -141,31 +193,67 @@ EnvironmentImpl* ConnectionImpl::env() const { return env_; }
 void ConnectionImpl::checkPassword(const std::string& password) {
     sqlite3_stmt* st = nullptr;
     bool ok = false;
-    if (sqlite3_prepare_v2(db_, "SELECT PASSWORD_HASH FROM main.\"TVX$USER\" WHERE NAME = ?1", -1, &st,
-                           nullptr) == SQLITE_OK) {
+    int rc = sqlite3_prepare_v2(db_, "SELECT PASSWORD_HASH FROM main.\"TVX$USER\" WHERE NAME = ?1", -1, &st,
+                                nullptr);
+    if (rc == SQLITE_OK) {
         sqlite3_bind_text(st, 1, user_.c_str(), -1, SQLITE_TRANSIENT);
-        int rc = sqlite3_step(st);
+        rc = sqlite3_step(st);
         if (rc == SQLITE_ROW) {
             const char* hash = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
             ok = hash && sodium_init() >= 0 &&
                  crypto_pwhash_str_verify(hash, password.c_str(), password.size()) == 0;
         }
     }
-    // A schema file that cannot be read is a damaged database, not a
+    // A file that is busy is busy, and one that cannot be read (damaged,
+    // empty, not a schema file at all) is a damaged database: neither is a
     // wrong password.
     int code = sqlite3_errcode(db_);
-    if (!ok && (code == SQLITE_CORRUPT || code == SQLITE_NOTADB)) {
-        std::string message = sqlite3_errmsg(db_);
-        sqlite3_finalize(st);
-        raiseSqlite(message.c_str());
-    }
+    std::string message = sqlite3_errmsg(db_);
     sqlite3_finalize(st);
-    if (!ok) raise(1017, "invalid username/password; logon denied");
+    if (ok) return;
+    if (code == SQLITE_BUSY || code == SQLITE_LOCKED || code == SQLITE_CORRUPT || code == SQLITE_NOTADB)
+        raiseSqlite(message.c_str());
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        raise(1578, "ORACLE data block corrupted (" + schemaFile(dir_, mainSchema_) + " is not a schema file: " +
+                        message + ")");
+    raise(1017, "invalid username/password; logon denied");
+}
+
+// Whether a user session may read table (or, through view, a view's
+// table) of the schema attached as db: its own schema and MDSYS always,
+// other schemas' tables granted to it or to PUBLIC, everything with SELECT
+// ANY TABLE. Other schemas' catalogue tables only through their views.
+bool ConnectionImpl::mayRead(const char* db, const char* table, const char* view) const {
+    if (admin_ || !db || !table) return true;
+    if (std::strcmp(db, "main") == 0 || std::strcmp(db, "temp") == 0 || std::strcmp(db, "MDSYS") == 0) return true;
+    if (std::strncmp(table, "TVX$", 4) == 0 || std::strcmp(table, "sqlite_master") == 0 ||
+        std::strcmp(table, "sqlite_schema") == 0)
+        return false;
+    if (selectAny_) return true;
+    auto granted = grants_.find(db);
+    if (granted == grants_.end()) return false;
+    return granted->second.count(view && *view ? view : table) > 0;
+}
+
+// The tables of schema (attached as alias, or open as other) granted to
+// the session's user or to PUBLIC; none when the schema keeps no grants.
+std::set<std::string> ConnectionImpl::grantsOf(sqlite3* db, const std::string& alias) const {
+    std::set<std::string> tables;
+    sqlite3_stmt* q = nullptr;
+    std::string sql = "SELECT TABLE_NAME FROM " + quoteIdent(alias) +
+                      ".\"TVX$GRANTS\" WHERE GRANTEE = ?1 OR GRANTEE = 'PUBLIC'";
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &q, nullptr) == SQLITE_OK) {
+        sqlite3_bind_text(q, 1, user_.c_str(), -1, SQLITE_TRANSIENT);
+        while (sqlite3_step(q) == SQLITE_ROW)
+            tables.insert(reinterpret_cast<const char*>(sqlite3_column_text(q, 0)));
+    }
+    sqlite3_finalize(q);
+    return tables;
 }
 
 void ConnectionImpl::makeRoom() {
     for (auto it = attached_.begin(); it != attached_.end(); ++it) {
-        if (used_.count(*it)) continue;
+        if (used_.count(*it) || pending_.count(*it)) continue;
         if (sqlite3_exec(db_, ("DETACH DATABASE " + quoteIdent(*it)).c_str(), nullptr, nullptr,
                          nullptr) == SQLITE_OK) {
             attached_.erase(it);
@@ -196,41 +284,63 @@ void ConnectionImpl::refreshAllMetadata() {
     execOn(db_, "DELETE FROM temp.\"TVX$ALL_GEOM_METADATA\"");
     for (const std::string& schema : listSchemas()) {
         std::string alias = schema == mainSchema_ ? "main" : attached_.count(schema) ? schema : "";
+        // the rows of the tables the session may read
+        bool all = admin_ || selectAny_ || alias == "main" || schema == "MDSYS";
         if (!alias.empty()) {
-            char* err = nullptr;
-            sqlite3_exec(db_,
-                         ("INSERT INTO temp.\"TVX$ALL_GEOM_METADATA\" SELECT " + quoteLiteral(schema) +
-                          ", TABLE_NAME, COLUMN_NAME, DIMINFO, SRID FROM " + quoteIdent(alias) +
-                          ".\"TVX$GEOM_METADATA\" ORDER BY rowid")
-                             .c_str(),
-                         nullptr, nullptr, &err);
-            sqlite3_free(err);
+            std::string only;
+            if (!all) {
+                for (const std::string& table : grants_[schema]) only += (only.empty() ? "" : ", ") + quoteLiteral(table);
+                if (only.empty()) continue;
+            }
+            execOn(db_, "INSERT INTO temp.\"TVX$ALL_GEOM_METADATA\" SELECT " + quoteLiteral(schema) +
+                            ", TABLE_NAME, COLUMN_NAME, DIMINFO, SRID FROM " + quoteIdent(alias) +
+                            ".\"TVX$GEOM_METADATA\"" + (all ? "" : " WHERE TABLE_NAME IN (" + only + ")") +
+                            " ORDER BY rowid");
             continue;
         }
+        // a schema not attached is read on a connection of its own; every
+        // failure (busy, damaged) reaches the caller
         sqlite3* other = nullptr;
-        if (sqlite3_open_v2(schemaFile(dir_, schema).c_str(), &other, SQLITE_OPEN_READONLY, nullptr) ==
-            SQLITE_OK) {
-            sqlite3_busy_timeout(other, 5000);
-            sqlite3_stmt* read = nullptr;
-            sqlite3_stmt* write = nullptr;
+        sqlite3_stmt* read = nullptr;
+        sqlite3_stmt* write = nullptr;
+        std::string failure;
+        if (sqlite3_open_v2(schemaFile(dir_, schema).c_str(), &other, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+            failure = other ? sqlite3_errmsg(other) : "out of memory";
+        } else {
+            sqlite3_busy_timeout(other, BUSY_WAIT_MS);
             if (sqlite3_prepare_v2(other,
                                    "SELECT TABLE_NAME, COLUMN_NAME, DIMINFO, SRID FROM "
                                    "\"TVX$GEOM_METADATA\" ORDER BY rowid",
-                                   -1, &read, nullptr) == SQLITE_OK &&
-                sqlite3_prepare_v2(db_,
-                                   "INSERT INTO temp.\"TVX$ALL_GEOM_METADATA\" VALUES (?1,?2,?3,?4,?5)",
-                                   -1, &write, nullptr) == SQLITE_OK) {
-                while (sqlite3_step(read) == SQLITE_ROW) {
+                                   -1, &read, nullptr) != SQLITE_OK) {
+                failure = sqlite3_errmsg(other);
+            } else if (sqlite3_prepare_v2(db_, "INSERT INTO temp.\"TVX$ALL_GEOM_METADATA\" VALUES (?1,?2,?3,?4,?5)",
+                                          -1, &write, nullptr) != SQLITE_OK) {
+                failure = sqlite3_errmsg(db_);
+            } else {
+                std::set<std::string> granted;
+                if (!all) granted = grantsOf(other, "main");
+                int rc;
+                while ((rc = sqlite3_step(read)) == SQLITE_ROW) {
+                    const unsigned char* table = sqlite3_column_text(read, 0);
+                    if (!all && (!table || !granted.count(reinterpret_cast<const char*>(table)))) continue;
                     sqlite3_bind_text(write, 1, schema.c_str(), -1, SQLITE_TRANSIENT);
                     for (int c = 0; c < 4; ++c) sqlite3_bind_value(write, c + 2, sqlite3_column_value(read, c));
-                    sqlite3_step(write);
+                    int wrc = sqlite3_step(write);
                     sqlite3_reset(write);
+                    if (wrc != SQLITE_DONE) {
+                        failure = sqlite3_errmsg(db_);
+                        break;
+                    }
                 }
+                if (failure.empty() && rc != SQLITE_DONE) failure = sqlite3_errmsg(other);
             }
-            sqlite3_finalize(read);
-            sqlite3_finalize(write);
         }
+        sqlite3_finalize(read);
+        sqlite3_finalize(write);
         sqlite3_close_v2(other);
+        if (failure.find("no such table") != std::string::npos)
+            failure = "ORA-01578: ORACLE data block corrupted (" + schemaFile(dir_, schema) + " is not a schema file)";
+        if (!failure.empty()) raiseSqlite(failure.c_str());
     }
 }
 
@@ -252,13 +362,18 @@ void ConnectionImpl::requireAdmin() {
     if (!admin_) raise(1031, "insufficient privileges");
 }
 
-int ConnectionImpl::authorize(void* self, int action, const char* a, const char* b, const char* /*db*/,
-                              const char* /*trigger*/) {
+int ConnectionImpl::authorize(void* self, int action, const char* a, const char* b, const char* db,
+                              const char* view) {
     ConnectionImpl* c = static_cast<ConnectionImpl*>(self);
     if (!c->guard) return SQLITE_OK;
     switch (action) {
         case SQLITE_READ:
-            return a && std::strcmp(a, "TVX$USER") == 0 ? SQLITE_DENY : SQLITE_OK;
+            if (a && std::strcmp(a, "TVX$USER") == 0) return SQLITE_DENY;
+            if (!c->mayRead(db, a, view)) {
+                c->denied = true;
+                return SQLITE_DENY;
+            }
+            return SQLITE_OK;
         case SQLITE_SELECT:
         case SQLITE_RECURSIVE:
             return SQLITE_OK;

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <unistd.h>
+
 namespace oracle {
 namespace occi {
 namespace embedded {
@@ -104,10 +106,7 @@ unsigned int ConnectionImpl::update(StatementImpl* statement, const std::string&
         execSingle("DROP " + t[1].text + " " + quoteIdent(alias) + "." + quoteIdent(name));
         return 0;
     }
-    if (word(t, 0, "GRANT")) {
-        requireAdmin();
-        return 0;  // every session may read every schema
-    }
+    if (word(t, 0, "GRANT") || word(t, 0, "REVOKE")) return grant(t, word(t, 0, "REVOKE"));
     if (word(t, 0, "CREATE") && (word(t, 1, "INDEX") || word(t, 2, "INDEX"))) {
         requireAdmin();
         for (size_t i = 0; i < t.size(); ++i)
@@ -181,27 +180,99 @@ unsigned int ConnectionImpl::run(StatementImpl* statement, const std::string& sq
     return changes;
 }
 
+// CREATE USER name IDENTIFIED BY password. The password is an identifier
+// (its case kept) or a double-quoted identifier without its quotes, as in
+// Oracle: a single-quoted literal or an empty name is refused, and nothing
+// may follow it. The new schema file is written under a temporary name and
+// gets its own name when the transaction commits (publishUsers), so an
+// interrupted run leaves no user behind.
 unsigned int ConnectionImpl::createUser(const std::vector<Token>& t) {
     requireAdmin();
-    // CREATE USER name IDENTIFIED BY password
     if (t.size() < 6 || !word(t, 3, "IDENTIFIED") || !word(t, 4, "BY")) raise(922, "missing or invalid option");
     std::string name = nameOf(t[2]);
-    // an unquoted password keeps the case it was written in
-    std::string password = t[5].kind == Token::IDENT ? t[5].original : nameOf(t[5]);
     if (!validSchemaName(name)) raise(1935, "missing user or role name");
-    if (isFile(schemaFile(dir_, name))) raise(1920, "user name '" + name + "' conflicts with another user or role name");
+    const Token& given = t[5];
+    if (given.kind != Token::IDENT && given.kind != Token::QUOTED) raise(988, "missing or invalid password(s)");
+    std::string password = given.kind == Token::IDENT ? given.original : nameOf(given);
+    if (password.empty()) raise(1741, "illegal zero-length identifier");
+    if (t.size() > 6) raise(922, "missing or invalid option");
+    if (isFile(schemaFile(dir_, name)) || pending_.count(name))
+        raise(1920, "user name '" + name + "' conflicts with another user or role name");
     if (attached_.size() >= attachLimit_) makeRoom();
     if (sodium_init() < 0) raise(600, "internal error code: password hashing unavailable");
     char hash[crypto_pwhash_STRBYTES];
-    if (crypto_pwhash_str(hash, password.c_str(), password.size(), crypto_pwhash_OPSLIMIT_MIN,
-                          crypto_pwhash_MEMLIMIT_MIN) != 0)
+    if (crypto_pwhash_str(hash, password.c_str(), password.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
+                          crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0)
         raise(600, "internal error code: password hashing failed");
     beginWrite();
-    execOn(db_, "ATTACH DATABASE " + quoteLiteral(schemaFile(dir_, name)) + " AS " + quoteIdent(name));
+    std::string temporary = pendingFile(dir_, name);
+    std::string error;
+    ::unlink(temporary.c_str());
+    if (!createPrivateFile(temporary, error)) raise(1119, "error in creating database file: " + error);
+    pending_[name] = temporary;
+    execOn(db_, "ATTACH DATABASE " + quoteLiteral(temporary) + " AS " + quoteIdent(name));
+    execOn(db_, "PRAGMA " + quoteIdent(name) + ".cache_size = -32768");
     attached_.insert(name);
     createCatalog(db_, name);
     execOn(db_, "INSERT INTO " + quoteIdent(name) + ".\"TVX$USER\" VALUES (" + quoteLiteral(name) + ", " +
                     quoteLiteral(hash) + ")");
+    return 0;
+}
+
+// GRANT SELECT ON [owner.]table TO grantee[, ...] and GRANT SELECT ANY
+// TABLE TO grantee[, ...], and their REVOKE ... FROM forms. A grant on a
+// table is kept in its owner's file, SELECT ANY TABLE in the grantee's.
+// Other privileges (CREATE SESSION, ...) are accepted and change nothing:
+// every user may log on and only reads.
+unsigned int ConnectionImpl::grant(const std::vector<Token>& t, bool revoke) {
+    requireAdmin();
+    if (!word(t, 1, "SELECT")) return 0;
+    bool any = word(t, 2, "ANY") && word(t, 3, "TABLE");
+    size_t i = any ? 4 : 2;
+    std::string owner, table;
+    if (!any) {
+        if (!word(t, 2, "ON")) raise(990, "missing or invalid privilege");
+        i = 3;
+        owner = tableTarget(t, i, table);
+        sqlite3_stmt* q = nullptr;
+        std::string sql = "SELECT 1 FROM " + quoteIdent(owner) + ".sqlite_master WHERE type IN ('table', 'view') "
+                          "AND name = ?1";
+        bool exists = sqlite3_prepare_v2(db_, sql.c_str(), -1, &q, nullptr) == SQLITE_OK &&
+                      (sqlite3_bind_text(q, 1, table.c_str(), -1, SQLITE_TRANSIENT), sqlite3_step(q) == SQLITE_ROW);
+        sqlite3_finalize(q);
+        if (!exists || table.compare(0, 4, "TVX$") == 0) raise(942, "table or view does not exist");
+    }
+    if (!word(t, i, revoke ? "FROM" : "TO")) raise(revoke ? 996 : 994, revoke ? "missing FROM keyword" : "missing TO keyword");
+    std::vector<std::string> grantees;
+    for (++i; i < t.size(); ++i) {
+        if (t[i].kind != Token::IDENT && t[i].kind != Token::QUOTED) raise(987, "missing or invalid username(s)");
+        grantees.push_back(nameOf(t[i]));
+        if (i + 1 < t.size() && !isOp(t, ++i, ",")) raise(922, "missing or invalid option");
+    }
+    if (grantees.empty()) raise(987, "missing or invalid username(s)");
+    beginWrite();
+    for (const std::string& grantee : grantees) {
+        bool isPublic = grantee == "PUBLIC" && !any;
+        std::string alias = isPublic ? "" : schemaAlias(grantee);
+        if (!isPublic && (alias.empty() || grantee == "MDSYS"))
+            raise(1917, "user or role '" + grantee + "' does not exist");
+        if (any) {
+            execOn(db_, "CREATE TABLE IF NOT EXISTS " + quoteIdent(alias) +
+                            ".\"TVX$SYS_PRIVS\"(PRIVILEGE TEXT PRIMARY KEY) WITHOUT ROWID");
+            execOn(db_, std::string(revoke ? "DELETE FROM " : "INSERT OR IGNORE INTO ") + quoteIdent(alias) +
+                            ".\"TVX$SYS_PRIVS\"" + (revoke ? " WHERE PRIVILEGE = 'SELECT ANY TABLE'" : " VALUES ('SELECT ANY TABLE')"));
+        } else {
+            execOn(db_, "CREATE TABLE IF NOT EXISTS " + quoteIdent(owner) +
+                            ".\"TVX$GRANTS\"(TABLE_NAME TEXT NOT NULL, GRANTEE TEXT NOT NULL, "
+                            "PRIMARY KEY(TABLE_NAME, GRANTEE)) WITHOUT ROWID");
+            if (revoke)
+                execOn(db_, "DELETE FROM " + quoteIdent(owner) + ".\"TVX$GRANTS\" WHERE TABLE_NAME = " +
+                                quoteLiteral(table) + " AND GRANTEE = " + quoteLiteral(grantee));
+            else
+                execOn(db_, "INSERT OR IGNORE INTO " + quoteIdent(owner) + ".\"TVX$GRANTS\" VALUES (" +
+                                quoteLiteral(table) + ", " + quoteLiteral(grantee) + ")");
+        }
+    }
     return 0;
 }
 

@@ -31,6 +31,15 @@
 //                            -> the condition becomes 1 and the query (or
 //                               the parenthesised subquery) gets LIMIT n
 //   MINUS                    -> EXCEPT
+//   a / b                    -> a * 1.0 / b: division is never integer
+//                               division
+//   ''                       -> NULL: Oracle's empty text is NULL
+//   a || b || c              -> TVX_CONCAT(a, b, c): NULL operands count as
+//                               empty text, an empty result is NULL; the
+//                               operands are primaries (names, literals,
+//                               calls, parenthesised expressions, CASE ...
+//                               END), so || binds tighter than + and -
+//                               (Oracle gives them equal precedence)
 //   administrator sessions: unqualified table names after FROM, JOIN, INTO,
 //   UPDATE and in FROM lists get the current schema's database name.
 // A trailing ";" is dropped. On request, the literals of an INSERT ... VALUES
@@ -340,6 +349,12 @@ bool parseOracleType(const std::vector<Token>& t, ColumnType& type, std::string&
 
 namespace {
 
+// Limits of the rewrite: the nesting it follows (every walk over nested
+// forms is bounded by it), and the literals of one INSERT it turns into
+// placeholders (SQLite takes at most 32766 by default).
+const int MAX_NESTING = 200;
+const size_t MAX_HOISTED = 30000;
+
 struct Rewriter {
     const std::vector<Token>& t;
     SchemaResolver& r;
@@ -464,12 +479,21 @@ struct Rewriter {
                     }
                 }
                 if (k.text == ";" && next(i, end) >= end) continue;
+                if (k.text == "/") {
+                    out += " * 1.0 /";
+                    continue;
+                }
                 out += k.text;
                 continue;
             }
             if (hoist && (k.kind == Token::NUMBER || k.kind == Token::STRING)) {
                 out += "?" + std::to_string(++literalNumber);
                 result.literals.push_back(k);
+                expectTable = false;
+                continue;
+            }
+            if (k.kind == Token::STRING && k.text == "''") {
+                out += "NULL";
                 expectTable = false;
                 continue;
             }
@@ -670,8 +694,174 @@ struct Rewriter {
 
 }  // namespace
 
+namespace {
+
+// Chains of || become TVX_CONCAT(operand, ...). An operand is a primary:
+// a name (dotted), a literal (also DATE '...'), a bind, a call, a
+// parenthesised expression or CASE ... END, with an optional sign.
+class ConcatChains {
+public:
+    explicit ConcatChains(const std::vector<Token>& tokens) : t_(tokens) {
+        for (size_t i = 0; i < t_.size(); ++i)
+            if (t_[i].kind != Token::SPACE && t_[i].kind != Token::COMMENT) sig_.push_back(i);
+    }
+
+    bool changed = false;
+
+    std::vector<Token> apply() {
+        std::vector<Token> out;
+        size_t copied = 0;  // tokens of t_ already in out
+        for (size_t k = 0; k < sig_.size(); ++k) {
+            if (!isConcat(k)) continue;
+            size_t first = operandStart(k - 1);
+            if (first == NONE) continue;
+            // the chain's operands
+            std::vector<std::pair<size_t, size_t>> operands{{first, k - 1}};
+            size_t at = k;
+            while (at < sig_.size() && isConcat(at)) {
+                size_t last = operandEnd(at + 1);
+                if (last == NONE) break;
+                operands.push_back({at + 1, last});
+                at = last + 1;
+            }
+            if (operands.size() < 2) continue;
+            size_t from = sig_[operands.front().first];
+            if (from < copied) continue;  // inside an operand already rewritten
+            for (size_t i = copied; i < from; ++i) out.push_back(t_[i]);
+            out.push_back(Token{Token::IDENT, "TVX_CONCAT", t_[from].line, "TVX_CONCAT"});
+            out.push_back(Token{Token::OP, "(", t_[from].line, std::string()});
+            for (size_t o = 0; o < operands.size(); ++o) {
+                if (o > 0) out.push_back(Token{Token::OP, ",", t_[from].line, std::string()});
+                for (size_t i = sig_[operands[o].first]; i <= sig_[operands[o].second]; ++i) out.push_back(t_[i]);
+            }
+            out.push_back(Token{Token::OP, ")", t_[from].line, std::string()});
+            copied = sig_[operands.back().second] + 1;
+            changed = true;
+            k = operands.back().second;
+        }
+        for (size_t i = copied; i < t_.size(); ++i) out.push_back(t_[i]);
+        return out;
+    }
+
+private:
+    static const size_t NONE = static_cast<size_t>(-1);
+
+    const Token& at(size_t k) const { return t_[sig_[k]]; }
+    bool isOpAt(size_t k, const char* o) const { return k < sig_.size() && at(k).kind == Token::OP && at(k).text == o; }
+    bool isWordAt(size_t k, const char* w) const {
+        return k < sig_.size() && at(k).kind == Token::IDENT && at(k).text == w;
+    }
+    bool isConcat(size_t k) const { return isOpAt(k, "||"); }
+    bool isValue(size_t k) const {
+        if (k >= sig_.size()) return false;
+        Token::Kind kind = at(k).kind;
+        return kind == Token::IDENT || kind == Token::QUOTED || kind == Token::NUMBER || kind == Token::STRING ||
+               kind == Token::BIND;
+    }
+
+    // Index of the primary that ends at k (walking left), or NONE.
+    size_t operandStart(size_t k) const {
+        size_t s = NONE;
+        if (isOpAt(k, ")")) {
+            int depth = 0;
+            for (size_t j = k + 1; j-- > 0;) {
+                if (isOpAt(j, ")")) ++depth;
+                else if (isOpAt(j, "(") && --depth == 0) {
+                    s = j;
+                    break;
+                }
+            }
+            if (s == NONE) return NONE;
+            if (s > 0 && (at(s - 1).kind == Token::IDENT || at(s - 1).kind == Token::QUOTED)) s = dotted(s - 1);
+        } else if (isWordAt(k, "END")) {
+            int depth = 0;
+            for (size_t j = k + 1; j-- > 0;) {
+                if (isWordAt(j, "END")) ++depth;
+                else if (isWordAt(j, "CASE") && --depth == 0) {
+                    s = j;
+                    break;
+                }
+            }
+            if (s == NONE) return NONE;
+        } else if (isValue(k)) {
+            s = dotted(k);
+            if (at(k).kind == Token::STRING && s > 0 && (isWordAt(s - 1, "DATE") || isWordAt(s - 1, "TIMESTAMP"))) --s;
+        } else {
+            return NONE;
+        }
+        // a sign directly after an operator or an opening parenthesis
+        if (s > 0 && (isOpAt(s - 1, "-") || isOpAt(s - 1, "+")) &&
+            (s == 1 || at(s - 2).kind == Token::OP || isWordAt(s - 2, "SELECT")) && !isOpAt(s - 2, ")"))
+            --s;
+        return s;
+    }
+
+    size_t dotted(size_t k) const {
+        while (k >= 2 && isOpAt(k - 1, ".") && (at(k - 2).kind == Token::IDENT || at(k - 2).kind == Token::QUOTED))
+            k -= 2;
+        return k;
+    }
+
+    // Index of the last token of the primary that starts at k, or NONE.
+    size_t operandEnd(size_t k) const {
+        while (isOpAt(k, "-") || isOpAt(k, "+")) ++k;
+        if (k >= sig_.size()) return NONE;
+        if (isOpAt(k, "(")) return closing(k);
+        if (isWordAt(k, "CASE")) {
+            int depth = 0;
+            for (size_t j = k; j < sig_.size(); ++j) {
+                if (isWordAt(j, "CASE")) ++depth;
+                else if (isWordAt(j, "END") && --depth == 0) return j;
+            }
+            return NONE;
+        }
+        if ((isWordAt(k, "DATE") || isWordAt(k, "TIMESTAMP")) && k + 1 < sig_.size() && at(k + 1).kind == Token::STRING)
+            return k + 1;
+        if (!isValue(k)) return NONE;
+        size_t e = k;
+        while (isOpAt(e + 1, ".") && e + 2 < sig_.size() && (at(e + 2).kind == Token::IDENT || at(e + 2).kind == Token::QUOTED))
+            e += 2;
+        if (isOpAt(e + 1, "(") && (at(e).kind == Token::IDENT || at(e).kind == Token::QUOTED)) return closing(e + 1);
+        return e;
+    }
+
+    size_t closing(size_t k) const {
+        int depth = 0;
+        for (size_t j = k; j < sig_.size(); ++j) {
+            if (isOpAt(j, "(")) ++depth;
+            else if (isOpAt(j, ")") && --depth == 0) return j;
+        }
+        return NONE;
+    }
+
+    const std::vector<Token>& t_;
+    std::vector<size_t> sig_;
+};
+
+}  // namespace
+
 Rewritten rewriteSql(const std::string& sql, SchemaResolver& resolver, bool hoistLiterals) {
     std::vector<Token> tokens = tokenize(sql);
+    bool concatenates = false;
+    int depth = 0;
+    size_t literals = 0;
+    for (const Token& k : tokens) {
+        if (k.kind == Token::OP && k.text == "||") concatenates = true;
+        if (k.kind == Token::NUMBER || k.kind == Token::STRING) ++literals;
+        if (k.kind == Token::OP && k.text == "(" && ++depth > MAX_NESTING)
+            raise(3001, "unimplemented feature: expressions nested deeper than " + std::to_string(MAX_NESTING) +
+                            " parentheses");
+        if (k.kind == Token::OP && k.text == ")") --depth;
+    }
+    // more literals than SQLite takes placeholders: the text keeps them
+    if (literals > MAX_HOISTED) hoistLiterals = false;
+    // a chain inside an operand of another is rewritten on the next round
+    while (concatenates) {
+        ConcatChains chains(tokens);
+        std::vector<Token> rewritten = chains.apply();
+        concatenates = chains.changed;
+        tokens.swap(rewritten);
+    }
     Rewriter w(tokens, resolver);
     if (hoistLiterals) {
         bool first = true, insert = false, select = false;

@@ -34,6 +34,7 @@
 
 #include <sqlite3.h>
 
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -47,6 +48,10 @@ class StatementImpl;
 class ResultSetImpl;
 
 // ---------------------------------------------------------------- helpers
+
+// How long a session waits for a schema file locked by another process
+// before it gives up with ORA-00054.
+const int BUSY_WAIT_MS = 2000;
 
 // Raises the ORA- error that matches a SQLite message.
 [[noreturn]] void raiseSqlite(const char* message);
@@ -63,6 +68,13 @@ std::string uriPath(const std::string& path);
 void execOn(sqlite3* db, const std::string& sql);
 std::string quoteIdent(const std::string& name);
 std::string quoteLiteral(const std::string& text);
+// Creates an empty file readable and writable by its owner only (0600,
+// whatever the umask); false with the reason when that fails or the file
+// exists.
+bool createPrivateFile(const std::string& path, std::string& error);
+// The temporary name of a new user's schema file until its transaction
+// commits: hidden, never taken for a schema.
+std::string pendingFile(const std::string& directory, const std::string& schema);
 // Catalogue tables of one schema, in database alias.
 void createCatalog(sqlite3* db, const std::string& alias);
 
@@ -200,6 +212,11 @@ private:
     unsigned int dropTable(const std::vector<Token>& t);
     unsigned int createView(const std::vector<Token>& t, const std::string& sql);
     void execSingle(const std::string& sql);
+    void publishUsers();
+    void discardUsers();
+    unsigned int grant(const std::vector<Token>& t, bool revoke);
+    bool mayRead(const char* db, const char* table, const char* view) const;
+    std::set<std::string> grantsOf(sqlite3* db, const std::string& alias) const;
     std::string tableTarget(const std::vector<Token>& t, size_t& i, std::string& table);
 
     EnvironmentImpl* env_;
@@ -213,6 +230,13 @@ private:
     std::set<std::string> attached_;
     std::set<std::string> used_;
     size_t attachLimit_ = 10;
+    // users created in the open transaction: name -> their schema file's
+    // temporary name
+    std::map<std::string, std::string> pending_;
+    // a user session: SELECT ANY TABLE held, and the tables of each
+    // attached schema granted to the user
+    bool selectAny_ = false;
+    std::map<std::string, std::set<std::string>> grants_;
     bool qualify_ = true;
 
 public:
@@ -220,6 +244,9 @@ public:
     // session may only read, and no session may attach files, set pragmas
     // or read the password hashes.
     bool guard = false;
+    // Set when the authorizer refused to read a table: the statement then
+    // fails with ORA-00942, as Oracle answers for a table one may not see.
+    bool denied = false;
 
     static int authorize(void* self, int action, const char* a, const char* b, const char* /*db*/,
                          const char* /*trigger*/);

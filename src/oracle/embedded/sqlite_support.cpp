@@ -2,9 +2,12 @@
 // tests, and the catalogue tables every schema file holds.
 #include "session.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -54,6 +57,8 @@ namespace embedded {
         raise(955, "name is already used by an existing object");
     if (msg.find("too many attached databases") != std::string::npos)
         raise(2020, "too many database links in use (at most 10 schemas per statement)");
+    if (msg.find("unable to open database file") != std::string::npos)
+        raise(1157, "cannot identify/lock data file (" + msg + ")");
     if (msg.find("database is locked") != std::string::npos)
         raise(54, "resource busy and acquire with NOWAIT specified or timeout expired");
     raise(900, "invalid SQL statement: " + msg);
@@ -128,6 +133,23 @@ std::string quoteLiteral(const std::string& text) {
     return out + "'";
 }
 
+bool createPrivateFile(const std::string& path, std::string& error) {
+    int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0 || ::fchmod(fd, 0600) != 0) {
+        error = "cannot create " + path + ": " + std::strerror(errno);
+        if (fd >= 0) ::close(fd);
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
+std::string pendingFile(const std::string& directory, const std::string& schema) {
+    std::string dir = directory.empty() ? "." : directory;
+    if (dir.back() != '/') dir += '/';
+    return dir + "." + schema + ".db.new-" + std::to_string(static_cast<long>(::getpid()));
+}
+
 // Catalogue tables of one schema, in database alias.
 void createCatalog(sqlite3* db, const std::string& alias) {
     std::string a = quoteIdent(alias);
@@ -139,6 +161,11 @@ void createCatalog(sqlite3* db, const std::string& alias) {
                "CHARSET_FORM INTEGER, PRIMARY KEY(TABLE_NAME, COLUMN_NAME)) WITHOUT ROWID;"
                "CREATE TABLE IF NOT EXISTS " + a +
                ".\"TVX$USER\"(NAME TEXT PRIMARY KEY, PASSWORD_HASH TEXT NOT NULL);"
+               "CREATE TABLE IF NOT EXISTS " + a +
+               ".\"TVX$GRANTS\"(TABLE_NAME TEXT NOT NULL, GRANTEE TEXT NOT NULL, "
+               "PRIMARY KEY(TABLE_NAME, GRANTEE)) WITHOUT ROWID;"
+               "CREATE TABLE IF NOT EXISTS " + a +
+               ".\"TVX$SYS_PRIVS\"(PRIVILEGE TEXT PRIMARY KEY) WITHOUT ROWID;"
                "CREATE TABLE IF NOT EXISTS " + a +
                ".\"TVX$GEOM_METADATA\"(TABLE_NAME TEXT, COLUMN_NAME TEXT, DIMINFO, SRID NUMERIC, "
                "UNIQUE(TABLE_NAME, COLUMN_NAME));"

@@ -96,6 +96,7 @@ sqlite3_stmt* StatementImpl::prepare(const Rewritten& r) {
         preparedSql_.clear();
         const char* tail = nullptr;
         conn_->guard = true;
+        conn_->denied = false;
         int rc = sqlite3_prepare_v2(conn_->db(), rewritten.c_str(), static_cast<int>(rewritten.size()), &prepared_,
                                     &tail);
         conn_->guard = false;
@@ -103,6 +104,7 @@ sqlite3_stmt* StatementImpl::prepare(const Rewritten& r) {
             std::string msg = sqlite3_errmsg(conn_->db());
             sqlite3_finalize(prepared_);
             prepared_ = nullptr;
+            if (conn_->denied) raise(942, "table or view does not exist");
             raiseSqlite(msg.c_str());
         }
         if (!prepared_) raise(900, "invalid SQL statement");
@@ -127,7 +129,8 @@ sqlite3_stmt* StatementImpl::prepare(const Rewritten& r) {
                 text += lit.text[i];
                 if (lit.text[i] == '\'') ++i;
             }
-            sqlite3_bind_text(prepared_, k, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+            if (text.empty()) sqlite3_bind_null(prepared_, k);  // '' is NULL
+            else sqlite3_bind_text(prepared_, k, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
         } else {
             // an integer literal that fits 64 bits is kept exactly
             const std::string& n = lit.text;
