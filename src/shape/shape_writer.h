@@ -90,7 +90,7 @@ private:
         long nul = 0;        // NUL characters replaced by spaces
         long nonFinite = 0;  // infinity or NaN written as NULL
         long rounded = 0;    // digits rounded to fit the width
-        long unfit = 0;      // a number with no digit fitting: NULL
+        long unfit = 0;      // no form of the value fits the field: NULL
     };
 
     // One attribute field as defined in the DBF, kept in field name order so
