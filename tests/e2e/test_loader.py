@@ -4,6 +4,7 @@ files it makes under an ordinary umask.
 
 Environment (set by CTest): TARVEX_SQL.
 """
+import fcntl
 import os
 import shutil
 import signal
@@ -47,6 +48,22 @@ class LoaderProcesses(unittest.TestCase):
         return subprocess.run([TARVEX_SQL, self.db] + list(scripts), stdout=subprocess.PIPE,
                               stderr=subprocess.STDOUT, timeout=120, **kw)
 
+    def wait_for_lock(self):
+        """Returns once another process holds the database directory's lock."""
+        fd = os.open(self.db, os.O_RDONLY)
+        try:
+            deadline = time.monotonic() + 30
+            while time.monotonic() < deadline:
+                try:
+                    fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                    fcntl.flock(fd, fcntl.LOCK_UN)
+                    time.sleep(0.02)
+                except BlockingIOError:
+                    return
+            self.fail("the first run never took the lock")
+        finally:
+            os.close(fd)
+
     def test_two_runs_at_once(self):
         # The slow run fails at its end; the quick one, started meanwhile,
         # waits for the directory's lock and keeps what it created.
@@ -54,7 +71,7 @@ class LoaderProcesses(unittest.TestCase):
         slow = users_script(os.path.join(self.work, "slow.sql"), ["slow"], rows=20000, fail=True)
         quick = users_script(os.path.join(self.work, "quick.sql"), ["quick"])
         first = subprocess.Popen([TARVEX_SQL, self.db, slow], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        time.sleep(0.5)
+        self.wait_for_lock()
         second = self.load(quick)
         out_first = first.communicate(timeout=120)[0].decode()
         self.assertNotEqual(first.returncode, 0, out_first)

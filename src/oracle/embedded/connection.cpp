@@ -181,7 +181,7 @@ bool ConnectionImpl::qualifyTables() const { return admin_ && qualify_; }
 
 Rewritten ConnectionImpl::rewrite(const std::string& sql, bool hoistLiterals) {
     used_.clear();
-    Rewritten r = rewriteSql(sql, *this, hoistLiterals);
+    Rewritten r = rewriteSql(sql, *this, hoistLiterals, true);
     if (r.usesAllMetadata) refreshAllMetadata();
     return r;
 }

@@ -91,7 +91,7 @@ unsigned int ConnectionImpl::update(StatementImpl* statement, const std::string&
         rollback();
         return 0;
     }
-    if (word(t, 0, "CREATE") && word(t, 1, "USER")) return createUser(t);
+    if (word(t, 0, "CREATE") && word(t, 1, "USER")) return createUser(t, sql);
     if (word(t, 0, "ALTER") && word(t, 1, "SESSION")) return alterSession(t);
     if (word(t, 0, "CREATE") && word(t, 1, "TABLE")) return createTable(t);
     if (word(t, 0, "DROP") && word(t, 1, "TABLE")) return dropTable(t);
@@ -186,14 +186,14 @@ unsigned int ConnectionImpl::run(StatementImpl* statement, const std::string& sq
 // may follow it. The new schema file is written under a temporary name and
 // gets its own name when the transaction commits (publishUsers), so an
 // interrupted run leaves no user behind.
-unsigned int ConnectionImpl::createUser(const std::vector<Token>& t) {
+unsigned int ConnectionImpl::createUser(const std::vector<Token>& t, const std::string& sql) {
     requireAdmin();
     if (t.size() < 6 || !word(t, 3, "IDENTIFIED") || !word(t, 4, "BY")) raise(922, "missing or invalid option");
     std::string name = nameOf(t[2]);
     if (!validSchemaName(name)) raise(1935, "missing user or role name");
     const Token& given = t[5];
     if (given.kind != Token::IDENT && given.kind != Token::QUOTED) raise(988, "missing or invalid password(s)");
-    std::string password = given.kind == Token::IDENT ? given.original : nameOf(given);
+    std::string password = given.kind == Token::IDENT ? sql.substr(given.offset, given.text.size()) : nameOf(given);
     if (password.empty()) raise(1741, "illegal zero-length identifier");
     if (t.size() > 6) raise(922, "missing or invalid option");
     if (isFile(schemaFile(dir_, name)) || pending_.count(name))

@@ -64,11 +64,14 @@ enum TypeCode {
 // ---------------------------------------------------------------- tokens
 
 struct Token {
-    enum Kind { SPACE, COMMENT, STRING, QUOTED, NUMBER, IDENT, BIND, OP };
+    // BLOB: never made by the tokenizer; a value the rewrite binds as a
+    // blob (an SDO array's stored form)
+    enum Kind { SPACE, COMMENT, STRING, QUOTED, NUMBER, IDENT, BIND, OP, BLOB };
     Kind kind;
     std::string text;  // IDENT: upper case; others verbatim
     int line;          // 1-based line of the token's start
-    std::string original;  // IDENT: as written
+    size_t offset;     // where it starts in the text (IDENT as written:
+                       // text.size() bytes from there)
 };
 
 // Splits SQL text into tokens; unquoted identifiers are upper-cased.
@@ -113,8 +116,12 @@ struct Rewritten {
 // hoistLiterals: an INSERT ... VALUES statement gets its literals replaced
 // by placeholders, so that statements differing only in their values share
 // one prepared statement.
+// bindArrays: an SDO_ORDINATE_ARRAY / SDO_ELEM_INFO_ARRAY of more than 100
+// literal numbers becomes one placeholder bound with the array's stored form
+// (in literals), so that a large geometry costs its numbers, not a SQL
+// expression per number. Only for statements that are run and bound.
 Rewritten rewriteSql(const std::string& sql, SchemaResolver& resolver,
-                     bool hoistLiterals = false);
+                     bool hoistLiterals = false, bool bindArrays = false);
 
 // ---------------------------------------------------------------- geometry
 

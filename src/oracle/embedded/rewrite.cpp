@@ -23,6 +23,8 @@
 //   a.col.SDO_GTYPE, .SDO_SRID, .SDO_POINT.X/Y/Z
 //                            -> TVX_GTYPE(a.col), ... (NULL when not set)
 //   MDSYS.SDO_xxx(           -> SDO_xxx(
+//   [MDSYS.]SDO_CS.MAP_ORACLE_SRID_TO_EPSG(
+//                            -> TVX_MAP_ORACLE_SRID_TO_EPSG(
 //   SDO_ORDINATE_ARRAY / SDO_ELEM_INFO_ARRAY with more than 100 values
 //                            -> TVX_ARRAY_CONCAT over chunks of 100 (SQLite
 //                               functions take at most 127 arguments)
@@ -67,10 +69,11 @@ bool identChar(unsigned char c) {
 
 std::vector<Token> tokenize(const std::string& s) {
     std::vector<Token> out;
+    out.reserve(s.size() / 3 + 16);  // about a token for every 3 bytes of long lists
     size_t i = 0, n = s.size();
     int line = 1;
     auto push = [&](Token::Kind k, size_t from, size_t to, int startLine) {
-        out.push_back(Token{k, s.substr(from, to - from), startLine, std::string()});
+        out.push_back(Token{k, s.substr(from, to - from), startLine, from});
     };
     while (i < n) {
         unsigned char c = static_cast<unsigned char>(s[i]);
@@ -107,7 +110,7 @@ std::vector<Token> tokenize(const std::string& s) {
             }
             text += "'";
             i = at + 1 < n ? at + 2 : n;
-            out.push_back(Token{Token::STRING, text, startLine, std::string()});
+            out.push_back(Token{Token::STRING, text, startLine, start});
         } else if (c == '\'' || ((c == 'N' || c == 'n') && i + 1 < n && s[i + 1] == '\'')) {
             if (c != '\'') ++i;
             ++i;
@@ -123,7 +126,7 @@ std::vector<Token> tokenize(const std::string& s) {
                 }
                 ++i;
             }
-            Token t{Token::STRING, s.substr(start, i - start), startLine, std::string()};
+            Token t{Token::STRING, s.substr(start, i - start), startLine, start};
             if (t.text[0] != '\'') t.text.erase(0, 1);  // N'...' is the same text
             out.push_back(t);
         } else if (c == '"') {
@@ -153,7 +156,7 @@ std::vector<Token> tokenize(const std::string& s) {
             push(Token::NUMBER, start, i, startLine);
         } else if (identStart(c)) {
             while (i < n && identChar(static_cast<unsigned char>(s[i]))) ++i;
-            Token t{Token::IDENT, s.substr(start, i - start), startLine, s.substr(start, i - start)};
+            Token t{Token::IDENT, s.substr(start, i - start), startLine, start};
             for (char& ch : t.text) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
             out.push_back(t);
         } else if (c == ':' && i + 1 < n && identChar(static_cast<unsigned char>(s[i + 1]))) {
@@ -361,6 +364,7 @@ struct Rewriter {
     Rewritten result;
     int binds = 0;
     bool hoist = false;
+    bool bindArrays = false;
     int literalNumber = 0;
     // one entry per open parenthesis (plus the statement): the row limit
     // found in that level's WHERE, -1 for none
@@ -545,6 +549,19 @@ struct Rewriter {
                 i = close;
                 continue;
             }
+            // [MDSYS.]SDO_CS.MAP_ORACLE_SRID_TO_EPSG( -> TVX_MAP_ORACLE_SRID_TO_EPSG(
+            if (!afterDot && (w == "SDO_CS" || w == "MDSYS")) {
+                size_t package = w == "MDSYS" && op(n1, ".", end) ? next(n1, end) : i;
+                size_t dot = next(package, end);
+                size_t function = next(dot, end);
+                if (word(package, "SDO_CS", end) && op(dot, ".", end) &&
+                    word(function, "MAP_ORACLE_SRID_TO_EPSG", end) && op(next(function, end), "(", end)) {
+                    out += "TVX_MAP_ORACLE_SRID_TO_EPSG";
+                    i = function;
+                    expectTable = false;
+                    continue;
+                }
+            }
             // MDSYS.SDO_xxx( -> SDO_xxx(
             if (w == "MDSYS" && op(n1, ".", end)) {
                 size_t n2 = next(n1, end);
@@ -664,7 +681,39 @@ struct Rewriter {
             }
         }
         if (start < close) args.push_back({start, close});
+        if (bindArrays && args.size() > 100 && bindArray(out, args)) return;
         emitChunks(out, fn, args, 0, args.size());
+    }
+
+    // An array of literal numbers (signed) and NULLs as one bound value;
+    // false when an argument is anything else.
+    bool bindArray(std::string& out, const std::vector<std::pair<size_t, size_t>>& args) {
+        NumArray array;
+        array.values.reserve(args.size());
+        array.nulls.reserve(args.size());
+        for (const auto& arg : args) {
+            size_t k = arg.first;
+            while (k < arg.second && !significant(k)) ++k;
+            bool negative = false;
+            if (op(k, "-", arg.second) || op(k, "+", arg.second)) {
+                negative = t[k].text == "-";
+                k = next(k, arg.second);
+            }
+            if (k >= arg.second || next(k, arg.second) < arg.second) return false;
+            if (t[k].kind == Token::NUMBER) {
+                double v = std::strtod(t[k].text.c_str(), nullptr);
+                array.values.push_back(negative ? -v : v);
+                array.nulls.push_back(false);
+            } else if (word(k, "NULL", arg.second) && !negative) {
+                array.values.push_back(0);
+                array.nulls.push_back(true);
+            } else {
+                return false;
+            }
+        }
+        out += "?" + std::to_string(++literalNumber);
+        result.literals.push_back(Token{Token::BLOB, encodeArray(array), t[args.front().first].line, 0});
+        return true;
     }
 
     void emitChunks(std::string& out, const std::string& fn,
@@ -728,13 +777,13 @@ public:
             size_t from = sig_[operands.front().first];
             if (from < copied) continue;  // inside an operand already rewritten
             for (size_t i = copied; i < from; ++i) out.push_back(t_[i]);
-            out.push_back(Token{Token::IDENT, "TVX_CONCAT", t_[from].line, "TVX_CONCAT"});
-            out.push_back(Token{Token::OP, "(", t_[from].line, std::string()});
+            out.push_back(Token{Token::IDENT, "TVX_CONCAT", t_[from].line, 0});
+            out.push_back(Token{Token::OP, "(", t_[from].line, 0});
             for (size_t o = 0; o < operands.size(); ++o) {
-                if (o > 0) out.push_back(Token{Token::OP, ",", t_[from].line, std::string()});
+                if (o > 0) out.push_back(Token{Token::OP, ",", t_[from].line, 0});
                 for (size_t i = sig_[operands[o].first]; i <= sig_[operands[o].second]; ++i) out.push_back(t_[i]);
             }
-            out.push_back(Token{Token::OP, ")", t_[from].line, std::string()});
+            out.push_back(Token{Token::OP, ")", t_[from].line, 0});
             copied = sig_[operands.back().second] + 1;
             changed = true;
             k = operands.back().second;
@@ -840,7 +889,7 @@ private:
 
 }  // namespace
 
-Rewritten rewriteSql(const std::string& sql, SchemaResolver& resolver, bool hoistLiterals) {
+Rewritten rewriteSql(const std::string& sql, SchemaResolver& resolver, bool hoistLiterals, bool bindArrays) {
     std::vector<Token> tokens = tokenize(sql);
     bool concatenates = false;
     int depth = 0;
@@ -863,7 +912,8 @@ Rewritten rewriteSql(const std::string& sql, SchemaResolver& resolver, bool hois
         tokens.swap(rewritten);
     }
     Rewriter w(tokens, resolver);
-    if (hoistLiterals) {
+    w.bindArrays = bindArrays;
+    if (hoistLiterals || bindArrays) {
         bool first = true, insert = false, select = false;
         int userBinds = 0;
         for (const Token& t : tokens) {
@@ -873,7 +923,7 @@ Rewritten rewriteSql(const std::string& sql, SchemaResolver& resolver, bool hois
             if (t.kind == Token::IDENT && t.text == "SELECT") select = true;
             if (t.kind == Token::BIND) ++userBinds;
         }
-        w.hoist = insert && !select;
+        w.hoist = hoistLiterals && insert && !select;
         w.result.userBinds = userBinds;
         w.literalNumber = userBinds;
     }

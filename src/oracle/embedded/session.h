@@ -206,7 +206,7 @@ private:
     void beginWrite();
 
     void requireAdmin();
-    unsigned int createUser(const std::vector<Token>& t);
+    unsigned int createUser(const std::vector<Token>& t, const std::string& sql);
     unsigned int alterSession(const std::vector<Token>& t);
     unsigned int createTable(const std::vector<Token>& t);
     unsigned int dropTable(const std::vector<Token>& t);

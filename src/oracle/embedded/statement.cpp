@@ -123,7 +123,9 @@ sqlite3_stmt* StatementImpl::prepare(const Rewritten& r) {
         size_t index = static_cast<size_t>(k - r.userBinds - 1);
         if (index >= r.literals.size()) break;
         const Token& lit = r.literals[index];
-        if (lit.kind == Token::STRING) {
+        if (lit.kind == Token::BLOB) {
+            sqlite3_bind_blob(prepared_, k, lit.text.data(), static_cast<int>(lit.text.size()), SQLITE_TRANSIENT);
+        } else if (lit.kind == Token::STRING) {
             std::string text;
             for (size_t i = 1; i + 1 < lit.text.size(); ++i) {
                 text += lit.text[i];
