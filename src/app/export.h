@@ -36,6 +36,10 @@ std::string selectListName(const std::string& p_name);
 bool rewriteSelectStar(const std::string& p_sql, const std::string& p_columns,
                        std::string& p_result);
 
+// A free query as it is run: the user's text without one trailing ";" (and
+// the blanks after it), which Oracle would refuse.
+std::string freeQueryText(const std::string& p_sql);
+
 // A file-name part taken from the database: every path separator, NUL,
 // control character and leading dot becomes "_"; an empty name becomes "_".
 std::string safeFileNamePart(const std::string& p_name);

@@ -78,7 +78,8 @@ bool tvShapeWriter::writeShapeRecord(SDOGeometry* p_geometry, ResultSet* p_resul
             tvLog("Incremented _currentRecord to : ", _currentRecord, LOG_DETAILED);
         }
     } else {
-        tvLog("Failed writing row : ", _currentRecord + 1, LOG_ERROR);
+        // After an I/O failure the file layer has logged the cause.
+        tvLog("Failed writing row : ", _currentRecord + 1, tvIOFailed() ? LOG_DEBUG : LOG_ERROR);
     }
     return result;
 }
@@ -248,7 +249,9 @@ bool tvShapeWriter::writePreparedAttributes() {
                  DBFWriteAttributeDirectly(_dbfHandle, record, _fidField, &text[0]) != 0;
     }
     if (!result || tvIOFailed()) {
-        tvLog("Failed to write attributes to DBF file : ", _filename + ".dbf", LOG_ERROR);
+        // After an I/O failure the file layer has logged the cause.
+        tvLog("Failed to write attributes to DBF file : ", _filename + ".dbf",
+              tvIOFailed() ? LOG_DEBUG : LOG_ERROR);
         result = false;
     }
     return result;
@@ -281,7 +284,7 @@ bool tvShapeWriter::closeShapeFile() {
         closed = true;
     }
     if (closed && tvIOFailed()) {
-        tvLog("Error writing shapefile : ", _filename, LOG_ERROR);  // the I/O layer logged the cause
+        tvLog("Error writing shapefile : ", _filename, LOG_DEBUG);  // the I/O layer logged the cause
         return false;
     }
     return true;

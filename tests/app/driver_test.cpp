@@ -62,11 +62,19 @@ TEST(DriverArguments, WrongCountsAndRefusedOptionsExitWithOneAndUsage) {
     EXPECT_TRUE(contains(one.output, "   tarvex <connect string> [options]")) << one.output;
     EXPECT_FALSE(contains(one.output, "Press enter to continue..."));
 
-    std::vector<std::string> fourteen = {"tarvex", "demo/demo@db", "-t", "roads"};
-    while (fourteen.size() < 14) fourteen.push_back("-p");
-    RunResult tooMany = runTarvex(fourteen);
+    std::vector<std::string> tooLong = {"tarvex", "demo/demo@db", "-t", "roads"};
+    while (tooLong.size() < 27) tooLong.push_back("-p");
+    RunResult tooMany = runTarvex(tooLong);
     EXPECT_EQ(tooMany.status, TARVEX_EXIT_ARGUMENTS);
-    EXPECT_TRUE(contains(tooMany.output, "[ERROR] Incorrect number of arguments : 14\n"));
+    EXPECT_TRUE(contains(tooMany.output, "[ERROR] Incorrect number of arguments : 27\n"));
+
+    // Every option once is a valid command: the count is no reason to refuse
+    // it (the parser still checks the values).
+    RunResult everything = runTarvex({"tarvex", "demo/demo@no-such-db", "-t", "roads", "-s", "demo", "-g",
+                                      "geom", "-o", "x", "-d", "dd", "-q", "select 1", "-m", "0", "-f", "3",
+                                      "-a", "10", "-p", "-x", "-i", "-r", "-n", "-e"});
+    EXPECT_FALSE(contains(everything.output, "Incorrect number of arguments")) << everything.output;
+    EXPECT_TRUE(contains(everything.output, "Could not connect to database")) << everything.output;
 
     // A free query without -g and -o is refused by the parser.
     RunResult refused = runTarvex({"tarvex", "demo/demo@db", "-q", "select * from roads"});

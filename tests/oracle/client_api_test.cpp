@@ -636,3 +636,21 @@ TEST(ClientDates, FormatModels) {
 }
 
 }  // namespace
+
+TEST_F(ClientTest, QuotedSchemaAndTableNamesAreExactNames) {
+    // A quoted owner names the schema, as in Oracle; element information
+    // is reached through a quoted column too.
+    EXPECT_EQ(scalar("select road_id from \"OTHER\".\"ROADS\""), "7");
+    EXPECT_EQ(scalar("select count(*) from \"OTHER\".\"ROADS\" x, table(x.\"GEOM\".SDO_ELEM_INFO) t "
+                     "where t.column_value = 2"),
+              "1");
+    // One quoted name with a dot in it is one (missing) table.
+    for (const char* wrong : {"select * from \"OTHER.ROADS\"", "select * from \"OTHER\".\"ROADS x\""}) {
+        try {
+            count(wrong);
+            ADD_FAILURE() << wrong;
+        } catch (const SQLException& e) {
+            EXPECT_EQ(e.getErrorCode(), 942) << wrong << ": " << e.getMessage();
+        }
+    }
+}

@@ -109,6 +109,8 @@ TEST_F(ClientSemantics, NumbersRoundAndOverflowAsStated) {
     EXPECT_EQ(value("SELECT round(-2.5) FROM dual"), "-3");
     EXPECT_EQ(value("SELECT round(1.005, 2) FROM dual"), "1.01");
     EXPECT_EQ(value("SELECT -7 % 3 FROM dual"), "-1");  // the sign of the dividend, as MOD
+    EXPECT_EQ(value("SELECT mod(-7, 3) FROM dual"), "-1");
+    EXPECT_EQ(value("SELECT 1/0 FROM dual"), "<null>");  // Oracle: ORA-01476 (a stated limit)
     EXPECT_EQ(value("SELECT 9223372036854775807 + 1 FROM dual"), "9223372036854775808");
 }
 

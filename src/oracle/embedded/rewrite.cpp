@@ -496,6 +496,26 @@ struct Rewriter {
                 expectTable = false;
                 continue;
             }
+            // "OWNER".TABLE: a quoted schema name names the schema of exactly
+            // that name, as in Oracle.
+            if (k.kind == Token::QUOTED && k.text.size() > 2 && k.text[0] == '"') {
+                size_t before = prev(i, begin);
+                size_t dot = next(i, end);
+                if ((before == std::string::npos || !op(before, ".", end)) && op(dot, ".", end) &&
+                    name(next(dot, end), end)) {
+                    std::string owner;
+                    for (size_t c = 1; c + 1 < k.text.size(); ++c) {
+                        owner += k.text[c];
+                        if (k.text[c] == '"') ++c;  // a doubled quote stands for one
+                    }
+                    std::string alias = r.schemaAlias(owner);
+                    if (!alias.empty()) {
+                        out += "\"" + alias + "\"";
+                        expectTable = false;
+                        continue;
+                    }
+                }
+            }
             if (k.kind == Token::STRING && k.text == "''") {
                 out += "NULL";
                 expectTable = false;
