@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/progress.h"
 #include "app/statement_guard.h"
 #include "diag/clock.h"
 #include "diag/log.h"
@@ -224,6 +225,10 @@ bool exportResultSet(StatementGuard& p_main, const std::string& p_sql,
 
             if (!probe.release()) result = false;
 
+            // Asked for progress: the row count, for a percentage.
+            const long long total = result && progressRequested() ? countQueryRows(p_sql) : -1;
+            tvProgress progress(p_shapefile + ".shp", total);
+
             // Row loop: one row and one geometry alive at a time.
             ResultSet* rows = p_main.resultSet();
             const bool ignore = setting("ignore") == "yes";
@@ -253,13 +258,17 @@ bool exportResultSet(StatementGuard& p_main, const std::string& p_sql,
                     tvLog("Dump of next geometry object", "", LOG_DEBUG);
                     dumpGeometryObject(geometry.get());
                 }
-                if (result) result = writer->writeShapeRecord(geometry.get(), rows);
+                if (result) {
+                    result = writer->writeShapeRecord(geometry.get(), rows);
+                    if (result) progress.row();
+                }
                 if (geometry.get() != nullptr) {
                     if (debug) tvLog("Deleting geometry", "", LOG_DEBUG);
                     geometry.reset();
                     if (debug) tvLog("Deleted geometry", "", LOG_DEBUG);
                 }
             }
+            progress.finish();
         }
     } catch (const SQLException& e) {
         tvLog("Error exporting query : ", p_sql, LOG_ERROR);

@@ -47,6 +47,10 @@ const Option OPTIONS[] = {
     {"-f", "--forcetype", "forcetype", VALUE_OPTION, "none", nullptr, LOG_DEBUG},
     {"-n", "--nofree", "nofree", SWITCH_OPTION, "", "parseArgs::nofree assigned value : ",
      LOG_DEBUG},
+    {"-j", "--jobs", "jobs", VALUE_OPTION, "none", nullptr, LOG_DEBUG},
+    // Long form only.
+    {nullptr, "--progress", "progress", SWITCH_OPTION, "", "parseArgs::progress assigned value : ",
+     LOG_DETAILED},
 };
 
 // Reads a setting without inserting an entry for a key never set.
@@ -57,7 +61,9 @@ std::string valueOf(const std::map<std::string, std::string>& p_args, const std:
 
 const Option* findOption(const std::string& p_token) {
     for (const Option& option : OPTIONS) {
-        if (p_token == option.shortName || p_token == option.longName) return &option;
+        if ((option.shortName != nullptr && p_token == option.shortName) || p_token == option.longName) {
+            return &option;
+        }
     }
     return nullptr;
 }
@@ -135,6 +141,11 @@ bool parseArgs(int argc, char** argv, std::map<std::string, std::string>& p_args
         }
     }
 
+    if (result && !valueOf(p_args, "jobs").empty() && parseJobCount(valueOf(p_args, "jobs")) == 0) {
+        tvLog("Jobs must be a whole number from 1 to 64 : ", valueOf(p_args, "jobs"), LOG_ERROR);
+        result = false;
+    }
+
     std::string table = valueOf(p_args, "table");
     if (!table.empty() && valueOf(p_args, "shapefile").empty()) {
         lower(table);
@@ -143,6 +154,16 @@ bool parseArgs(int argc, char** argv, std::map<std::string, std::string>& p_args
     }
 
     return result;
+}
+
+int parseJobCount(const std::string& p_value) {
+    if (p_value.empty() || p_value.size() > 2) return 0;
+    int count = 0;
+    for (char c : p_value) {
+        if (c < '0' || c > '9') return 0;
+        count = count * 10 + (c - '0');
+    }
+    return count >= 1 && count <= TARVEX_MAX_JOBS ? count : 0;
 }
 
 bool extractArgValue(int argc, char** argv, int* p_index, std::string p_case,
@@ -200,6 +221,9 @@ void Usage(std::string p_program) {
     out << "  -m --mnull     : value to use when M dimension is NULL (default is 10e-307)"
         << std::endl;
     out << "  -r --innerring : check for inner-rings inside polygons (requires use of -t and -s)"
+        << std::endl;
+    out << "  -j --jobs      : with -t '*', run up to N exports at once (1 to 64, default 1)" << std::endl;
+    out << "     --progress  : show rows written, rows per second and elapsed time of each export"
         << std::endl;
     out << std::endl;
     out << "e.g" << std::endl;

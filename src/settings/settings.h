@@ -21,6 +21,12 @@ std::string getArg(std::map<std::string, std::string>& p_args, std::string p_key
                     std::string p_default, bool p_upper);
 void Usage(std::string p_program);
 
+// The most exports "-j" / "--jobs" runs at once.
+const int TARVEX_MAX_JOBS = 64;
+// The count of "-j" / "--jobs": a whole number from 1 to TARVEX_MAX_JOBS in
+// plain decimal digits, else 0.
+int parseJobCount(const std::string& p_value);
+
 // Splits user/password@service. Outputs the split does not produce keep
 // their content.
 void parseConnectString(std::string p_connect, std::string& p_user,
