@@ -227,7 +227,7 @@ bool exportResultSet(StatementGuard& p_main, const std::string& p_sql,
 
             // Asked for progress: the row count, for a percentage.
             const long long total = result && progressRequested() ? countQueryRows(p_sql) : -1;
-            tvProgress progress(p_shapefile + ".shp", total);
+            tvProgress progress(p_shapefile + ".shp", total, result);
 
             // Row loop: one row and one geometry alive at a time.
             ResultSet* rows = p_main.resultSet();

@@ -97,8 +97,8 @@ void setProgressChannel(int p_fd, std::uint32_t p_job) {
     g_progress_job = p_job;
 }
 
-tvProgress::tvProgress(const std::string& p_name, long long p_total)
-    : _active(progressRequested()), _name(p_name), _total(p_total), _start(Clock::now()),
+tvProgress::tvProgress(const std::string& p_name, long long p_total, bool p_active)
+    : _active(p_active && progressRequested()), _name(p_name), _total(p_total), _start(Clock::now()),
       _lastDraw(_start), _lastLine(_start) {
     if (_active) tick(false);
 }
@@ -138,8 +138,7 @@ void tvProgress::tick(bool p_last) {
 }
 
 tvProgressBoard::tvProgressBoard(const std::vector<std::string>& p_names, bool p_terminal)
-    : _names(p_names), _jobs(p_names.size()), _terminal(p_terminal), _lastDraw(Clock::now()),
-      _lastLine(_lastDraw) {}
+    : _names(p_names), _jobs(p_names.size()), _terminal(p_terminal), _lastLine(Clock::now()) {}
 
 void tvProgressBoard::started(size_t p_job) {
     if (p_job < _jobs.size()) _jobs[p_job].running = true;
@@ -191,7 +190,9 @@ std::string tvProgressBoard::line() const {
 void tvProgressBoard::refresh() {
     const Clock::time_point now = Clock::now();
     if (_terminal) {
-        if (now - _lastDraw < DRAW_INTERVAL) return;
+        bool running = false;
+        for (const Job& job : _jobs) running = running || job.running;
+        if (!running || now - _lastDraw < DRAW_INTERVAL) return;
         _lastDraw = now;
         drawInPlace(line());
         return;

@@ -42,10 +42,10 @@ struct ProgressRecord {
 void setProgressChannel(int p_fd, std::uint32_t p_job);
 
 // The progress of one export's row loop. Does nothing unless "--progress"
-// was given.
+// was given and p_active holds (the export got as far as its row loop).
 class tvProgress {
 public:
-    tvProgress(const std::string& p_name, long long p_total);
+    tvProgress(const std::string& p_name, long long p_total, bool p_active);
     ~tvProgress();
     tvProgress(const tvProgress&) = delete;
     tvProgress& operator=(const tvProgress&) = delete;

@@ -141,7 +141,7 @@ bool parseArgs(int argc, char** argv, std::map<std::string, std::string>& p_args
         }
     }
 
-    if (result && !valueOf(p_args, "jobs").empty() && parseJobCount(valueOf(p_args, "jobs")) == 0) {
+    if (result && p_args.count("jobs") != 0 && parseJobCount(valueOf(p_args, "jobs")) == 0) {
         tvLog("Jobs must be a whole number from 1 to 64 : ", valueOf(p_args, "jobs"), LOG_ERROR);
         result = false;
     }

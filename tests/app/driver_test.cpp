@@ -57,11 +57,17 @@ TEST(DriverArguments, WrongCountsAndRefusedOptionsExitWithOneAndUsage) {
     EXPECT_TRUE(contains(one.output, "   tarvex <connect string> [options]")) << one.output;
     EXPECT_FALSE(contains(one.output, "Press enter to continue..."));
 
-    std::vector<std::string> fourteen = {"tarvex", "demo/demo@db", "-t", "roads"};
-    while (fourteen.size() < 14) fourteen.push_back("-p");
-    RunResult tooMany = runTarvex(fourteen);
+    std::vector<std::string> seventeen = {"tarvex", "demo/demo@db", "-t", "roads"};
+    while (seventeen.size() < 17) seventeen.push_back("-p");
+    RunResult tooMany = runTarvex(seventeen);
     EXPECT_EQ(tooMany.status, TARVEX_EXIT_ARGUMENTS);
-    EXPECT_TRUE(contains(tooMany.output, "[ERROR] Incorrect number of arguments : 14\n"));
+    EXPECT_TRUE(contains(tooMany.output, "[ERROR] Incorrect number of arguments : 17\n"));
+
+    // A job count out of range is refused before connecting.
+    RunResult jobs = runTarvex({"tarvex", "demo/demo@db", "-t", "*", "-j", "65"});
+    EXPECT_EQ(jobs.status, TARVEX_EXIT_ARGUMENTS);
+    EXPECT_TRUE(contains(jobs.output, "[ERROR] Jobs must be a whole number from 1 to 64 : 65\n"));
+    EXPECT_FALSE(contains(jobs.output, "Could not connect"));
 
     // A free query without -g and -o is refused by the parser.
     RunResult refused = runTarvex({"tarvex", "demo/demo@db", "-q", "select * from roads"});
@@ -76,10 +82,10 @@ TEST(DriverArguments, WrongCountsAndRefusedOptionsExitWithOneAndUsage) {
 }
 
 TEST(DriverConnection, RefusedConnectionExitsWithTwoAndNeverShowsThePassword) {
-    // Thirteen arguments are accepted; the database directory does not exist.
-    std::vector<std::string> thirteen = {"tarvex", "scott/Tiger#42@no-such-db-dir", "-t", "roads"};
-    while (thirteen.size() < 13) thirteen.push_back("-x");
-    RunResult missing = runTarvex(thirteen, "debug");
+    // Sixteen arguments are accepted; the database directory does not exist.
+    std::vector<std::string> sixteen = {"tarvex", "scott/Tiger#42@no-such-db-dir", "-t", "roads"};
+    while (sixteen.size() < 16) sixteen.push_back("-x");
+    RunResult missing = runTarvex(sixteen, "debug");
     EXPECT_EQ(missing.status, TARVEX_EXIT_FAILED);
     EXPECT_TRUE(contains(missing.output,
                          "[ERROR] Could not connect to database : scott/<password>@no-such-db-dir\n"))

@@ -175,6 +175,41 @@ TEST_F(ParseArgsTest, SwitchesForceTypeAndDateFormat) {
     EXPECT_EQ(arg("forcetype"), "31");
 }
 
+TEST_F(ParseArgsTest, JobsFromOneToSixtyFourAndProgressInTheLongFormOnly) {
+    ASSERT_TRUE(parse({"u/p@s", "-t", "*", "-J", "4", "--PROGRESS"}));
+    EXPECT_EQ(arg("jobs"), "4");
+    EXPECT_EQ(arg("progress"), "yes");
+    EXPECT_TRUE(hasLine(output, "[DETAILED] parseArgs::jobs assigned value : 4"));
+    EXPECT_TRUE(hasLine(output, "[DETAILED] parseArgs::progress assigned value : yes"));
+
+    g_args.clear();
+    ASSERT_TRUE(parse({"u/p@s", "-t", "*", "--jobs", "64"}));
+    EXPECT_EQ(arg("jobs"), "64");
+    EXPECT_EQ(arg("progress"), "");
+
+    // Every other count is an argument error naming the value.
+    for (const char* bad : {"0", "65", "-1", "2x", "", " 2", "1.5", "100", "+2"}) {
+        g_args.clear();
+        g_error.clear();
+        EXPECT_FALSE(parse({"u/p@s", "-t", "*", "-j", bad})) << bad;
+        EXPECT_TRUE(hasLine(output, std::string("[ERROR] Jobs must be a whole number from 1 to 64 : ") + bad))
+            << bad << "\n" << output;
+    }
+    g_args.clear();
+    EXPECT_FALSE(parse({"u/p@s", "-t", "*", "-j"}));
+    EXPECT_TRUE(hasLine(output, "[ERROR] Error extracting argument value for : -j")) << output;
+
+    // No short form of --progress: "-progress" is an unknown word, ignored.
+    g_args.clear();
+    ASSERT_TRUE(parse({"u/p@s", "-t", "c", "-progress"}));
+    EXPECT_EQ(arg("progress"), "");
+
+    EXPECT_EQ(parseJobCount("1"), 1);
+    EXPECT_EQ(parseJobCount("01"), 1);
+    EXPECT_EQ(parseJobCount("64"), 64);
+    EXPECT_EQ(parseJobCount("65"), 0);
+}
+
 TEST_F(ParseArgsTest, SwitchesApplyAfterAFailedParse) {
     // A refused connect string stops value options from being read, but the
     // switches still apply.
@@ -281,14 +316,14 @@ TEST_F(ParseArgsTest, GetArg) {
     EXPECT_EQ(getArg(g_args, "owner", "Default", true), "Default");
 }
 
-TEST(UsageTest, TwentyFourLinesWithTheProgramName) {
+TEST(UsageTest, TwentySixLinesWithTheProgramName) {
     g_log_level = LOG_BASIC;
     CoutCapture capture;
     Usage("./bin/tarvex");
     std::string text = capture.text();
     g_log_level = LOG_BASIC;
     std::vector<std::string> got = lines(text);
-    ASSERT_EQ(got.size(), 24u) << text;
+    ASSERT_EQ(got.size(), 26u) << text;
     EXPECT_EQ(text.back(), '\n');
     EXPECT_EQ(got[0], "");
     EXPECT_EQ(got[1], "TARVEX.  1.3.0");
@@ -296,8 +331,12 @@ TEST(UsageTest, TwentyFourLinesWithTheProgramName) {
     EXPECT_EQ(got[4], "");
     EXPECT_EQ(got[14], "                   default is \"dd/mm/yyyy hh:mi:ss\"");
     EXPECT_EQ(got[16], "  -m --mnull     : value to use when M dimension is NULL (default is 10e-307)");
-    EXPECT_EQ(got[18], "");
-    EXPECT_EQ(got[23], " tarvex gisrw/amber@pdb1 -t cities -d \"dd/mm/yyyy hh:mi:ss\"");
+    EXPECT_EQ(got[17], "  -r --innerring : check for inner-rings inside polygons (requires use of -t and -s)");
+    // Options added later come last, one line each.
+    EXPECT_EQ(got[18], "  -j --jobs      : with -t '*', run up to N exports at once (1 to 64, default 1)");
+    EXPECT_EQ(got[19], "     --progress  : show rows written, rows per second and elapsed time of each export");
+    EXPECT_EQ(got[20], "");
+    EXPECT_EQ(got[25], " tarvex gisrw/amber@pdb1 -t cities -d \"dd/mm/yyyy hh:mi:ss\"");
     EXPECT_EQ(text.find("-f "), std::string::npos);
     EXPECT_EQ(text.find("-n "), std::string::npos);
     EXPECT_EQ(text.find('['), text.find("[options]"));  // no level tag
