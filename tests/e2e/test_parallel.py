@@ -13,6 +13,7 @@ import subprocess
 import sys
 import tempfile
 import termios
+import time
 import tty
 import unittest
 
@@ -154,6 +155,22 @@ class ParallelExports(unittest.TestCase):
             if "./%s.shp" % table not in exported:
                 self.assertEqual(tv.shapefile_set(self.path(table)), [], run)
         self.assertEqual(run.lines().count("[DETAILED] Terminated Oracle connection"), 1, run)
+
+
+class SimulatedRoundTrips(unittest.TestCase):
+    def test_every_prefetch_batch_waits_the_given_time(self):
+        work = tempfile.mkdtemp(dir=ROOT)
+        env = dict(os.environ, TARVEX_LOG_LEVEL="error")
+        timings = {}
+        for delay in ("0", "40"):
+            start = time.monotonic()
+            done = subprocess.run([tv.TARVEX, "big/bigpw@" + BIG, "-t", "pts", "-o", "pts" + delay],
+                                  cwd=work, env=dict(env, TARVEX_EMBEDDED_ROUND_TRIP_MS=delay),
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+            timings[delay] = time.monotonic() - start
+            self.assertEqual((done.returncode, done.stdout, done.stderr), (0, b"", b""))
+        # The export fetches 1,000 rows per batch: at least 31 batches of 40 ms.
+        self.assertGreaterEqual(timings["40"] - timings["0"], 0.8, timings)
 
 
 class Progress(unittest.TestCase):

@@ -308,8 +308,9 @@ public:
     ResultSet* executeQuery(const std::string& sql) override;
     unsigned int executeUpdate(const std::string& sql) override;
     void closeResultSet(ResultSet* resultSet) override;
-    void setPrefetchRowCount(unsigned int /*rowCount*/) override {}
+    void setPrefetchRowCount(unsigned int rowCount) override { prefetch_ = rowCount; }
     Connection* getConnection() const override;
+    unsigned int prefetchRowCount() const { return prefetch_ == 0 ? 1 : prefetch_; }
 
     // Prepares the rewritten text (reusing the last one when equal) and
     // binds the values.
@@ -336,6 +337,7 @@ private:
     sqlite3_stmt* prepared_ = nullptr;
     std::string preparedSql_;
     ResultSetImpl* open_ = nullptr;
+    unsigned int prefetch_ = 1;
 };
 
 // ---------------------------------------------------------------- connection
@@ -635,6 +637,18 @@ public:
 
 // ---------------------------------------------------------------- result set
 
+// Benchmark aid, not Oracle behaviour: TARVEX_EMBEDDED_ROUND_TRIP_MS (in
+// milliseconds, decimals allowed, at most 10 s) makes every prefetch batch a
+// query fetches wait that long, as a round trip to a server would.
+void simulatedRoundTrip() {
+    static const long micros = [] {
+        const char* text = std::getenv("TARVEX_EMBEDDED_ROUND_TRIP_MS");
+        double ms = text != nullptr ? std::strtod(text, nullptr) : 0;
+        return ms > 0 && ms <= 10000 ? static_cast<long>(ms * 1000) : 0L;
+    }();
+    if (micros > 0) usleep(static_cast<useconds_t>(micros));
+}
+
 class ResultSetImpl : public ResultSet {
 public:
     ResultSetImpl(StatementImpl* owner, ConnectionImpl* conn, sqlite3_stmt* stmt)
@@ -657,6 +671,7 @@ public:
 
     Status next(unsigned int /*numRows*/) override {
         if (state_ == END) return END_OF_FETCH;
+        if (fetched_++ % owner_->prefetchRowCount() == 0) simulatedRoundTrip();
         int rc;
         if (state_ == BEFORE) rc = firstRc_;
         else rc = sqlite3_step(stmt_);
@@ -831,6 +846,7 @@ private:
     sqlite3_stmt* stmt_;
     int firstRc_ = SQLITE_DONE;
     State state_ = BEFORE;
+    unsigned long long fetched_ = 0;  // calls of next, for the batches
     std::vector<ColumnType> types_;
     std::vector<MetaData> meta_;
     void* (*reader_)(void*) = nullptr;
