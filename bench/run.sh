@@ -17,8 +17,10 @@
 # tarvex for N points is compared with that for N/10 points. Then a "*" run
 # over a schema of 20 tables of mixed kinds at -j 1, 2 and 4, without and
 # with a simulated server round trip of 1 ms per prefetch batch
-# (TARVEX_EMBEDDED_ROUND_TRIP_MS, read by the embedded client only).
-# First it prints what it runs on: CPU, load, build type and commit.
+# (TARVEX_EMBEDDED_ROUND_TRIP_MS, read by the embedded client only). Last, the
+# time to convert one geometry of 40,001 rings whose roles come from their
+# nesting (bench/rings.cpp). First it prints what it runs on: CPU, load, build
+# type and commit.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 n=${1:-1000000}
@@ -29,9 +31,10 @@ data=${TARVEX_BENCH_DATA:-$build/data}
 
 if [ -z "${TARVEX_BIN:-}" ] || [ -z "${TARVEX_SQL:-}" ]; then
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTARVEX_SANITIZE=OFF -DTARVEX_BUILD_TESTS=OFF >/dev/null
-  cmake --build "$build" -j"$(nproc)" --target tarvex tarvex-sql >/dev/null
+  cmake --build "$build" -j"$(nproc)" --target tarvex tarvex-sql bench_rings >/dev/null
   TARVEX_BIN=$build/tarvex
   TARVEX_SQL=$build/src/oracle/embedded/tarvex-sql
+  TARVEX_BENCH_RINGS=$build/bench/bench_rings
 fi
 [ -x "$TARVEX_BIN" ] && [ -x "$TARVEX_SQL" ] || { echo "tarvex or tarvex-sql missing"; exit 1; }
 
@@ -170,6 +173,9 @@ done
 dataset points $((n / 10))
 run_tarvex "$DIR"; sw=$WALL sk=$RSS
 line points $((n / 10)) tarvex "$sw" "$CPU" "$sk"
+if [ -x "${TARVEX_BENCH_RINGS:-}" ]; then
+  "$TARVEX_BENCH_RINGS" "$scratch/rings"
+fi
 
 # The schema of 20 tables: "*" at -j 1, 2 and 4, then the same with a
 # simulated round trip of 1 ms per prefetch batch.

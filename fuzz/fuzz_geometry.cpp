@@ -1,9 +1,11 @@
 // Fuzzes the conversion of one SDO_GEOMETRY into one shape record: any
 // gtype (all five families, their unused codes and outright bad ones), any
 // element information and ordinates, NULLs anywhere, written into a
-// shapefile whose type may or may not match the geometry. A geometry that
+// shapefile whose type may or may not match the geometry, with or without a
+// forced type and curve conversion at several arc limits. A geometry that
 // cannot be converted must be refused (or written as a null shape with
-// "ignore"), never crash, never trip shapelib's assertions.
+// "ignore"), never crash, never trip shapelib's assertions; every record
+// written reads back and holds only finite coordinates.
 #include <occi.h>
 #include <shapefil.h>
 #include <unistd.h>
@@ -11,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <map>
@@ -89,6 +92,7 @@ Number pickOrdinate(Input& p_in) {
     }
     if (b < 170) return Number(std::numeric_limits<double>::quiet_NaN());
     if (b < 175) return Number(std::numeric_limits<double>::infinity());
+    if (b < 180) return Number(-std::numeric_limits<double>::infinity());
     return Number(p_in.f64());
 }
 
@@ -112,13 +116,19 @@ void checkReadable(const std::string& p_name, int p_shapeType) {
         SHPObject* object = SHPReadObject(shp, i);
         if (object == nullptr) std::abort();
         if (object->nSHPType != type && object->nSHPType != SHPT_NULL) std::abort();
+        for (int v = 0; v < object->nVertices; ++v) {
+            if (!std::isfinite(object->padfX[v]) || !std::isfinite(object->padfY[v]) ||
+                !std::isfinite(object->padfZ[v])) {
+                std::abort();
+            }
+        }
         SHPDestroyObject(object);
     }
     SHPClose(shp);
 }
 
-// One writer per file type and "ignore" setting, renewed now and then so that
-// the files stay small and get read back.
+// One writer per file type and setting ("ignore", forced type, arc limit),
+// renewed now and then so that the files stay small and get read back.
 struct OpenWriter {
     std::unique_ptr<tvShapeWriter> writer;
     std::string name;
@@ -135,8 +145,10 @@ void closeWriter(OpenWriter& p_open) {
     if (closed && p_open.usable) checkReadable(p_open.name, p_open.shapeType);
 }
 
-tvShapeWriter* writerFor(int p_shapeType, bool p_ignore) {
-    int key = p_shapeType * 2 + (p_ignore ? 1 : 0);
+const char* const kArcLimits[] = {"", "1", "10", "45", "90"};
+
+tvShapeWriter* writerFor(int p_shapeType, bool p_ignore, bool p_forced, int p_arcs) {
+    int key = ((p_shapeType * 2 + (p_ignore ? 1 : 0)) * 2 + (p_forced ? 1 : 0)) * 5 + p_arcs;
     OpenWriter& open = g_writers[key];
     if (open.writer && ++open.uses > 500) closeWriter(open);
     if (!open.writer) {
@@ -145,6 +157,8 @@ tvShapeWriter* writerFor(int p_shapeType, bool p_ignore) {
         open.shapeType = p_shapeType;
         open.name = g_dir + "/t" + std::to_string(key);
         g_args["ignore"] = p_ignore ? "yes" : "";
+        g_args["forcetype"] = p_forced ? std::to_string(p_shapeType) : std::string();
+        g_args["arcs"] = kArcLimits[p_arcs];
         open.usable = open.writer->createShapeFile(open.name, static_cast<unsigned short>(p_shapeType),
                                                    std::vector<oracle::occi::MetaData>(), "GEOM", 0);
     }
@@ -174,12 +188,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* p_data, size_t p_size) {
     Input in(p_data, p_size);
     uint8_t setup = in.byte();
-    int shapeType = kShapeTypes[in.byte() % kShapeTypeCount];
+    uint8_t typeByte = in.byte();
+    int shapeType = kShapeTypes[typeByte % kShapeTypeCount];
     bool ignore = (setup & 1) != 0;
-    // The forced shape type is read while converting; sometimes set it.
-    g_args["forcetype"] = (setup & 6) == 6 ? std::to_string(shapeType) : std::string();
+    // Sometimes a forced shape type; sometimes curves converted.
+    bool forced = (setup & 6) == 6;
+    int arcs = (setup & 128) ? 1 + (typeByte / kShapeTypeCount) % 4 : 0;
     g_shp_null_vertex = (setup & 8) ? -9999.0 : 1e-306;
-    tvShapeWriter* writer = writerFor(shapeType, ignore);
+    tvShapeWriter* writer = writerFor(shapeType, ignore, forced, arcs);
     if (writer == nullptr) return 0;
 
     SDOGeometry* geometry = new SDOGeometry();

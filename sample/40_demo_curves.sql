@@ -1,5 +1,7 @@
--- Sample database, step 6: geometries tarvex refuses (arcs, circles and
--- rectangles, which shapefiles cannot hold), each table with good rows too.
+-- Sample database, step 6: arcs, circles and rectangles, which shapefiles
+-- cannot hold: tarvex refuses them, or converts them into straight segments
+-- with -a. Each table has plain rows too; the arc line in the table of
+-- polygons is refused either way.
 ALTER SESSION SET CURRENT_SCHEMA = demo;
 
 CREATE TABLE zones_curved (

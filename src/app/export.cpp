@@ -192,8 +192,12 @@ bool exportResultSet(StatementGuard& p_main, const std::string& p_sql,
                 }
             }
 
+            // The inner-ring check reads the export's own rows, a table's or a
+            // free query's alike.
+            (void)p_table;
+            (void)p_owner;
             if (result && setting("inner_ring_check") == "yes" && setting("forcetype").empty()) {
-                if (areInnerRingsPresent(conn, p_owner, p_table, p_geom_column)) {
+                if (areInnerRingsPresentInQuery(conn, p_sql, p_geom_column)) {
                     shapeType = MULTIPATCH_SHAPE_TYPE;
                     tvLog("Forcing type to be multi-patch as inner-rings detected", "", LOG_BASIC);
                 }

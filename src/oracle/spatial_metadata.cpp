@@ -1,14 +1,26 @@
 #include "oracle/spatial_metadata.h"
 
+#include <cmath>
+#include <memory>
+#include <vector>
+
 #include "diag/log.h"
 #include "diag/strings.h"
+#include "oracle/sdo.h"
 #include "shape/sdo_constants.h"
 
 using oracle::occi::Connection;
+using oracle::occi::Number;
+using oracle::occi::PObject;
 using oracle::occi::ResultSet;
 using oracle::occi::Statement;
 
 namespace {
+
+// The element type of a compound interior ring.
+const int INTERIOR_COMPOUND_RING = 2005;
+// Rows fetched per round trip by the inner-ring check.
+const unsigned int INNER_RING_PREFETCH_ROWS = 1000;
 
 // Owns one statement and its result set: closes the result set and
 // terminates the statement when it goes out of scope, also while a client
@@ -104,6 +116,46 @@ int checkForETypes(Connection* conn, std::string p_owner, std::string p_table,
 
 bool areInnerRingsPresent(Connection* conn, std::string p_owner, std::string p_table,
                           std::string p_geom_column) {
-    return checkForETypes(conn, p_owner, p_table, p_geom_column,
-                          static_cast<short>(SDO_ETYPE_INTERIOR_POLYGON)) > 0;
+    std::string query = "SELECT * FROM ";
+    if (!p_owner.empty()) query += p_owner + ".";
+    query += p_table;
+    return areInnerRingsPresentInQuery(conn, query, p_geom_column);
+}
+
+int countInnerRingElements(const SDOGeometry* p_geometry) {
+    if (p_geometry == nullptr) return 0;
+    Number gtype = p_geometry->getSdo_gtype();
+    if (gtype.isNull()) return 0;
+    // Polygons and multipolygons of every dimension: gtypes ending in 03 or 07.
+    const double kind = std::fmod(static_cast<double>(gtype), 100.0);
+    if (kind != 3.0 && kind != 7.0) return 0;
+    const std::vector<Number>& elemInfo = p_geometry->getSdo_elem_info();
+    int count = 0;
+    for (size_t i = 1; i < elemInfo.size(); i += 3) {
+        if (elemInfo[i].isNull()) continue;
+        const double etype = static_cast<double>(elemInfo[i]);
+        if (etype == SDO_ETYPE_INTERIOR_POLYGON || etype == INTERIOR_COMPOUND_RING) ++count;
+    }
+    return count;
+}
+
+bool areInnerRingsPresentInQuery(Connection* conn, const std::string& p_query,
+                                 const std::string& p_geom_column) {
+    std::string sql = "select " + p_geom_column + " from (" + p_query + ") where " + p_geom_column +
+                      " is not null";
+    if (conn == nullptr) {
+        tvLog("Error checking for inner rings : ", sql + " without a connection", LOG_ERROR);
+        return false;
+    }
+    StatementScope scope(conn);
+    Statement* stmt = scope.statement();
+    stmt->setSQL(sql);
+    stmt->setPrefetchRowCount(INNER_RING_PREFETCH_ROWS);
+    ResultSet* rs = scope.execute();
+    bool found = false;
+    while (!found && rs != nullptr && rs->next()) {
+        std::unique_ptr<PObject> object(rs->getObject(1));
+        found = countInnerRingElements(dynamic_cast<SDOGeometry*>(object.get())) > 0;
+    }
+    return found;
 }

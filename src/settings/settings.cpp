@@ -47,6 +47,7 @@ const Option OPTIONS[] = {
     {"-f", "--forcetype", "forcetype", VALUE_OPTION, "none", nullptr, LOG_DEBUG},
     {"-n", "--nofree", "nofree", SWITCH_OPTION, "", "parseArgs::nofree assigned value : ",
      LOG_DEBUG},
+    {"-a", "--arcs", "arcs", VALUE_OPTION, "none", nullptr, LOG_DEBUG},
     {"-j", "--jobs", "jobs", VALUE_OPTION, "none", nullptr, LOG_DEBUG},
     // Long form only.
     {nullptr, "--progress", "progress", SWITCH_OPTION, "", "parseArgs::progress assigned value : ",
@@ -66,6 +67,14 @@ const Option* findOption(const std::string& p_token) {
         }
     }
     return nullptr;
+}
+
+// A number of degrees in (0, 90], written as a plain decimal number.
+bool isArcLimit(const std::string& p_text) {
+    if (p_text.empty() || p_text.find_first_not_of("0123456789.+-eE") != std::string::npos) return false;
+    char* end = nullptr;
+    const double degrees = std::strtod(p_text.c_str(), &end);
+    return end != nullptr && *end == '\0' && degrees > 0 && degrees <= 90;
 }
 
 }  // namespace
@@ -139,6 +148,12 @@ bool parseArgs(int argc, char** argv, std::map<std::string, std::string>& p_args
             tvLog("Insufficient arguments supplied.", std::string(), LOG_ERROR);
             tvLog("Must supply at minimum -t, or -q with -g and -o", std::string(), LOG_ERROR);
         }
+    }
+
+    if (result && p_args.count("arcs") != 0 && !isArcLimit(valueOf(p_args, "arcs"))) {
+        tvLog("Arc limit must be a number of degrees above 0 and at most 90 : ", valueOf(p_args, "arcs"),
+              LOG_ERROR);
+        result = false;
     }
 
     if (result && p_args.count("jobs") != 0 && parseJobCount(valueOf(p_args, "jobs")) == 0) {
@@ -222,6 +237,8 @@ void Usage(std::string p_program) {
         << std::endl;
     out << "  -r --innerring : check for inner-rings inside polygons (requires use of -t and -s)"
         << std::endl;
+    out << "  -a --arcs      : convert arcs, circles and rectangles, each segment spanning at most"
+        << " DEGREES (0 < DEGREES <= 90)" << std::endl;
     out << "  -j --jobs      : with -t '*', run up to N exports at once (1 to 64, default 1)" << std::endl;
     out << "     --progress  : show rows written, rows per second and elapsed time of each export"
         << std::endl;

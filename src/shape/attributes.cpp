@@ -190,6 +190,7 @@ bool tvShapeWriter::writeDBFAttributes(ResultSet* p_resultSet) {
 
 bool tvShapeWriter::closeShapeFile() {
     bool closed = false;
+    reportMendedRings();
     if (_shpHandle != nullptr) {
         tvShpClose(_shpHandle);  // failures are recorded with the other I/O errors
         _shpHandle = nullptr;

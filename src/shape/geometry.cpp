@@ -4,22 +4,34 @@
 // vertices gain or lose Z and M as that type needs (a missing Z is 0, a
 // missing or NULL M is g_shp_null_vertex), and a geometry of another kind
 // than the file's is refused, since shapelib aborts on a shape of another
-// type than its file. Element information and ordinates are checked before
-// they are read, so that malformed values are refused instead of read out
-// of bounds.
+// type than its file; only under a forced type do polygons become lines (one
+// closed line per ring) and lines or polygons multipoints (their vertices).
+// Element information and ordinates are checked before they are read, so
+// that malformed values (also infinite or NaN ones, element information that
+// is not whole, lines of one vertex, rings of fewer than three distinct
+// vertices) are refused instead of written. Open rings are closed and
+// counted. Curves are refused unless an arc limit is set; then arcs and
+// circles are stroked (shape/curves.h), rectangles expanded and compound
+// elements joined into one part each.
 #include <shapefil.h>
 
+#include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
-#include <map>
 #include <cstring>
+#include <limits>
+#include <map>
+#include <sstream>
 #include <string>
 
 #include "diag/log.h"
 #include "oracle/sdo.h"
 #include "settings/settings.h"
 #include "shape/buffered_io.h"
+#include "shape/curves.h"
 #include "shape/gtype.h"
+#include "shape/rings.h"
 #include "shape/sdo_constants.h"
 #include "shape/shape_writer.h"
 
@@ -133,6 +145,7 @@ struct Prepared {
     int vertices;
     bool measured;    // the M array is to be stored
     bool partTypes;   // the part-type array is to be stored
+    int closedRings;  // rings closed by repeating their first vertex
 };
 
 enum BuildResult { BUILD_OK, BUILD_EMPTY, BUILD_FAILED };
@@ -181,14 +194,20 @@ BuildResult copyVertices(const Source& p_source, const Target& p_target, size_t 
         }
         x[v] = static_cast<double>(ordinates[0]);
         y[v] = static_cast<double>(ordinates[1]);
+        const double zValue = (p_source.z && !ordinates[2].isNull()) ? static_cast<double>(ordinates[2]) : 0.0;
+        const double mValue =
+            (p_source.m && !ordinates[mOffset].isNull()) ? static_cast<double>(ordinates[mOffset]) : 0.0;
+        if (!std::isfinite(x[v]) || !std::isfinite(y[v]) || !std::isfinite(zValue) || !std::isfinite(mValue)) {
+            return malformed("Malformed geometry, infinite or NaN ordinate at vertex : ",
+                             static_cast<long long>(p_first + v));
+        }
         if (takeZ) {
-            z[v] = ordinates[2].isNull() ? nullVertex : static_cast<double>(ordinates[2]);
+            z[v] = ordinates[2].isNull() ? nullVertex : zValue;
         } else {
             z[v] = 0.0;
         }
         if (takeM) {
-            const Number& measure = ordinates[mOffset];
-            m[v] = measure.isNull() ? nullVertex : static_cast<double>(measure);
+            m[v] = ordinates[mOffset].isNull() ? nullVertex : mValue;
         } else {
             m[v] = missingM;
         }
@@ -248,6 +267,10 @@ BuildResult buildSdoPoint(const SDOPointType* p_point, unsigned short p_gtype,
     const double nullVertex = g_shp_null_vertex;
     Number third = p_point->getZ();
     const double thirdValue = third.isNull() ? nullVertex : static_cast<double>(third);
+    if (!std::isfinite(static_cast<double>(x)) || !std::isfinite(static_cast<double>(y)) ||
+        (!third.isNull() && !std::isfinite(thirdValue))) {
+        return malformed("Malformed geometry, infinite or NaN ordinate at vertex : ", 0);
+    }
 
     ensureVertices(p_buffers, 1);
     p_buffers.x[0] = static_cast<double>(x);
@@ -300,33 +323,384 @@ BuildResult buildPoints(const Source& p_source, const Target& p_target, bool p_f
     return preparePoints(p_source, p_target, count, p_shape);
 }
 
-// Every element of a line must be a line of straight segments, every element
-// of a polygon a ring of straight segments: arcs, circles, rectangles and
-// compound elements cannot be written, wherever they appear.
-BuildResult checkElements(const Source& p_source, bool p_polygon) {
-    for (size_t t = 0; t < p_source.triplets; ++t) {
-        const int etype = p_source.etype(t);
-        const bool ring = etype == SDO_ETYPE_POLYRING || etype == SDO_ETYPE_EXTERIOR_POLYGON ||
-                          etype == SDO_ETYPE_INTERIOR_POLYGON;
-        if (p_polygon ? !ring : etype != SDO_ETYPE_LINE) {
-            tvLog("Unsupported ETYPE within element info : ", etype, LOG_ERROR);
-            return BUILD_FAILED;
-        }
-        const int interpretation = p_source.interpretation(t);
-        if (interpretation != 1) {
-            tvLog(p_polygon ? "Unsupported interpretation for polygon type : "
-                            : "Unsupported interpretation for line type : ",
-                  interpretation, LOG_ERROR);
+// Element information holds whole numbers only (NULLs are left to the
+// checks of the values they stand for).
+BuildResult checkElementInfo(const Source& p_source) {
+    for (const Number& entry : p_source.elem) {
+        if (entry.isNull()) continue;
+        const double value = static_cast<double>(entry);
+        if (!std::isfinite(value) || value != std::floor(value)) {
+            std::ostringstream text;
+            text.precision(15);
+            text << value;
+            tvLog("Malformed geometry, element info value not a whole number : ", text.str(), LOG_ERROR);
             return BUILD_FAILED;
         }
     }
     return BUILD_OK;
 }
 
-// Parts from the element triplets (one per triplet, starting at its offset)
-// and the vertices from the first part's start to the end of the ordinates.
-BuildResult buildParts(const Source& p_source, const Target& p_target, tvShapeBuffers& p_buffers,
-                       Prepared& p_shape) {
+bool isRingEtype(int p_etype) {
+    return p_etype == SDO_ETYPE_POLYRING || p_etype == SDO_ETYPE_EXTERIOR_POLYGON ||
+           p_etype == SDO_ETYPE_INTERIOR_POLYGON;
+}
+
+// Compound elements: a line string (4) and rings (1005 exterior, 2005
+// interior), each followed by as many line subelements as its third value.
+const int ETYPE_COMPOUND_EXTERIOR_RING = 1005;
+const int ETYPE_COMPOUND_INTERIOR_RING = 2005;
+
+bool isCompoundEtype(int p_etype, bool p_polygon) {
+    return p_polygon ? (p_etype == ETYPE_COMPOUND_EXTERIOR_RING || p_etype == ETYPE_COMPOUND_INTERIOR_RING)
+                     : p_etype == SDO_ETYPE_COMPOUND;
+}
+
+BuildResult unsupportedEtype(int p_etype) {
+    tvLog("Unsupported ETYPE within element info : ", p_etype, LOG_ERROR);
+    return BUILD_FAILED;
+}
+
+BuildResult unsupportedInterpretation(int p_interpretation, bool p_polygon) {
+    tvLog(p_polygon ? "Unsupported interpretation for polygon type : "
+                    : "Unsupported interpretation for line type : ",
+          p_interpretation, LOG_ERROR);
+    return BUILD_FAILED;
+}
+
+// Without curve conversion every element of a line must be a line of
+// straight segments, every element of a polygon a ring of straight segments:
+// arcs, circles, rectangles and compound elements are refused, wherever they
+// appear. With it, lines may also hold arc strings and compound line strings,
+// polygons arc rings, rectangles, circles and compound rings.
+BuildResult checkElements(const Source& p_source, bool p_polygon, bool p_curves) {
+    for (size_t t = 0; t < p_source.triplets; ++t) {
+        const int etype = p_source.etype(t);
+        const int interpretation = p_source.interpretation(t);
+        if (p_curves && isCompoundEtype(etype, p_polygon)) {
+            if (interpretation < 1 || static_cast<size_t>(interpretation) >= p_source.triplets - t) {
+                return malformed("Malformed geometry, compound element with more subelements than "
+                                 "the element info holds : ",
+                                 interpretation);
+            }
+            for (size_t sub = t + 1; sub <= t + static_cast<size_t>(interpretation); ++sub) {
+                if (p_source.etype(sub) != SDO_ETYPE_LINE) return unsupportedEtype(p_source.etype(sub));
+                const int subInterpretation = p_source.interpretation(sub);
+                if (subInterpretation != SDO_INTERPRETATION_LINE &&
+                    subInterpretation != SDO_INTERPRETATION_ARC_LINES) {
+                    return unsupportedInterpretation(subInterpretation, p_polygon);
+                }
+            }
+            t += static_cast<size_t>(interpretation);
+            continue;
+        }
+        if (p_polygon ? !isRingEtype(etype) : etype != SDO_ETYPE_LINE) return unsupportedEtype(etype);
+        const bool known = interpretation == 1 ||
+                           (p_curves && (interpretation == SDO_INTERPRETATION_ARC_LINES ||
+                                         (p_polygon && (interpretation == SDO_INTERPRETATION_RECTANGLE ||
+                                                        interpretation == SDO_INTERPRETATION_CIRCLE))));
+        if (!known) return unsupportedInterpretation(interpretation, p_polygon);
+    }
+    return BUILD_OK;
+}
+
+// Most vertices one geometry may have once its curves are stroked.
+const size_t MAX_STROKED_VERTICES = 10000000;
+
+// Appends the parts of a line or polygon to the buffers in the target's
+// dimensions, element by element: straight elements as stored, curves
+// stroked, rectangles expanded, compound elements joined into one part.
+class Assembler {
+public:
+    Assembler(const Source& p_source, const Target& p_target, const tvConversionSettings& p_settings,
+              tvShapeBuffers& p_buffers)
+        : _source(p_source), _target(p_target), _settings(p_settings), _buffers(p_buffers) {}
+
+    size_t vertices() const { return _count; }
+    size_t parts() const { return _parts; }
+    int closedRings() const { return _closed; }
+
+    // All elements, as one part each; p_polygon makes them rings, closed
+    // when p_close holds.
+    BuildResult run(bool p_polygon, bool p_close) {
+        size_t t = 0;
+        while (t < _source.triplets) {
+            const int etype = _source.etype(t);
+            const int offset = _source.offset(t);
+            const bool compound = isCompoundEtype(etype, p_polygon);
+            const size_t subs = compound ? static_cast<size_t>(_source.interpretation(t)) : 0;
+            const size_t next = t + 1 + subs;
+            size_t start = 0;
+            size_t end = _source.vertexCount;
+            BuildResult result = vertexAt(t, start);
+            if (result == BUILD_OK && next < _source.triplets) result = vertexAt(next, end);
+            if (result != BUILD_OK) return result;
+            if (end <= start) {
+                return malformed("Malformed geometry, element offsets out of order : ", _source.offset(next));
+            }
+
+            int role = TV_RING_UNKNOWN;
+            if (etype == SDO_ETYPE_EXTERIOR_POLYGON || etype == ETYPE_COMPOUND_EXTERIOR_RING) role = TV_RING_OUTER;
+            if (etype == SDO_ETYPE_INTERIOR_POLYGON || etype == ETYPE_COMPOUND_INTERIOR_RING) role = TV_RING_INNER;
+            beginPart(role);
+            if (compound) {
+                result = compoundElement(t, subs, start, end);
+            } else {
+                result = simpleElement(_source.interpretation(t), start, end - start, offset);
+            }
+            if (result != BUILD_OK) return result;
+            result = p_polygon ? endRing(offset, p_close) : endLine(offset);
+            if (result != BUILD_OK) return result;
+            t = next;
+        }
+        return BUILD_OK;
+    }
+
+private:
+    // The vertex where triplet p_triplet's element starts.
+    BuildResult vertexAt(size_t p_triplet, size_t& p_vertex) const {
+        const int offset = _source.offset(p_triplet);
+        if (offset < 1 || static_cast<size_t>(offset - 1) >= _source.ord.size() ||
+            static_cast<size_t>(offset - 1) / _source.stride >= _source.vertexCount) {
+            return malformed("Malformed geometry, element offset outside the ordinates : ", offset);
+        }
+        p_vertex = static_cast<size_t>(offset - 1) / _source.stride;
+        return BUILD_OK;
+    }
+
+    BuildResult simpleElement(int p_interpretation, size_t p_first, size_t p_count, int p_offset) {
+        switch (p_interpretation) {
+            case SDO_INTERPRETATION_ARC_LINES: return arcString(p_first, p_count, false, p_offset);
+            case SDO_INTERPRETATION_RECTANGLE: return rectangle(p_first, p_count, p_offset);
+            case SDO_INTERPRETATION_CIRCLE: return circle(p_first, p_count, p_offset);
+            default: return stored(p_first, p_count);
+        }
+    }
+
+    // Subelement j runs from its own start to the next one's start, which it
+    // shares; the last one to the end of the compound element.
+    BuildResult compoundElement(size_t p_triplet, size_t p_subs, size_t p_start, size_t p_end) {
+        size_t first = 0;
+        BuildResult result = vertexAt(p_triplet + 1, first);
+        if (result != BUILD_OK) return result;
+        if (first != p_start) {
+            return malformed("Malformed geometry, element offsets out of order : ", _source.offset(p_triplet + 1));
+        }
+        for (size_t j = 1; j <= p_subs; ++j) {
+            const size_t sub = p_triplet + j;
+            size_t last = p_end - 1;
+            if (j < p_subs) {
+                result = vertexAt(sub + 1, last);
+                if (result != BUILD_OK) return result;
+                if (last <= first || last >= p_end) {
+                    return malformed("Malformed geometry, element offsets out of order : ", _source.offset(sub + 1));
+                }
+            }
+            const size_t count = last + 1 - first;
+            const int offset = _source.offset(sub);
+            if (_source.interpretation(sub) == SDO_INTERPRETATION_ARC_LINES) {
+                result = arcString(first, count, j > 1, offset);
+            } else if (count < 2) {
+                return malformed("Malformed geometry, fewer than two vertices in the line element at offset : ",
+                                 offset);
+            } else {
+                result = stored(j > 1 ? first + 1 : first, j > 1 ? count - 1 : count);
+            }
+            if (result != BUILD_OK) return result;
+            first = last;
+        }
+        return BUILD_OK;
+    }
+
+    void beginPart(int p_role) {
+        ensureParts(_buffers, _parts + 1);
+        _buffers.partStart[_parts] = static_cast<int>(_count);
+        _buffers.ringRole[_parts] = p_role;
+        ++_parts;
+    }
+
+    bool grow(size_t p_count) {
+        if (p_count > MAX_STROKED_VERTICES && p_count > _source.vertexCount + _source.triplets) return false;
+        if (_buffers.x.size() < p_count) ensureVertices(_buffers, std::max(p_count, _buffers.x.size() * 2));
+        return true;
+    }
+
+    BuildResult tooMany(size_t p_count) {
+        return malformed("Too many vertices once the curves are stroked, use a larger arc limit : ",
+                         static_cast<long long>(p_count));
+    }
+
+    BuildResult stored(size_t p_first, size_t p_count) {
+        if (!grow(_count + p_count)) return tooMany(_count + p_count);
+        BuildResult copied = copyVertices(_source, _target, p_first, p_count, _buffers, _count);
+        if (copied == BUILD_OK) _count += p_count;
+        return copied;
+    }
+
+    // Vertex p_vertex with its Z and M as stored, NaN for NULL.
+    BuildResult readPoint(size_t p_vertex, tvCurvePoint& p_point) {
+        const Number* ordinates = _source.ord.data() + p_vertex * _source.stride;
+        if (ordinates[0].isNull() || ordinates[1].isNull()) {
+            return malformed("Malformed geometry, NULL X or Y ordinate at vertex : ", static_cast<long long>(p_vertex));
+        }
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        p_point.x = static_cast<double>(ordinates[0]);
+        p_point.y = static_cast<double>(ordinates[1]);
+        p_point.z = (_source.z && !ordinates[2].isNull()) ? static_cast<double>(ordinates[2]) : nan;
+        const size_t mOffset = _source.z ? 3 : 2;
+        p_point.m = (_source.m && !ordinates[mOffset].isNull()) ? static_cast<double>(ordinates[mOffset]) : nan;
+        if (!std::isfinite(p_point.x) || !std::isfinite(p_point.y) ||
+            (_source.z && !ordinates[2].isNull() && !std::isfinite(p_point.z)) ||
+            (_source.m && !ordinates[mOffset].isNull() && !std::isfinite(p_point.m))) {
+            return malformed("Malformed geometry, infinite or NaN ordinate at vertex : ",
+                             static_cast<long long>(p_vertex));
+        }
+        return BUILD_OK;
+    }
+
+    // Appends the points gathered in the curve buffer.
+    BuildResult flushCurve() {
+        const std::vector<tvCurvePoint>& points = _buffers.curve;
+        if (!grow(_count + points.size())) return tooMany(_count + points.size());
+        const double nullVertex = g_shp_null_vertex;
+        const bool takeZ = _target.z && _source.z;
+        const bool takeM = _target.m && _source.m;
+        const double missingM = _target.m ? nullVertex : 0.0;
+        for (const tvCurvePoint& point : points) {
+            _buffers.x[_count] = point.x;
+            _buffers.y[_count] = point.y;
+            _buffers.z[_count] = takeZ ? (std::isnan(point.z) ? nullVertex : point.z) : 0.0;
+            _buffers.m[_count] = takeM ? (std::isnan(point.m) ? nullVertex : point.m) : missingM;
+            ++_count;
+        }
+        _buffers.curve.clear();
+        return BUILD_OK;
+    }
+
+    size_t room() const {
+        const size_t used = _count + _buffers.curve.size();
+        return used < MAX_STROKED_VERTICES ? MAX_STROKED_VERTICES - used : 0;
+    }
+
+    BuildResult curveFailure(tvCurveStatus p_status, int p_offset, bool p_circle) {
+        switch (p_status) {
+            case CURVE_COINCIDENT:
+                return malformed("Malformed geometry, coincident points in the curve at offset : ", p_offset);
+            case CURVE_COLLINEAR:
+                return malformed(p_circle ? "Malformed geometry, circle through collinear points at offset : "
+                                          : "Malformed geometry, arc with its middle point outside its ends "
+                                            "at offset : ",
+                                 p_offset);
+            default: return tooMany(_count + _buffers.curve.size());
+        }
+    }
+
+    // Arcs of three points each, every arc starting at the previous one's end.
+    BuildResult arcString(size_t p_first, size_t p_count, bool p_skipFirst, int p_offset) {
+        if (p_count < 3 || p_count % 2 == 0) {
+            return malformed("Malformed geometry, arc string without an odd number of at least three "
+                             "vertices at offset : ",
+                             p_offset);
+        }
+        _buffers.curve.clear();
+        tvCurvePoint a, b, c;
+        BuildResult result = readPoint(p_first, a);
+        if (result != BUILD_OK) return result;
+        if (!p_skipFirst) _buffers.curve.push_back(a);
+        for (size_t v = p_first + 1; v + 1 < p_first + p_count; v += 2) {
+            result = readPoint(v, b);
+            if (result == BUILD_OK) result = readPoint(v + 1, c);
+            if (result != BUILD_OK) return result;
+            tvCurveStatus status = tvStrokeArc(a, b, c, _settings.arcStep, room(), _buffers.curve);
+            if (status != CURVE_OK) return curveFailure(status, p_offset, false);
+            a = c;
+        }
+        return flushCurve();
+    }
+
+    BuildResult circle(size_t p_first, size_t p_count, int p_offset) {
+        if (p_count != 3) return malformed("Malformed geometry, circle not given by three points at offset : ", p_offset);
+        tvCurvePoint a, b, c;
+        BuildResult result = readPoint(p_first, a);
+        if (result == BUILD_OK) result = readPoint(p_first + 1, b);
+        if (result == BUILD_OK) result = readPoint(p_first + 2, c);
+        if (result != BUILD_OK) return result;
+        _buffers.curve.clear();
+        tvCurveStatus status = tvStrokeCircle(a, b, c, _settings.arcStep, room(), _buffers.curve);
+        if (status != CURVE_OK) return curveFailure(status, p_offset, true);
+        return flushCurve();
+    }
+
+    // Lower-left and upper-right corner: the five vertices of the ring. The
+    // two new corners take the mean of the stored corners' Z and M.
+    BuildResult rectangle(size_t p_first, size_t p_count, int p_offset) {
+        if (p_count != 2) {
+            return malformed("Malformed geometry, rectangle not given by two corners at offset : ", p_offset);
+        }
+        tvCurvePoint low, high;
+        BuildResult result = readPoint(p_first, low);
+        if (result == BUILD_OK) result = readPoint(p_first + 1, high);
+        if (result != BUILD_OK) return result;
+        tvCurvePoint right = {high.x, low.y, (low.z + high.z) / 2, (low.m + high.m) / 2};
+        tvCurvePoint left = {low.x, high.y, right.z, right.m};
+        _buffers.curve.assign({low, right, high, left, low});
+        return flushCurve();
+    }
+
+    BuildResult endLine(int p_offset) {
+        const size_t begin = static_cast<size_t>(_buffers.partStart[_parts - 1]);
+        if (_count - begin < 2) {
+            return malformed("Malformed geometry, fewer than two vertices in the line element at offset : ",
+                             p_offset);
+        }
+        return BUILD_OK;
+    }
+
+    // Closes an open ring by repeating its first vertex, and requires three
+    // distinct vertices.
+    BuildResult endRing(int p_offset, bool p_close) {
+        const size_t begin = static_cast<size_t>(_buffers.partStart[_parts - 1]);
+        double* x = _buffers.x.data();
+        double* y = _buffers.y.data();
+        size_t distinct = 1;
+        size_t second = begin;
+        for (size_t v = begin + 1; v < _count && distinct < 3; ++v) {
+            if (x[v] == x[begin] && y[v] == y[begin]) continue;
+            if (distinct == 1) {
+                distinct = 2;
+                second = v;
+            } else if (x[v] != x[second] || y[v] != y[second]) {
+                distinct = 3;
+            }
+        }
+        if (_count == begin || distinct < 3) {
+            return malformed("Malformed geometry, fewer than three distinct vertices in the ring at offset : ",
+                             p_offset);
+        }
+        if (p_close && (x[_count - 1] != x[begin] || y[_count - 1] != y[begin])) {
+            if (!grow(_count + 1)) return tooMany(_count + 1);
+            _buffers.x[_count] = _buffers.x[begin];
+            _buffers.y[_count] = _buffers.y[begin];
+            _buffers.z[_count] = _buffers.z[begin];
+            _buffers.m[_count] = _buffers.m[begin];
+            ++_count;
+            ++_closed;
+        }
+        return BUILD_OK;
+    }
+
+    const Source& _source;
+    const Target& _target;
+    const tvConversionSettings& _settings;
+    tvShapeBuffers& _buffers;
+    size_t _count = 0;
+    size_t _parts = 0;
+    int _closed = 0;
+};
+
+// The parts of a line or polygon geometry, checked and assembled.
+BuildResult buildParts(const Source& p_source, const Target& p_target,
+                       const tvConversionSettings& p_settings, bool p_polygon, bool p_close,
+                       tvShapeBuffers& p_buffers, Prepared& p_shape) {
     BuildResult checked = checkOrdinates(p_source);
     if (checked != BUILD_OK) return checked;
     if (p_source.vertexCount > static_cast<size_t>(INT_MAX) ||
@@ -334,183 +708,60 @@ BuildResult buildParts(const Source& p_source, const Target& p_target, tvShapeBu
         return malformed("Malformed geometry, too many vertices : ",
                          static_cast<long long>(p_source.vertexCount));
     }
-
-    const size_t parts = p_source.triplets;
-    ensureParts(p_buffers, parts);
-    int* starts = p_buffers.partStart.data();
-    for (size_t i = 0; i < parts; ++i) {
-        int offset = p_source.offset(i);
-        if (offset < 1 || static_cast<size_t>(offset - 1) >= p_source.ord.size()) {
-            return malformed("Malformed geometry, element offset outside the ordinates : ", offset);
-        }
-        size_t start = static_cast<size_t>(offset - 1) / p_source.stride;
-        if (start >= p_source.vertexCount) {
-            return malformed("Malformed geometry, element offset outside the ordinates : ", offset);
-        }
-        if (i > 0 && static_cast<int>(start) <= starts[i - 1]) {
-            return malformed("Malformed geometry, element offsets out of order : ", offset);
-        }
-        starts[i] = static_cast<int>(start);
-    }
-
-    const size_t first = static_cast<size_t>(starts[0]);
-    const size_t vertices = p_source.vertexCount - first;
-    ensureVertices(p_buffers, vertices);
-    BuildResult copied = copyVertices(p_source, p_target, first, vertices, p_buffers, 0);
-    if (copied != BUILD_OK) return copied;
-    for (size_t i = 0; i < parts; ++i) starts[i] -= static_cast<int>(first);
-
+    Assembler assembler(p_source, p_target, p_settings, p_buffers);
+    BuildResult built = assembler.run(p_polygon, p_close);
+    if (built != BUILD_OK) return built;
     p_shape.type = p_target.type;
-    p_shape.parts = static_cast<int>(parts);
-    p_shape.vertices = static_cast<int>(vertices);
+    p_shape.parts = static_cast<int>(assembler.parts());
+    p_shape.vertices = static_cast<int>(assembler.vertices());
     p_shape.measured = p_target.alwaysM || (p_target.m && p_source.m);
     p_shape.partTypes = false;
+    p_shape.closedRings = assembler.closedRings();
+    if (p_target.kind == KIND_MULTIPOINT) p_shape.parts = 0;
     return BUILD_OK;
 }
 
-BuildResult buildLine(const Source& p_source, const Target& p_target, tvShapeBuffers& p_buffers,
+BuildResult buildLine(const Source& p_source, const Target& p_target,
+                      const tvConversionSettings& p_settings, tvShapeBuffers& p_buffers,
                       Prepared& p_shape) {
     if (g_log_level >= LOG_DEBUG) {
         tvLog("Entering createLineFromOrdinates", "", LOG_DEBUG);
         tvLog("Number of parts to line ", static_cast<int>(p_source.triplets), LOG_DEBUG);
         tvLog("Number of segments in entire line ", static_cast<int>(p_source.vertexCount), LOG_DEBUG);
     }
-    if (p_target.kind != KIND_LINE) return kindMismatch(KIND_LINE, p_source.z, p_source.m, p_target);
-    if (checkElements(p_source, false) != BUILD_OK) return BUILD_FAILED;
-    return buildParts(p_source, p_target, p_buffers, p_shape);
+    // Under a forced type, a line's vertices may become the points of a multipoint.
+    if (p_target.kind != KIND_LINE && !(p_settings.forced && p_target.kind == KIND_MULTIPOINT)) {
+        return kindMismatch(KIND_LINE, p_source.z, p_source.m, p_target);
+    }
+    if (checkElements(p_source, false, p_settings.arcStep > 0) != BUILD_OK) return BUILD_FAILED;
+    return buildParts(p_source, p_target, p_settings, false, false, p_buffers, p_shape);
 }
 
-const int RING_OUTER = 1;
-const int RING_INNER = 2;
-
-// Twice the signed area of a ring: positive when counter-clockwise.
-double ringArea(const double* p_x, const double* p_y, size_t p_count) {
-    if (p_count < 3) return 0.0;
-    const double x0 = p_x[0];
-    const double y0 = p_y[0];
-    double area = 0.0;
-    for (size_t i = 1; i + 1 < p_count; ++i) {
-        area += (p_x[i] - x0) * (p_y[i + 1] - y0) - (p_x[i + 1] - x0) * (p_y[i] - y0);
-    }
-    return area;
-}
-
-bool pointInRing(double p_px, double p_py, const double* p_x, const double* p_y, size_t p_count) {
-    bool inside = false;
-    for (size_t i = 0, j = p_count - 1; i < p_count; j = i++) {
-        if ((p_y[i] > p_py) != (p_y[j] > p_py)) {
-            double crossing = p_x[i] + (p_py - p_y[i]) * (p_x[j] - p_x[i]) / (p_y[j] - p_y[i]);
-            if (p_px < crossing) inside = !inside;
-        }
-    }
-    return inside;
-}
-
-void reverseRange(double* p_values, size_t p_begin, size_t p_end) {
-    size_t i = p_begin;
-    size_t j = p_end - 1;
-    while (i < j) {
-        double swap = p_values[i];
-        p_values[i] = p_values[j];
-        p_values[j] = swap;
-        ++i;
-        --j;
-    }
-}
-
-// Exterior rings clockwise, holes counter-clockwise. The role of a ring is
-// its element type (1003 exterior, 2003 interior); for any other element
-// type a ring inside an odd number of other rings is a hole.
-void orientRings(const Source& p_source, tvShapeBuffers& p_buffers, const Prepared& p_shape) {
-    const size_t parts = static_cast<size_t>(p_shape.parts);
-    const size_t total = static_cast<size_t>(p_shape.vertices);
-    const int* starts = p_buffers.partStart.data();
-    int* roles = p_buffers.ringRole.data();
-    double* x = p_buffers.x.data();
-    double* y = p_buffers.y.data();
-    bool nestingNeeded = false;
-    for (size_t i = 0; i < parts; ++i) {
-        int etype = p_source.etype(i);
-        roles[i] = etype == SDO_ETYPE_EXTERIOR_POLYGON ? RING_OUTER
-                   : etype == SDO_ETYPE_INTERIOR_POLYGON ? RING_INNER
-                                                         : 0;
-        if (roles[i] == 0) nestingNeeded = true;
-    }
-    auto ringEnd = [&](size_t i) {
-        return i + 1 < parts ? static_cast<size_t>(starts[i + 1]) : total;
-    };
-
-    if (nestingNeeded) {
-        std::vector<double> bounds(parts * 4);
-        for (size_t i = 0; i < parts; ++i) {
-            size_t b = static_cast<size_t>(starts[i]);
-            size_t e = ringEnd(i);
-            double minX = x[b], maxX = x[b], minY = y[b], maxY = y[b];
-            for (size_t v = b + 1; v < e; ++v) {
-                if (x[v] < minX) minX = x[v];
-                if (x[v] > maxX) maxX = x[v];
-                if (y[v] < minY) minY = y[v];
-                if (y[v] > maxY) maxY = y[v];
-            }
-            bounds[i * 4] = minX;
-            bounds[i * 4 + 1] = minY;
-            bounds[i * 4 + 2] = maxX;
-            bounds[i * 4 + 3] = maxY;
-        }
-        for (size_t i = 0; i < parts; ++i) {
-            if (roles[i] != 0) continue;
-            size_t b = static_cast<size_t>(starts[i]);
-            int depth = 0;
-            for (size_t j = 0; j < parts; ++j) {
-                if (j == i) continue;
-                size_t jb = static_cast<size_t>(starts[j]);
-                size_t je = ringEnd(j);
-                if (je - jb < 3) continue;
-                if (x[b] < bounds[j * 4] || x[b] > bounds[j * 4 + 2] || y[b] < bounds[j * 4 + 1] ||
-                    y[b] > bounds[j * 4 + 3]) {
-                    continue;
-                }
-                if (pointInRing(x[b], y[b], x + jb, y + jb, je - jb)) ++depth;
-            }
-            roles[i] = (depth % 2 == 1) ? RING_INNER : RING_OUTER;
-        }
-    }
-
-    for (size_t i = 0; i < parts; ++i) {
-        size_t b = static_cast<size_t>(starts[i]);
-        size_t e = ringEnd(i);
-        double area = ringArea(x + b, y + b, e - b);
-        bool reverse = (roles[i] == RING_OUTER && area > 0.0) || (roles[i] == RING_INNER && area < 0.0);
-        if (reverse) {
-            reverseRange(x, b, e);
-            reverseRange(y, b, e);
-            reverseRange(p_buffers.z.data(), b, e);
-            reverseRange(p_buffers.m.data(), b, e);
-        }
-    }
-}
-
-BuildResult buildPolygon(const Source& p_source, const Target& p_target, tvShapeBuffers& p_buffers,
+BuildResult buildPolygon(const Source& p_source, const Target& p_target,
+                         const tvConversionSettings& p_settings, tvShapeBuffers& p_buffers,
                          Prepared& p_shape) {
-    if (p_target.kind != KIND_POLYGON && p_target.kind != KIND_MULTIPATCH) {
-        return kindMismatch(KIND_POLYGON, p_source.z, p_source.m, p_target);
-    }
-    if (checkElements(p_source, true) != BUILD_OK) return BUILD_FAILED;
-    BuildResult built = buildParts(p_source, p_target, p_buffers, p_shape);
-    if (built != BUILD_OK) return built;
-    orientRings(p_source, p_buffers, p_shape);
+    // Under a forced type, rings may become closed lines, and vertices points.
+    const bool rings = p_target.kind == KIND_POLYGON || p_target.kind == KIND_MULTIPATCH;
+    const bool asLines = p_settings.forced && p_target.kind == KIND_LINE;
+    const bool asPoints = p_settings.forced && p_target.kind == KIND_MULTIPOINT;
+    if (!rings && !asLines && !asPoints) return kindMismatch(KIND_POLYGON, p_source.z, p_source.m, p_target);
+    if (checkElements(p_source, true, p_settings.arcStep > 0) != BUILD_OK) return BUILD_FAILED;
+    BuildResult built = buildParts(p_source, p_target, p_settings, true, !asPoints, p_buffers, p_shape);
+    if (built != BUILD_OK || !rings) return built;
+
+    const size_t parts = static_cast<size_t>(p_shape.parts);
+    int* roles = p_buffers.ringRole.data();
+    tvOrientRings(parts, p_buffers.partStart.data(), static_cast<size_t>(p_shape.vertices), roles,
+                  p_buffers.x.data(), p_buffers.y.data(), p_buffers.z.data(), p_buffers.m.data());
 
     if (p_target.kind == KIND_MULTIPATCH) {
-        // Holes are inner rings and make the first ring an outer ring; any
-        // other ring is a plain ring.
+        // With holes, every exterior ring starts a polygon as an outer ring
+        // and every hole is an inner ring; without, all are plain rings.
+        bool holes = false;
+        for (size_t i = 0; i < parts; ++i) holes = holes || roles[i] == TV_RING_INNER;
         int* types = p_buffers.partType.data();
-        for (int i = 0; i < p_shape.parts; ++i) {
-            if (p_source.etype(static_cast<size_t>(i)) == SDO_ETYPE_INTERIOR_POLYGON) {
-                types[i] = SHPP_INNERRING;
-                if (types[0] != SHPP_OUTERRING) types[0] = SHPP_OUTERRING;
-            } else {
-                types[i] = SHPP_RING;
-            }
+        for (size_t i = 0; i < parts; ++i) {
+            types[i] = !holes ? SHPP_RING : (roles[i] == TV_RING_INNER ? SHPP_INNERRING : SHPP_OUTERRING);
         }
         p_shape.partTypes = true;
     }
@@ -532,7 +783,8 @@ bool hasUsablePoint(const SDOGeometry* p_geometry) {
 // Chooses the conversion from the gtype, SDO_POINT and the first element
 // triplet. Unsupported elements are logged and reported as BUILD_FAILED.
 BuildResult buildGeometry(const SDOGeometry* p_geometry, const Target& p_target,
-                          tvShapeBuffers& p_buffers, Prepared& p_shape) {
+                          const tvConversionSettings& p_settings, tvShapeBuffers& p_buffers,
+                          Prepared& p_shape) {
     if (p_geometry == nullptr) return BUILD_EMPTY;
     const Source source(p_geometry);
 
@@ -555,31 +807,34 @@ BuildResult buildGeometry(const SDOGeometry* p_geometry, const Target& p_target,
         return malformed("Malformed geometry, element info shorter than a triplet : ",
                          static_cast<long long>(source.elem.size()));
     }
+    BuildResult whole = checkElementInfo(source);
+    if (whole != BUILD_OK) return whole;
 
+    const bool curves = p_settings.arcStep > 0;
     const int etype = source.etype(0);
     const int interpretation = source.interpretation(0);
-    if (etype != SDO_ETYPE_POINT && etype != SDO_ETYPE_LINE && etype != SDO_ETYPE_POLYRING &&
-        etype != SDO_ETYPE_EXTERIOR_POLYGON && etype != SDO_ETYPE_INTERIOR_POLYGON) {
-        tvLog("Unsupported ETYPE within element info : ", etype, LOG_ERROR);
-        return BUILD_FAILED;
-    }
+    const bool line = etype == SDO_ETYPE_LINE || (curves && isCompoundEtype(etype, false));
+    const bool polygon = isRingEtype(etype) || (curves && isCompoundEtype(etype, true));
+    if (etype != SDO_ETYPE_POINT && !line && !polygon) return unsupportedEtype(etype);
     if (g_log_level >= LOG_DEBUG) tvLog("Creating simple type : ", etype, LOG_DEBUG);
 
     if (etype == SDO_ETYPE_POINT) {
         return buildPoints(source, p_target, false, p_buffers, p_shape);
     }
-    if (etype == SDO_ETYPE_LINE) {
-        if (interpretation != SDO_INTERPRETATION_LINE) {
-            tvLog("Unsupported interpretation for line type : ", interpretation, LOG_ERROR);
-            return BUILD_FAILED;
+    if (line) {
+        if (etype == SDO_ETYPE_LINE && interpretation != SDO_INTERPRETATION_LINE &&
+            !(curves && interpretation == SDO_INTERPRETATION_ARC_LINES)) {
+            return unsupportedInterpretation(interpretation, false);
         }
-        return buildLine(source, p_target, p_buffers, p_shape);
+        return buildLine(source, p_target, p_settings, p_buffers, p_shape);
     }
-    if (interpretation != SDO_INTERPRETATION_POLYGON) {
-        tvLog("Unsupported interpretation for polygon type : ", interpretation, LOG_ERROR);
-        return BUILD_FAILED;
+    if (isRingEtype(etype) && interpretation != SDO_INTERPRETATION_POLYGON &&
+        !(curves && (interpretation == SDO_INTERPRETATION_ARC_POLYGON ||
+                     interpretation == SDO_INTERPRETATION_RECTANGLE ||
+                     interpretation == SDO_INTERPRETATION_CIRCLE))) {
+        return unsupportedInterpretation(interpretation, true);
     }
-    return buildPolygon(source, p_target, p_buffers, p_shape);
+    return buildPolygon(source, p_target, p_settings, p_buffers, p_shape);
 }
 
 // A new shapelib object holding the prepared shape, or a null shape for
@@ -607,7 +862,7 @@ SHPObject* finishBuilder(BuildResult p_built, const Prepared& p_shape,
 
 SHPObject* createShapePointFromSdoPoint(SDOPointType* p_point, unsigned short p_gtype) {
     tvShapeBuffers buffers;
-    Prepared shape = {SHPT_NULL, 0, 0, false, false};
+    Prepared shape = {SHPT_NULL, 0, 0, false, false, 0};
     BuildResult built = BUILD_FAILED;
     if (p_point != nullptr && !p_point->isNull()) {
         built = buildSdoPoint(p_point, p_gtype, targetFor(getShapeTypeForGType(p_gtype)), buffers,
@@ -623,7 +878,7 @@ namespace {
 // shape object; the file's type plays no part here.
 SHPObject* pointsFromOrdinates(SDOGeometry* p_geometry, bool p_single) {
     tvShapeBuffers buffers;
-    Prepared shape = {SHPT_NULL, 0, 0, false, false};
+    Prepared shape = {SHPT_NULL, 0, 0, false, false, 0};
     BuildResult built = BUILD_FAILED;
     if (p_geometry != nullptr) {
         const Source source(p_geometry);
@@ -652,12 +907,13 @@ SHPObject* createMultiShapePointFromOrdinates(SDOGeometry* p_geometry) {
 
 SHPObject* createLineFromOrdinates(SDOGeometry* p_geometry) {
     tvShapeBuffers buffers;
-    Prepared shape = {SHPT_NULL, 0, 0, false, false};
+    Prepared shape = {SHPT_NULL, 0, 0, false, false, 0};
     BuildResult built = BUILD_FAILED;
     if (p_geometry != nullptr) {
         const Source source(p_geometry);
         const Target target = targetFor(source.z ? SHPT_ARCZ : (source.m ? SHPT_ARCM : SHPT_ARC));
-        built = buildLine(source, target, buffers, shape);
+        built = checkElementInfo(source);
+        if (built == BUILD_OK) built = buildLine(source, target, tvReadConversionSettings(), buffers, shape);
     }
     return finishBuilder(built, shape, buffers,
                          "Failed to create point using createLineFromOrdinates");
@@ -665,14 +921,17 @@ SHPObject* createLineFromOrdinates(SDOGeometry* p_geometry) {
 
 SHPObject* createPolygonFromOrdinates(SDOGeometry* p_geometry, SHPHandle p_shpHandle) {
     tvShapeBuffers buffers;
-    Prepared shape = {SHPT_NULL, 0, 0, false, false};
+    Prepared shape = {SHPT_NULL, 0, 0, false, false, 0};
     BuildResult built = BUILD_FAILED;
     if (p_geometry != nullptr) {
         const Source source(p_geometry);
         int type = source.z ? SHPT_POLYGONZ : (source.m ? SHPT_POLYGONM : SHPT_POLYGON);
         if (p_shpHandle != nullptr && p_shpHandle->nShapeType != type) type = p_shpHandle->nShapeType;
         type = forcedShapeType(type);
-        built = buildPolygon(source, targetFor(type), buffers, shape);
+        built = checkElementInfo(source);
+        if (built == BUILD_OK) {
+            built = buildPolygon(source, targetFor(type), tvReadConversionSettings(), buffers, shape);
+        }
     }
     return finishBuilder(built, shape, buffers,
                          "Failed to create point using createPolygonFromOrdinates");
@@ -682,8 +941,8 @@ bool tvShapeWriter::writeShapeGeometry(SDOGeometry* p_geometry) {
     if (_shpHandle == nullptr) return false;
 
     const Target target = targetFor(tvShpShapeType(_shpHandle));
-    Prepared shape = {SHPT_NULL, 0, 0, false, false};
-    BuildResult built = buildGeometry(p_geometry, target, _buffers, shape);
+    Prepared shape = {SHPT_NULL, 0, 0, false, false, 0};
+    BuildResult built = buildGeometry(p_geometry, target, _conversion, _buffers, shape);
     if (built == BUILD_FAILED) {
         // Unsupported or malformed: a null shape when tolerated.
         if (!_ignore) return false;
@@ -708,7 +967,30 @@ bool tvShapeWriter::writeShapeGeometry(SDOGeometry* p_geometry) {
         object.bMeasureIsUsed = shape.measured ? 1 : 0;
         SHPComputeExtents(&object);
     }
-    return writeShapeObject(&object);
+    if (!writeShapeObject(&object)) return false;
+    if (built == BUILD_OK) _closedRings += shape.closedRings;
+    return true;
+}
+
+void tvShapeWriter::reportMendedRings() {
+    if (_closedRings > 0) {
+        tvLog("[WARNING] Rings closed by repeating their first vertex : ", std::to_string(_closedRings),
+              LOG_BASIC);
+    }
+    _closedRings = 0;
+}
+
+tvConversionSettings tvReadConversionSettings() {
+    tvConversionSettings settings;
+    std::map<std::string, std::string>::const_iterator found = g_args.find("arcs");
+    if (found != g_args.end() && !found->second.empty()) {
+        const double degrees = std::atof(found->second.c_str());
+        // The parser admits only 0 < degrees <= 90.
+        if (degrees > 0 && degrees <= 90) settings.arcStep = degrees * 3.14159265358979323846 / 180.0;
+    }
+    found = g_args.find("forcetype");
+    settings.forced = found != g_args.end() && !found->second.empty();
+    return settings;
 }
 
 bool tvShapeWriter::writeShapeObject(SHPObject* p_object) {

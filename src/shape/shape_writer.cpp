@@ -151,6 +151,8 @@ bool tvShapeWriter::createShapeFile(std::string p_filename, unsigned short p_sha
     _filename = p_filename;
     _dateFmt = setting("date_fmt");
     _ignore = setting("ignore") == "yes";
+    _conversion = tvReadConversionSettings();
+    _closedRings = 0;
 
     tvResetIOErrors();
     SAHooks hooks = tvBufferedHooks();

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "shape/curves.h"
+
 class SDOGeometry;
 struct tvShpStream;
 class SDOPointType;
@@ -18,7 +20,16 @@ struct tvShapeBuffers {
     std::vector<double> x, y, z, m;
     std::vector<int> partStart, partType;
     std::vector<int> ringRole;
+    std::vector<tvCurvePoint> curve;  // the points of one stroked curve
 };
+
+// How curves and geometries of another kind than the file's are converted:
+// read from the settings ("arcs", "forcetype") when a file set is created.
+struct tvConversionSettings {
+    double arcStep = 0.0;  // radians a stroked segment may span; 0: curves are refused
+    bool forced = false;   // the file's type was forced: rings may become lines, vertices points
+};
+tvConversionSettings tvReadConversionSettings();
 
 bool isOraDateType(int code);
 bool isOracleDataTypeSupported(int code);
@@ -73,8 +84,13 @@ private:
     std::string _dateFmt;  // "date_fmt" at creation
     bool _ignore;          // "ignore" is "yes" at creation
     tvShapeBuffers _buffers;
+    tvConversionSettings _conversion;  // at creation
+    long _closedRings = 0;             // rings closed by repeating their first vertex
 
     bool writeShapeObject(SHPObject* p_object);
+    // Logs the mended geometries of the file set (one [WARNING] line) and
+    // resets the count.
+    void reportMendedRings();
 };
 
 SHPObject* createShapePointFromSdoPoint(SDOPointType* p_point, unsigned short p_gtype);

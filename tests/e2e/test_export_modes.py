@@ -156,11 +156,6 @@ class SingleTableAndQuery(ExportTest):
         self.assertEqual(run.status, 2, run)
         self.assertTrue(run.errors(), run)
         self.assertNotIn("Successfully", run.out)
-        # The inner-ring check of a free query without a table name.
-        run = self.run_gis("-q", "select * from parcels", "-g", "geom", "-o", "rings", "-r")
-        self.assertEqual(run.status, 2, run)
-        self.assertTrue(any(e.startswith("[ERROR] ORA-") for e in run.errors()), run)
-        self.assertNotIn("Successfully", run.out)
 
 
 class SkippedColumns(ExportTest):
@@ -213,6 +208,14 @@ class InnerRingsAndIgnore(ExportTest):
         self.assertSucceeded(run, ("forced", 2))
         self.assertNotIn("multi-patch", run.out)
         self.assertEqual(tv.shp_header_type(self.path("forced.shp")), 5)
+
+        # A free query is checked on its own rows.
+        run = self.run_gis("-q", "select * from parcels", "-g", "geom", "-o", "rings", "-r")
+        self.assertSucceeded(run, ("rings", 2))
+        self.assertIn("Forcing type to be multi-patch as inner-rings detected", run.lines())
+        run = self.run_gis("-q", "select * from parcels where id = 2", "-g", "geom", "-o", "onering", "-r")
+        self.assertSucceeded(run, ("onering", 1))
+        self.assertNotIn("multi-patch", run.out)
 
         # Without inner rings the check leaves the polygon type.
         run = self.run_gis("-t", "arcs", "-r", "-i", "-o", "norings")

@@ -1,4 +1,5 @@
-"""The whole sample schema exported as the Quick start does ("*" with -p -i),
+"""The whole sample schema exported with "*", -p and -i (curves refused; the
+Quick start's -a run is checked in test_curves),
 and GISOWNER's tables through ALL_SDO_GEOM_METADATA, each shapefile set read
 back with GDAL and compared with what the sample scripts put into the
 database: feature counts, shape types, every coordinate, every attribute,

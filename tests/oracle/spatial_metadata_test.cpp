@@ -241,6 +241,12 @@ protected:
             "  SDO_ELEM_INFO_ARRAY(1,1003,1), SDO_ORDINATE_ARRAY(0,0, 1,0, 1,1, 0,0)));\n"
             "INSERT INTO shapes VALUES (3, NULL);\n"
             "CREATE TABLE empty_shapes (id NUMBER, shape SDO_GEOMETRY);\n"
+            "CREATE TABLE holes (id NUMBER, shape SDO_GEOMETRY);\n"
+            "INSERT INTO holes VALUES (1, SDO_GEOMETRY(2002, NULL, NULL,\n"
+            "  SDO_ELEM_INFO_ARRAY(1,2,1), SDO_ORDINATE_ARRAY(0,0, 1,1)));\n"
+            "INSERT INTO holes VALUES (2, SDO_GEOMETRY(2007, NULL, NULL,\n"
+            "  SDO_ELEM_INFO_ARRAY(1,1003,1, 9,1003,1, 17,2005,2, 17,2,1, 21,2,2),\n"
+            "  SDO_ORDINATE_ARRAY(0,0, 1,0, 1,1, 0,0, 5,5, 9,5, 9,9, 5,5, 6,6, 7,6, 7,7, 6.5,7.5, 6,6)));\n"
             "INSERT INTO USER_SDO_GEOM_METADATA (TABLE_NAME, COLUMN_NAME, DIMINFO, SRID)\n"
             "  VALUES ('SHAPES', 'shape', SDO_DIM_ARRAY(SDO_DIM_ELEMENT('X', 0, 10, 0.001),\n"
             "  SDO_DIM_ELEMENT('Y', 0, 10, 0.001)), NULL);\n",
@@ -250,6 +256,7 @@ protected:
         ASSERT_EQ(std::system(command.c_str()), 0) << "see " << _dir << "/load.log";
 
         _env = Environment::createEnvironment(Environment::OBJECT);
+        RegisterClasses(_env);
         _conn = _env->createConnection("fx", "fxpw", _dir + "/db");
     }
     void TearDown() override {
@@ -270,15 +277,50 @@ TEST_F(SpatialMetadataFixtureTest, UpperCaseColumnAndEveryMatchingEntryCounted) 
     ASSERT_TRUE(getGeomColumnForTable(_conn, "FX", "SHAPES", column));
     EXPECT_EQ(column, "SHAPE");
 
-    // The starting offset 2003 counts like an inner-ring element type.
+    // The count of values takes every entry, the starting offset 2003 too;
+    // the inner-ring check reads element types of polygons only.
     EXPECT_EQ(checkForETypes(_conn, "", "SHAPES", "SHAPE", 2003), 1);
-    EXPECT_TRUE(areInnerRingsPresent(_conn, "", "SHAPES", "SHAPE"));
+    EXPECT_FALSE(areInnerRingsPresent(_conn, "", "SHAPES", "SHAPE"));
+    EXPECT_FALSE(areInnerRingsPresentInQuery(_conn, "select * from shapes", "SHAPE"));
     EXPECT_EQ(checkForETypes(_conn, "", "SHAPES", "SHAPE", 1), 5);  // offsets and interpretations
     EXPECT_EQ(checkForETypes(_conn, "FX", "SHAPES", "SHAPE", 1003), 1);
 
     // A table without rows counts 0.
     EXPECT_EQ(checkForETypes(_conn, "", "EMPTY_SHAPES", "SHAPE", 2003), 0);
     EXPECT_FALSE(areInnerRingsPresent(_conn, "", "EMPTY_SHAPES", "SHAPE"));
+
+    // A compound hole in the second polygon of a multipolygon, after a line row.
+    EXPECT_TRUE(areInnerRingsPresent(_conn, "FX", "HOLES", "SHAPE"));
+    EXPECT_TRUE(areInnerRingsPresentInQuery(_conn, "select id, shape from holes where id > 1", "shape"));
+    EXPECT_FALSE(areInnerRingsPresentInQuery(_conn, "select id, shape from holes where id = 1", "shape"));
+    EXPECT_THROW(areInnerRingsPresentInQuery(_conn, "select * from no_such_table", "shape"), SQLException);
+}
+
+TEST(InnerRingElements, OnlyElementTypesOfPolygonsCount) {
+    struct Case {
+        double gtype;
+        std::vector<double> elem;
+        int expected;
+    };
+    const Case cases[] = {
+        {2003, {1, 1003, 1, 11, 2003, 1}, 1},
+        {3007, {1, 1003, 1, 11, 2003, 1, 21, 1003, 1, 31, 2003, 1}, 2},
+        {4403, {1, 1005, 2, 1, 2, 1, 5, 2, 2, 9, 2005, 1, 9, 2, 2}, 1},
+        {2003, {2003, 1003, 1}, 0},             // an offset
+        {2003, {1, 1003, 2003}, 0},             // an interpretation
+        {2006, {1, 2, 1, 2003, 2, 1}, 0},       // not a polygon
+        {2004, {1, 1003, 1, 11, 2003, 1}, 0},   // a collection
+        {2003, {1, 1003, 1, 11, 2003}, 1},      // a shortened last triplet
+    };
+    for (const Case& c : cases) {
+        SDOGeometry geometry;
+        geometry.setSdo_gtype(Number(c.gtype));
+        std::vector<Number> elem;
+        for (double value : c.elem) elem.push_back(Number(value));
+        geometry.setSdo_elem_info(elem);
+        EXPECT_EQ(countInnerRingElements(&geometry), c.expected) << c.gtype << " " << c.elem.size();
+    }
+    EXPECT_EQ(countInnerRingElements(nullptr), 0);
 }
 
 }  // namespace
@@ -292,7 +334,7 @@ TEST(SpatialMetadataNoConnectionTest, RefusedWithoutAConnection) {
     EXPECT_EQ(column, "unchanged");
     EXPECT_EQ(checkForETypes(nullptr, "", "CITIES", "GEOM", 2003), 0);
     EXPECT_FALSE(areInnerRingsPresent(nullptr, "", "CITIES", "GEOM"));
-    EXPECT_NE(g_error.find("Error checking for E-type : "), std::string::npos);
+    EXPECT_NE(g_error.find("Error checking for inner rings : "), std::string::npos);
     g_log_level = LOG_BASIC;
 }
 

@@ -242,6 +242,23 @@ TEST_F(ParseArgsTest, MNullValue) {
     EXPECT_EQ(g_shp_null_vertex, 1e-306);
 }
 
+TEST_F(ParseArgsTest, ArcLimitIsDegreesAboveZeroUpToNinety) {
+    for (const char* good : {"1", "90", "0.5", "1e1", "+45"}) {
+        g_args.clear();
+        EXPECT_TRUE(parse({"u/p@s", "-t", "c", "--ARCS", good})) << good << output;
+        EXPECT_EQ(arg("arcs"), good);
+    }
+    for (const char* bad : {"0", "-1", "90.5", "abc", "10deg", "", "nan", "inf", "1e400"}) {
+        g_args.clear();
+        EXPECT_FALSE(parse({"u/p@s", "-t", "c", "-a", bad})) << bad;
+        EXPECT_TRUE(hasLine(output, std::string("[ERROR] Arc limit must be a number of degrees above 0 and "
+                                                "at most 90 : ") + bad))
+            << output;
+    }
+    g_args.clear();
+    EXPECT_FALSE(parse({"u/p@s", "-t", "c", "-a"}));
+}
+
 TEST_F(ParseArgsTest, UnknownOptionsAndRepeatedOptions) {
     g_log_level = LOG_BASIC;
     ASSERT_TRUE(parse({"u/p@s", "-z", "--verbose", "stray", "-t", "first", "-t", "second"}));
@@ -316,14 +333,14 @@ TEST_F(ParseArgsTest, GetArg) {
     EXPECT_EQ(getArg(g_args, "owner", "Default", true), "Default");
 }
 
-TEST(UsageTest, TwentySixLinesWithTheProgramName) {
+TEST(UsageTest, TwentySevenLinesWithTheProgramName) {
     g_log_level = LOG_BASIC;
     CoutCapture capture;
     Usage("./bin/tarvex");
     std::string text = capture.text();
     g_log_level = LOG_BASIC;
     std::vector<std::string> got = lines(text);
-    ASSERT_EQ(got.size(), 26u) << text;
+    ASSERT_EQ(got.size(), 27u) << text;
     EXPECT_EQ(text.back(), '\n');
     EXPECT_EQ(got[0], "");
     EXPECT_EQ(got[1], "TARVEX.  1.3.0");
@@ -333,10 +350,12 @@ TEST(UsageTest, TwentySixLinesWithTheProgramName) {
     EXPECT_EQ(got[16], "  -m --mnull     : value to use when M dimension is NULL (default is 10e-307)");
     EXPECT_EQ(got[17], "  -r --innerring : check for inner-rings inside polygons (requires use of -t and -s)");
     // Options added later come last, one line each.
-    EXPECT_EQ(got[18], "  -j --jobs      : with -t '*', run up to N exports at once (1 to 64, default 1)");
-    EXPECT_EQ(got[19], "     --progress  : show rows written, rows per second and elapsed time of each export");
-    EXPECT_EQ(got[20], "");
-    EXPECT_EQ(got[25], " tarvex gisrw/amber@pdb1 -t cities -d \"dd/mm/yyyy hh:mi:ss\"");
+    EXPECT_EQ(got[18], "  -a --arcs      : convert arcs, circles and rectangles, each segment spanning at most "
+                       "DEGREES (0 < DEGREES <= 90)");
+    EXPECT_EQ(got[19], "  -j --jobs      : with -t '*', run up to N exports at once (1 to 64, default 1)");
+    EXPECT_EQ(got[20], "     --progress  : show rows written, rows per second and elapsed time of each export");
+    EXPECT_EQ(got[21], "");
+    EXPECT_EQ(got[26], " tarvex gisrw/amber@pdb1 -t cities -d \"dd/mm/yyyy hh:mi:ss\"");
     EXPECT_EQ(text.find("-f "), std::string::npos);
     EXPECT_EQ(text.find("-n "), std::string::npos);
     EXPECT_EQ(text.find('['), text.find("[options]"));  // no level tag

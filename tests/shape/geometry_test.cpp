@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <shapefil.h>
 
+#include <cmath>
+#include <limits>
 #include <random>
+#include <sstream>
 
 #include "diag/log.h"
 #include "shape/shape_test_util.h"
@@ -266,8 +269,9 @@ TEST(GeometryConversion, MultipatchKeepsPartTypesAndCarriesZM) {
     EXPECT_EQ(patch->nSHPType, SHPT_MULTIPATCH);
     EXPECT_EQ(partStarts(patch), std::vector<int>({0, 5}));
     EXPECT_EQ(partTypes(patch), std::vector<int>({SHPP_OUTERRING, SHPP_INNERRING}));
+    // Every exterior ring starts its own polygon.
     EXPECT_EQ(partTypes(file.object(1)),
-              std::vector<int>({SHPP_OUTERRING, SHPP_INNERRING, SHPP_RING, SHPP_INNERRING}));
+              std::vector<int>({SHPP_OUTERRING, SHPP_INNERRING, SHPP_OUTERRING, SHPP_INNERRING}));
 
     // Z and M travel with their vertices when a ring is turned round.
     ShapeFile zm(SHPT_POLYGONZ);
@@ -528,9 +532,11 @@ TEST(GeometryConversion, BuildersFollowTheirOwnShapeTypes) {
         << out;
 }
 
-// Random element information and ordinates: every outcome is a written record
-// or a refusal, never a crash or an out-of-bounds read (run under the
-// sanitizer build).
+// Random element information and ordinates (infinite and NaN ones too), with
+// and without curve conversion: every outcome is a written record or a
+// refusal, never a crash or an out-of-bounds read (run under the sanitizer
+// build), and every file reads back with shapelib and GDAL, with finite
+// coordinates only.
 TEST(GeometryConversion, RandomGeometriesNeverCrash) {
     SettingsGuard settings;
     std::mt19937 random(20240611);
@@ -543,8 +549,10 @@ TEST(GeometryConversion, RandomGeometriesNeverCrash) {
                              SHPT_MULTIPATCH, SHPT_NULL};
     auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
     int written = 0;
+    std::string bases;
     for (int fileIndex = 0; fileIndex < 14; ++fileIndex) {
         settings.set("ignore", fileIndex % 2 == 0 ? "yes" : "");
+        settings.set("arcs", fileIndex % 3 == 0 ? "" : fileIndex % 3 == 1 ? "10" : "45");
         ShapeFile file(fileTypes[fileIndex]);
         ASSERT_TRUE(file.ok());
         testing::internal::CaptureStdout();
@@ -560,6 +568,13 @@ TEST(GeometryConversion, RandomGeometriesNeverCrash) {
                 }
             }
             GeometryHolder g = geometry(gtypes[pick(24)], elem, ordinates);
+            std::vector<oracle::occi::Number> values = g->getSdo_ordinates();
+            for (oracle::occi::Number& value : values) {
+                const int odd = pick(40);
+                if (odd == 0) value = oracle::occi::Number(std::numeric_limits<double>::infinity());
+                if (odd == 1) value = oracle::occi::Number(std::numeric_limits<double>::quiet_NaN());
+            }
+            g->setSdo_ordinates(values);
             if (pick(4) == 0) {
                 SDOPointType* point = newPoint();
                 point->setX(num(pick(5) == 0 ? NUL : 1.5));
@@ -567,16 +582,343 @@ TEST(GeometryConversion, RandomGeometriesNeverCrash) {
                 point->setZ(num(pick(2) == 0 ? NUL : 3.5));
                 g->setSdo_point(point);
             }
-            if (file.write(g.get())) ++written;
+            if (file.record(g.get())) ++written;
         }
         testing::internal::GetCapturedStdout();
-        EXPECT_GT(file.count(), 0);
+        if (fileIndex % 2 == 0) {
+            EXPECT_EQ(file.count(), 300);  // "ignore": a record for every row
+        }
         // Every record reads back as the file's type or as a null shape.
         for (int i = 0; i < file.count(); ++i) {
             SHPObject* shape = file.object(i);
             ASSERT_NE(shape, nullptr);
             EXPECT_TRUE(shape->nSHPType == SHPT_NULL || shape->nSHPType == fileTypes[fileIndex]);
+            for (int v = 0; v < shape->nVertices; ++v) {
+                ASSERT_TRUE(std::isfinite(shape->padfX[v]) && std::isfinite(shape->padfY[v]) &&
+                            std::isfinite(shape->padfZ[v]));
+            }
         }
+        if (fileTypes[fileIndex] != SHPT_NULL) bases += "'" + file.base() + ".shp', ";
     }
     EXPECT_GT(written, 0);
+
+    if (!gdalAvailable()) GTEST_SKIP() << "GDAL's Python bindings are not available";
+    std::string out = runPython(
+        "import math\n"
+        "from osgeo import ogr\n"
+        "for name in [" + bases + "]:\n"
+        "    ds = ogr.Open(name)\n"
+        "    for f in ds.GetLayer(0):\n"
+        "        g = f.GetGeometryRef()\n"
+        "        if g is not None and not all(math.isfinite(v) for v in g.GetEnvelope()):\n"
+        "            print('not finite', name, f.GetFID())\n"
+        "print('read')\n");
+    EXPECT_EQ(out, "read\n");
+}
+
+namespace {
+
+// Numbers as given, NaN and infinities included (num() reads NaN as NULL).
+std::vector<oracle::occi::Number> raw(const std::vector<double>& p_values) {
+    std::vector<oracle::occi::Number> out;
+    for (double value : p_values) out.push_back(oracle::occi::Number(value));
+    return out;
+}
+
+bool hasVertex(const SHPObject* p_shape, double p_x, double p_y) {
+    for (int i = 0; i < p_shape->nVertices; ++i) {
+        if (p_shape->padfX[i] == p_x && p_shape->padfY[i] == p_y) return true;
+    }
+    return false;
+}
+
+int countVertex(const SHPObject* p_shape, double p_x, double p_y) {
+    int count = 0;
+    for (int i = 0; i < p_shape->nVertices; ++i) {
+        if (p_shape->padfX[i] == p_x && p_shape->padfY[i] == p_y) ++count;
+    }
+    return count;
+}
+
+const double PI = 3.14159265358979323846;
+
+}  // namespace
+
+TEST(GeometryConversion, CurvesAreStrokedOnRequest) {
+    SettingsGuard settings;
+    settings.set("arcs", "10");
+    ShapeFile lines(SHPT_ARCZ, "curved_lines");
+    // Half circle; an arc string of two arcs with Z; a compound line; a
+    // multiline of an arc and a straight element.
+    GeometryHolder halfCircle = geometry(2002, {1, 2, 2}, {0, 0, 5, 5, 10, 0});
+    GeometryHolder arcString =
+        geometry(3002, {1, 2, 2}, {0, 0, 0, 5, 5, 10, 10, 0, 20, 15, -5, 30, 20, 0, 40});
+    GeometryHolder compound = geometry(2002, {1, 4, 2, 1, 2, 1, 3, 2, 2}, {-5, 0, 0, 0, 5, 5, 10, 0});
+    GeometryHolder multi = geometry(2006, {1, 2, 2, 7, 2, 1}, {0, 0, 5, 5, 10, 0, 20, 0, 30, 0});
+    ASSERT_TRUE(lines.write(halfCircle.get()));
+    ASSERT_TRUE(lines.write(arcString.get()));
+    ASSERT_TRUE(lines.write(compound.get()));
+    ASSERT_TRUE(lines.write(multi.get()));
+
+    SHPObject* half = lines.object(0);
+    EXPECT_EQ(half->nParts, 1);
+    EXPECT_EQ(half->nVertices, 19);  // 180 degrees in 10-degree steps
+    EXPECT_EQ(xs(half).front(), 0);
+    EXPECT_EQ(xs(half).back(), 10);
+    EXPECT_TRUE(hasVertex(half, 5, 5));
+    for (int i = 0; i < half->nVertices; ++i) {
+        EXPECT_NEAR(std::hypot(half->padfX[i] - 5, half->padfY[i]), 5, 1e-9);
+    }
+
+    SHPObject* string = lines.object(1);
+    for (double x : {0.0, 5.0, 10.0, 15.0, 20.0}) EXPECT_EQ(countVertex(string, x, x == 5 ? 5 : x == 15 ? -5 : 0), 1) << x;
+    std::vector<double> z = zs(string);
+    for (size_t i = 1; i < z.size(); ++i) EXPECT_GE(z[i], z[i - 1]);  // stored Z rise along the line
+    EXPECT_EQ(z.back(), 40);
+
+    SHPObject* joined = lines.object(2);
+    EXPECT_EQ(joined->nParts, 1);
+    EXPECT_EQ(countVertex(joined, 0, 0), 1);  // the shared vertex once
+    EXPECT_EQ(xs(joined).front(), -5);
+    EXPECT_EQ(xs(joined).back(), 10);
+
+    SHPObject* parts = lines.object(3);
+    EXPECT_EQ(parts->nParts, 2);
+    EXPECT_EQ(parts->panPartStart[1], 19);
+    EXPECT_EQ(parts->nVertices, 21);
+
+    ShapeFile polygons(SHPT_POLYGON, "curved_polygons");
+    GeometryHolder circle = geometry(2003, {1, 1003, 4}, {0, -5, 5, 0, 0, 5});
+    GeometryHolder rectangles = geometry(2003, {1, 1003, 3, 5, 2003, 3}, {0, 0, 10, 10, 2, 2, 4, 4});
+    // Straight edge, arc, two straight edges; a rectangular hole.
+    GeometryHolder compoundRing = geometry(2003, {1, 1005, 3, 1, 2, 1, 3, 2, 2, 7, 2, 1, 13, 2003, 3},
+                                           {0, 0, 10, 0, 15, 5, 10, 10, 0, 10, 0, 0, 2, 2, 4, 4});
+    GeometryHolder arcPolygon =
+        geometry(2007, {1, 1003, 2, 11, 1003, 1}, {0, 0, 5, -5, 10, 0, 5, 5, 0, 0, 20, 0, 30, 0, 30, 10, 20, 0});
+    ASSERT_TRUE(polygons.record(circle.get()));
+    ASSERT_TRUE(polygons.record(rectangles.get()));
+    ASSERT_TRUE(polygons.record(compoundRing.get()));
+    ASSERT_TRUE(polygons.record(arcPolygon.get()));
+    SHPObject* ring = polygons.object(0);
+    EXPECT_EQ(xs(ring).front(), xs(ring).back());
+    EXPECT_EQ(ys(ring).front(), ys(ring).back());
+    EXPECT_LT(partArea(ring, 0), 0);
+    EXPECT_EQ(ring->nVertices, 37);
+    SHPObject* box = polygons.object(1);
+    EXPECT_EQ(partStarts(box), std::vector<int>({0, 5}));
+    EXPECT_EQ(box->nVertices, 10);
+    EXPECT_DOUBLE_EQ(partArea(box, 0), -200);
+    EXPECT_DOUBLE_EQ(partArea(box, 1), 8);
+    polygons.read();
+
+    if (!gdalAvailable()) GTEST_SKIP() << "GDAL's Python bindings are not available";
+    std::string out = runPython(
+        "from osgeo import ogr\n"
+        "ds = ogr.Open('" + polygons.base() + ".shp')\n"
+        "for f in ds.GetLayer(0):\n"
+        "    g = f.GetGeometryRef()\n"
+        "    print(g.GetGeometryName(), g.IsValid(), round(g.GetArea(), 1))\n");
+    // Circle of radius 5 in 10-degree steps: 36 * 12.5 * sin(10 degrees).
+    std::ostringstream expected;
+    expected.setf(std::ios::fixed);
+    expected.precision(1);
+    expected << "POLYGON True " << 36 * 12.5 * std::sin(PI / 18) << "\n"
+             << "POLYGON True 96.0\n"
+             << "POLYGON True " << 100 - 4 + 18 * 12.5 * std::sin(PI / 18) << "\n"
+             << "MULTIPOLYGON True " << 36 * 12.5 * std::sin(PI / 18) + 50 << "\n";
+    EXPECT_EQ(out, expected.str());
+}
+
+TEST(GeometryConversion, MalformedCurvesAndUnknownInterpretations) {
+    SettingsGuard settings;
+    settings.set("arcs", "5");
+    struct Case {
+        double gtype;
+        std::vector<double> elem;
+        std::vector<double> ordinates;
+        const char* message;
+    };
+    const Case cases[] = {
+        {2002, {1, 2, 2}, {0, 0, 1, 1, 2, 0, 3, 3}, "Malformed geometry, arc string without an odd number of at least three vertices at offset : 1"},
+        {2002, {1, 2, 2}, {0, 0, 1, 1, 0, 0}, "Malformed geometry, coincident points in the curve at offset : 1"},
+        {2002, {1, 2, 2}, {0, 0, 3, 3, 2, 2}, "Malformed geometry, arc with its middle point outside its ends at offset : 1"},
+        {2003, {1, 1003, 4}, {0, 0, 1, 1, 2, 2}, "Malformed geometry, circle through collinear points at offset : 1"},
+        {2003, {1, 1003, 4}, {0, 0, 1, 1, 2, 0, 1, -1}, "Malformed geometry, circle not given by three points at offset : 1"},
+        {2003, {1, 1003, 3}, {0, 0, 1, 1, 2, 2}, "Malformed geometry, rectangle not given by two corners at offset : 1"},
+        {2003, {1, 1003, 3}, {0, 0, 0, 5}, "Malformed geometry, fewer than three distinct vertices in the ring at offset : 1"},
+        {2003, {1, 1003, 5}, {0, 0, 1, 1, 2, 0}, "Unsupported interpretation for polygon type : 5"},
+        {2003, {1, 1005, 3, 1, 2, 1}, {0, 0, 1, 1, 2, 0}, "Malformed geometry, compound element with more subelements than the element info holds : 3"},
+        {2003, {1, 1005, 1, 1, 3, 1}, {0, 0, 1, 1, 2, 0}, "Unsupported ETYPE within element info : 3"},
+        {2003, {1, 1005, 2, 3, 2, 1, 1, 2, 1}, {0, 0, 1, 1, 2, 0}, "Malformed geometry, element offsets out of order : 3"},
+        {2002, {1, 2, 3}, {0, 0, 1, 1}, "Unsupported interpretation for line type : 3"},
+        {2002, {1, 4, 2, 1, 2, 1, 3, 2, 4}, {0, 0, 1, 1, 2, 0}, "Unsupported interpretation for line type : 4"},
+        {2002, {1, 5, 1}, {0, 0, 1, 1}, "Unsupported ETYPE within element info : 5"},
+        {2002, {1, 1005, 1, 1, 2, 1}, {0, 0, 1, 1, 2, 0, 0, 0},
+         "Geometry does not match the shapefile's shape type : 5 (Polygon) into 3 (Arc)"},
+        {2002, {1, 2, 2}, {0, 0, 1, 1e-9, 2, 0}, ""},  // a flat arc is converted
+    };
+    for (const Case& c : cases) {
+        ShapeFile file(c.gtype == 2003 ? SHPT_POLYGON : SHPT_ARC);
+        GeometryHolder g = geometry(c.gtype, c.elem, c.ordinates);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(file.write(g.get()), *c.message == '\0') << c.message;
+        std::string out = testing::internal::GetCapturedStdout();
+        if (*c.message != '\0') {
+            EXPECT_NE(out.find(std::string("[ERROR] ") + c.message + "\n"), std::string::npos) << out;
+        }
+    }
+    // A limit too fine for the vertex budget refuses the geometry.
+    settings.set("arcs", "0.0000001");
+    ShapeFile fine(SHPT_POLYGON);
+    GeometryHolder circle = geometry(2003, {1, 1003, 4}, {0, -5, 5, 0, 0, 5});
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(fine.write(circle.get()));
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("[ERROR] Too many vertices once the curves are stroked, use a larger arc limit : "),
+              std::string::npos)
+        << out;
+}
+
+TEST(GeometryConversion, DamagedValuesAreRefusedAndOpenRingsClosed) {
+    SettingsGuard settings;
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    struct Case {
+        double gtype;
+        std::vector<double> elem;
+        std::vector<double> ordinates;  // as given, NaN included
+        const char* message;
+    };
+    const Case cases[] = {
+        {2002, {1, 2, 1}, {0, 0, inf, -inf, 5, 5}, "infinite or NaN ordinate at vertex : 1"},
+        {2002, {1, 2, 1}, {0, 0, nan, 1, 5, 5}, "infinite or NaN ordinate at vertex : 1"},
+        {3002, {1, 2, 1}, {0, 0, 0, 1, 1, inf}, "infinite or NaN ordinate at vertex : 1"},
+        {3302, {1, 2, 1}, {0, 0, nan, 1, 1, 1}, "infinite or NaN ordinate at vertex : 0"},
+        {2003, {1, 1003, 1}, {0, 0, 1, 0, 1, inf, 0, 0}, "infinite or NaN ordinate at vertex : 2"},
+        {2005, {1, 1, 2}, {0, 0, 1, nan}, "infinite or NaN ordinate at vertex : 1"},
+        {2002, {1, 2, 1}, {0, 0}, "fewer than two vertices in the line element at offset : 1"},
+        {2006, {1, 2, 1, 5, 2, 1}, {0, 0, 1, 1, 2, 2}, "fewer than two vertices in the line element at offset : 5"},
+        {2003, {1, 1003, 1}, {0, 0, 1, 1, 0, 0}, "fewer than three distinct vertices in the ring at offset : 1"},
+        {2003, {1, 1003, 1}, {0, 0, 1, 1, 1, 1, 0, 0, 1, 1}, "fewer than three distinct vertices in the ring at offset : 1"},
+        {2002, {1.9, 2, 1}, {0, 0, 1, 1}, "element info value not a whole number : 1.9"},
+        {2003, {1, 1003, 1.5}, {0, 0, 1, 0, 1, 1, 0, 0}, "element info value not a whole number : 1.5"},
+        {2002, {1, 2, nan}, {0, 0, 1, 1}, "element info value not a whole number : nan"},
+    };
+    for (const Case& c : cases) {
+        const int type = c.gtype == 2003 ? SHPT_POLYGON : c.gtype == 2005 ? SHPT_MULTIPOINT : SHPT_ARCZ;
+        ShapeFile file(type);
+        GeometryHolder g = geometry(c.gtype, c.elem, {});
+        g->setSdo_elem_info(raw(c.elem));
+        g->setSdo_ordinates(raw(c.ordinates));
+        testing::internal::CaptureStdout();
+        EXPECT_FALSE(file.write(g.get())) << c.message;
+        std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_NE(out.find(std::string("[ERROR] Malformed geometry, ") + c.message + "\n"), std::string::npos)
+            << out;
+    }
+    // SDO_POINT values.
+    ShapeFile points(SHPT_POINTZ);
+    GeometryHolder infinite = pointGeometry(3001, 1, 2, inf);
+    GeometryHolder notANumber = pointGeometry(2001, 1, 2, NUL);
+    notANumber->getSdo_point()->setX(oracle::occi::Number(nan));
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(points.write(infinite.get()));
+    EXPECT_FALSE(points.write(notANumber.get()));
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("[ERROR] Malformed geometry, infinite or NaN ordinate at vertex : 0\n"
+                       "[ERROR] Malformed geometry, infinite or NaN ordinate at vertex : 0\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(points.count(), 0);
+
+    // Open rings are closed, and counted once at the end.
+    ShapeFile polygons(SHPT_POLYGON);
+    GeometryHolder open = geometry(2003, {1, 1003, 1}, {0, 0, 10, 0, 10, 10, 0, 10});
+    GeometryHolder dropped = geometry(2003, {1, 1003, 1}, {0, 0, 10, 0, 10, 10, 0});  // a trailing ordinate short
+    GeometryHolder twoOpen = geometry(2007, {1, 1003, 1, 7, 1003, 1}, {0, 0, 1, 0, 1, 1, 5, 5, 6, 5, 6, 6});
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(polygons.write(open.get()));
+    EXPECT_TRUE(polygons.write(dropped.get()));
+    EXPECT_TRUE(polygons.write(twoOpen.get()));
+    EXPECT_TRUE(polygons.writer().closeShapeFile());
+    out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out, "[WARNING] Rings closed by repeating their first vertex : 4\n");
+    SHPObject* closed = polygons.object(0);
+    EXPECT_EQ(closed->nVertices, 5);
+    EXPECT_EQ(xs(closed).front(), xs(closed).back());
+    EXPECT_EQ(ys(closed).front(), ys(closed).back());
+    EXPECT_EQ(polygons.object(1)->nVertices, 4);
+    EXPECT_EQ(partStarts(polygons.object(2)), std::vector<int>({0, 4}));
+    EXPECT_EQ(polygons.object(2)->nVertices, 8);
+}
+
+TEST(GeometryConversion, ForcedTypesTakeOtherKinds) {
+    SettingsGuard settings;
+    GeometryHolder polygon = geometry(2003, {1, 1003, 1, 11, 2003, 1}, concat({SQUARE_CCW, HOLE_CW}));
+    GeometryHolder openPolygon3D = geometry(3003, {1, 1003, 1}, {0, 0, 1, 10, 0, 2, 10, 10, 3});
+    GeometryHolder line = geometry(2002, {1, 2, 1}, {0, 0, 1, 1, 2, 0});
+    GeometryHolder point = pointGeometry(2001, 7, 8, NUL);
+
+    // Without a forced type a polygon is no line.
+    {
+        ShapeFile file(SHPT_ARC);
+        testing::internal::CaptureStdout();
+        EXPECT_FALSE(file.write(polygon.get()));
+        testing::internal::GetCapturedStdout();
+    }
+
+    settings.set("forcetype", "13");
+    ShapeFile boundaries(SHPT_ARCZ);
+    EXPECT_TRUE(boundaries.write(polygon.get()));
+    EXPECT_TRUE(boundaries.write(openPolygon3D.get()));
+    SHPObject* rings = boundaries.object(0);
+    EXPECT_EQ(rings->nSHPType, SHPT_ARCZ);
+    EXPECT_EQ(partStarts(rings), std::vector<int>({0, 5}));
+    // The rings as stored, not turned round.
+    EXPECT_EQ(xs(rings), std::vector<double>({0, 10, 10, 0, 0, 2, 2, 4, 4, 2}));
+    SHPObject* closed3D = boundaries.object(1);
+    EXPECT_EQ(zs(closed3D), std::vector<double>({1, 2, 3, 1}));
+
+    settings.set("forcetype", "8");
+    ShapeFile vertices(SHPT_MULTIPOINT);
+    EXPECT_TRUE(vertices.write(polygon.get()));
+    EXPECT_TRUE(vertices.write(line.get()));
+    EXPECT_TRUE(vertices.write(point.get()));
+    EXPECT_TRUE(vertices.write(openPolygon3D.get()));
+    EXPECT_EQ(vertices.object(0)->nSHPType, SHPT_MULTIPOINT);
+    EXPECT_EQ(vertices.object(0)->nVertices, 10);
+    EXPECT_EQ(xs(vertices.object(1)), std::vector<double>({0, 1, 2}));
+    EXPECT_EQ(xs(vertices.object(2)), std::vector<double>({7}));
+    EXPECT_EQ(vertices.object(3)->nVertices, 3);  // not closed: only the stored vertices
+
+    // Points into lines or polygons, lines into polygons: still refused.
+    settings.set("forcetype", "3");
+    ShapeFile pointsAsLines(SHPT_ARC);
+    settings.set("forcetype", "5");
+    ShapeFile linesAsPolygons(SHPT_POLYGON);
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(pointsAsLines.write(point.get()));
+    EXPECT_FALSE(linesAsPolygons.write(line.get()));
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("1 (Point) into 3 (Arc)"), std::string::npos) << out;
+    EXPECT_NE(out.find("3 (Arc) into 5 (Polygon)"), std::string::npos) << out;
+}
+
+TEST(GeometryConversion, MultipatchRingsWithoutHolesArePlainRings) {
+    SettingsGuard settings;
+    settings.set("arcs", "45");
+    ShapeFile file(SHPT_MULTIPATCH);
+    GeometryHolder two = geometry(2007, {1, 1003, 1, 11, 1003, 1}, concat({SQUARE_CCW, shifted(SQUARE_CCW, 20)}));
+    // Roles by nesting; a circle hole.
+    GeometryHolder nested = geometry(2003, {1, 3, 1, 11, 3, 1}, concat({SQUARE_CCW, HOLE_CW}));
+    GeometryHolder circleHole = geometry(2003, {1, 1003, 1, 11, 2003, 4}, concat({SQUARE_CCW, {3, 2, 4, 3, 3, 4}}));
+    EXPECT_TRUE(file.write(two.get()));
+    EXPECT_TRUE(file.write(nested.get()));
+    EXPECT_TRUE(file.write(circleHole.get()));
+    EXPECT_EQ(partTypes(file.object(0)), std::vector<int>({SHPP_RING, SHPP_RING}));
+    EXPECT_EQ(partTypes(file.object(1)), std::vector<int>({SHPP_OUTERRING, SHPP_INNERRING}));
+    SHPObject* withCircle = file.object(2);
+    EXPECT_EQ(partTypes(withCircle), std::vector<int>({SHPP_OUTERRING, SHPP_INNERRING}));
+    EXPECT_EQ(withCircle->nVertices, 5 + 9);
+    EXPECT_GT(partArea(withCircle, 1), 0);
 }
