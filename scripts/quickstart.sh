@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTARVEX_BUILD_TESTS=OFF
 cmake --build build -j"$(nproc)"
 mkdir -p out
-./build/tarvex demo/demo@build/sample-db -t "*" -o out/ -p -i -a 1
+./build/tarvex demo/demo@build/sample-db -t "*" -o out/ -p -e -i -a 1
 echo
 echo "Shapefiles written to $(pwd)/out:"
 ls out

@@ -6,6 +6,10 @@
 #include <iostream>
 #include <string>
 
+#if TARVEX_EMBEDDED_CLIENT
+#include <sqlite3.h>
+#endif
+
 #include "app/export.h"
 #include "diag/log.h"
 #include "oracle/globals.h"
@@ -20,6 +24,20 @@ namespace {
 std::string setting(const std::string& p_key) {
     auto it = g_args.find(p_key);
     return it == g_args.end() ? std::string() : it->second;
+}
+
+// The Oracle client this program was built with, for --version.
+std::string clientDescription() {
+#if TARVEX_EMBEDDED_CLIENT
+    return std::string("Oracle client: embedded (oracle::occi over SQLite ") + sqlite3_libversion() +
+           ")";
+#else
+    int major = 0, minor = 0, update = 0, patch = 0, portUpdate = 0;
+    Environment::getClientVersion(major, minor, update, patch, portUpdate);
+    return "Oracle client: Oracle C++ Call Interface " + std::to_string(major) + "." +
+           std::to_string(minor) + "." + std::to_string(update) + "." + std::to_string(patch) +
+           "." + std::to_string(portUpdate);
+#endif
 }
 
 // Connection, exports and disconnection; returns false when anything failed.
@@ -91,6 +109,19 @@ int tarvexMain(int argc, char** argv) {
     setLogLevel();
     int status = TARVEX_EXIT_OK;
     const std::string program = (argc > 0 && argv != nullptr && argv[0] != nullptr) ? argv[0] : "tarvex";
+
+    // Asked for, so written whatever the log level.
+    switch (infoRequest(argc, argv)) {
+        case INFO_HELP:
+            Usage(program, true);
+            return TARVEX_EXIT_OK;
+        case INFO_VERSION:
+            std::cout << "tarvex " << TARVEX_VERSION << std::endl;
+            std::cout << clientDescription() << std::endl;
+            return TARVEX_EXIT_OK;
+        case INFO_NONE:
+            break;
+    }
 
     if (argc != 1 && (argc < 3 || argc > TARVEX_MAX_ARGC)) {
         tvLog("Incorrect number of arguments : ", argc, LOG_ERROR);

@@ -48,6 +48,8 @@ const Option OPTIONS[] = {
     {"-n", "--nofree", "nofree", SWITCH_OPTION, "", "parseArgs::nofree assigned value : ",
      LOG_DEBUG},
     {"-a", "--arcs", "arcs", VALUE_OPTION, "none", nullptr, LOG_DEBUG},
+    {"-e", "--esriprj", "esri_prj", SWITCH_OPTION, "", "parseArgs::esri_prj assigned value : ",
+     LOG_DETAILED},
     {"-j", "--jobs", "jobs", VALUE_OPTION, "none", nullptr, LOG_DEBUG},
     // Long form only.
     {nullptr, "--progress", "progress", SWITCH_OPTION, "", "parseArgs::progress assigned value : ",
@@ -213,8 +215,17 @@ std::string getArg(std::map<std::string, std::string>& p_args, std::string p_key
     return result;
 }
 
-void Usage(std::string p_program) {
-    if (g_log_level == LOG_SILENT) return;
+InfoRequest infoRequest(int argc, char** argv) {
+    if (argc != 2 || argv == nullptr || argv[1] == nullptr) return INFO_NONE;
+    std::string token(argv[1]);
+    lower(token);
+    if (token == "-h" || token == "--help") return INFO_HELP;
+    if (token == "-v" || token == "--version") return INFO_VERSION;
+    return INFO_NONE;
+}
+
+void Usage(std::string p_program, bool p_always) {
+    if (g_log_level == LOG_SILENT && !p_always) return;
     std::ostream& out = std::cout;
     out << std::endl;
     out << "TARVEX.  " << TARVEX_VERSION << std::endl;
@@ -239,6 +250,11 @@ void Usage(std::string p_program) {
         << std::endl;
     out << "  -a --arcs      : convert arcs, circles and rectangles, each segment spanning at most"
         << " DEGREES (0 < DEGREES <= 90)" << std::endl;
+    out << "  -e --esriprj   : write the .prj in ESRI's WKT dialect, found from the EPSG code (with -p)"
+        << std::endl;
+    out << "  -h --help      : print these notes (alone on the command line)" << std::endl;
+    out << "  -V --version   : print the version and the Oracle client (alone on the command line)"
+        << std::endl;
     out << "  -j --jobs      : with -t '*', run up to N exports at once (1 to 64, default 1)" << std::endl;
     out << "     --progress  : show rows written, rows per second and elapsed time of each export"
         << std::endl;

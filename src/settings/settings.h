@@ -19,7 +19,14 @@ bool extractArgValue(int argc, char** argv, int* p_index, std::string p_case,
                      std::string p_key, std::string& p_value);
 std::string getArg(std::map<std::string, std::string>& p_args, std::string p_key,
                     std::string p_default, bool p_upper);
-void Usage(std::string p_program);
+// Prints the usage notes; nothing at LOG_SILENT unless p_always (an explicit
+// request for help).
+void Usage(std::string p_program, bool p_always = false);
+
+// A command line of exactly one argument that asks for information instead
+// of an export: -h/--help or -V/--version, in any letter case.
+enum InfoRequest { INFO_NONE, INFO_HELP, INFO_VERSION };
+InfoRequest infoRequest(int argc, char** argv);
 
 // The most exports "-j" / "--jobs" runs at once.
 const int TARVEX_MAX_JOBS = 64;

@@ -93,6 +93,10 @@ private:
     void reportMendedRings();
 };
 
+// ESRI's WKT dialect of the EPSG coordinate system p_code, made by PROJ from
+// its database; false, with the reason in p_reason, when PROJ cannot.
+bool esriWktFromEpsg(int p_code, std::string& p_wkt, std::string& p_reason);
+
 SHPObject* createShapePointFromSdoPoint(SDOPointType* p_point, unsigned short p_gtype);
 SHPObject* createShapePointFromOrdinates(SDOGeometry* p_geometry);
 SHPObject* createMultiShapePointFromOrdinates(SDOGeometry* p_geometry);

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -43,6 +44,10 @@ std::string sampleDb() {
     return dir != nullptr ? dir : TARVEX_BINARY_DIR "/sample-db";
 }
 
+bool startsWith(const std::string& p_text, const std::string& p_start) {
+    return p_text.compare(0, p_start.size(), p_start) == 0;
+}
+
 bool contains(const std::string& p_text, const std::string& p_part) {
     return p_text.find(p_part) != std::string::npos;
 }
@@ -79,6 +84,39 @@ TEST(DriverArguments, WrongCountsAndRefusedOptionsExitWithOneAndUsage) {
     RunResult silent = runTarvex({"tarvex", "demo/demo@db"}, "silent");
     EXPECT_EQ(silent.status, TARVEX_EXIT_ARGUMENTS);
     EXPECT_EQ(silent.output, "");
+}
+
+TEST(DriverArguments, HelpAndVersionAloneExitWithZero) {
+    for (const char* word : {"--help", "-h", "-H"}) {
+        RunResult help = runTarvex({"./tarvex", word});
+        EXPECT_EQ(help.status, TARVEX_EXIT_OK) << word;
+        EXPECT_TRUE(startsWith(help.output, "\nTARVEX.  1.3.0\nUsage notes : \n   ./tarvex <"))
+            << help.output;
+        EXPECT_TRUE(contains(help.output, "  -e --esriprj   : ")) << help.output;
+        EXPECT_FALSE(contains(help.output, "[ERROR]")) << help.output;
+    }
+    // Asked for, so printed also when the log is silent.
+    RunResult silentHelp = runTarvex({"tarvex", "--help"}, "silent");
+    EXPECT_EQ(silentHelp.status, TARVEX_EXIT_OK);
+    EXPECT_TRUE(contains(silentHelp.output, "Usage notes : "));
+
+    const std::string version = std::string("tarvex ") + TARVEX_VERSION + "\n";
+    EXPECT_EQ(version, "tarvex " TARVEX_PROJECT_VERSION "\n");  // the package's version too
+    for (const char* word : {"--version", "-V"}) {
+        RunResult run = runTarvex({"tarvex", word}, "silent");
+        EXPECT_EQ(run.status, TARVEX_EXIT_OK) << word;
+        EXPECT_TRUE(startsWith(run.output, version + "Oracle client: embedded (oracle::occi over SQLite 3."))
+            << run.output;
+        EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 2) << run.output;
+    }
+
+    // Only alone: with more arguments the word is the connect string.
+    RunResult more = runTarvex({"tarvex", "--help", "-t", "roads"});
+    EXPECT_EQ(more.status, TARVEX_EXIT_ARGUMENTS);
+    EXPECT_TRUE(contains(more.output, "[ERROR] Connect string must be of the form")) << more.output;
+    RunResult word = runTarvex({"tarvex", "x"});
+    EXPECT_EQ(word.status, TARVEX_EXIT_ARGUMENTS);
+    EXPECT_TRUE(contains(word.output, "[ERROR] Incorrect number of arguments : 2\n"));
 }
 
 TEST(DriverConnection, RefusedConnectionExitsWithTwoAndNeverShowsThePassword) {

@@ -210,6 +210,18 @@ TEST_F(ParseArgsTest, JobsFromOneToSixtyFourAndProgressInTheLongFormOnly) {
     EXPECT_EQ(parseJobCount("65"), 0);
 }
 
+TEST_F(ParseArgsTest, EsriProjectionSwitch) {
+    ASSERT_TRUE(parse({"u/p@s", "-t", "c", "-p", "-E"}));
+    EXPECT_EQ(arg("esri_prj"), "yes");
+    EXPECT_TRUE(hasLine(output, "[DETAILED] parseArgs::esri_prj assigned value : yes"));
+    g_args.clear();
+    ASSERT_TRUE(parse({"u/p@s", "-t", "c", "--esriprj"}));
+    EXPECT_EQ(arg("esri_prj"), "yes");
+    g_args.clear();
+    ASSERT_TRUE(parse({"u/p@s", "-t", "c", "-p"}));
+    EXPECT_EQ(arg("esri_prj"), "");
+}
+
 TEST_F(ParseArgsTest, SwitchesApplyAfterAFailedParse) {
     // A refused connect string stops value options from being read, but the
     // switches still apply.
@@ -333,14 +345,14 @@ TEST_F(ParseArgsTest, GetArg) {
     EXPECT_EQ(getArg(g_args, "owner", "Default", true), "Default");
 }
 
-TEST(UsageTest, TwentySevenLinesWithTheProgramName) {
+TEST(UsageTest, OptionListThenTheExamplesWithTheProgramName) {
     g_log_level = LOG_BASIC;
     CoutCapture capture;
     Usage("./bin/tarvex");
     std::string text = capture.text();
     g_log_level = LOG_BASIC;
     std::vector<std::string> got = lines(text);
-    ASSERT_EQ(got.size(), 27u) << text;
+    ASSERT_GE(got.size(), 24u) << text;
     EXPECT_EQ(text.back(), '\n');
     EXPECT_EQ(got[0], "");
     EXPECT_EQ(got[1], "TARVEX.  1.3.0");
@@ -349,16 +361,63 @@ TEST(UsageTest, TwentySevenLinesWithTheProgramName) {
     EXPECT_EQ(got[14], "                   default is \"dd/mm/yyyy hh:mi:ss\"");
     EXPECT_EQ(got[16], "  -m --mnull     : value to use when M dimension is NULL (default is 10e-307)");
     EXPECT_EQ(got[17], "  -r --innerring : check for inner-rings inside polygons (requires use of -t and -s)");
-    // Options added later come last, one line each.
     EXPECT_EQ(got[18], "  -a --arcs      : convert arcs, circles and rectangles, each segment spanning at most "
                        "DEGREES (0 < DEGREES <= 90)");
-    EXPECT_EQ(got[19], "  -j --jobs      : with -t '*', run up to N exports at once (1 to 64, default 1)");
-    EXPECT_EQ(got[20], "     --progress  : show rows written, rows per second and elapsed time of each export");
-    EXPECT_EQ(got[21], "");
-    EXPECT_EQ(got[26], " tarvex gisrw/amber@pdb1 -t cities -d \"dd/mm/yyyy hh:mi:ss\"");
+    // Options added later follow -r, one line each, then the examples.
+    size_t examples = got.size() - 5;
+    EXPECT_EQ(got[examples - 1], "");
+    EXPECT_EQ(got[examples], "e.g");
+    EXPECT_EQ(got.back(), " tarvex gisrw/amber@pdb1 -t cities -d \"dd/mm/yyyy hh:mi:ss\"");
+    for (size_t i = 18; i + 1 < examples; ++i) {
+        // A short and a long form, or a long form only, in the same column.
+        EXPECT_TRUE(got[i].compare(0, 3, "  -") == 0 || got[i].compare(0, 7, "     --") == 0) << got[i];
+        EXPECT_EQ(got[i].find(" : "), 16u) << got[i];
+    }
+    // The parallel exports and the progress display, last of the list.
+    EXPECT_EQ(got[examples - 3], "  -j --jobs      : with -t '*', run up to N exports at once (1 to 64, default 1)");
+    EXPECT_EQ(got[examples - 2],
+              "     --progress  : show rows written, rows per second and elapsed time of each export");
+    EXPECT_TRUE(hasLine(text, "  -h --help      : print these notes (alone on the command line)"));
     EXPECT_EQ(text.find("-f "), std::string::npos);
     EXPECT_EQ(text.find("-n "), std::string::npos);
     EXPECT_EQ(text.find('['), text.find("[options]"));  // no level tag
+}
+
+TEST(UsageTest, SilentUnlessAskedFor) {
+    g_log_level = LOG_SILENT;
+    std::string quiet;
+    std::string asked;
+    {
+        CoutCapture capture;
+        Usage("tarvex");
+        quiet = capture.text();
+    }
+    {
+        CoutCapture capture;
+        Usage("tarvex", true);
+        asked = capture.text();
+    }
+    g_log_level = LOG_BASIC;
+    EXPECT_EQ(quiet, "");
+    EXPECT_TRUE(hasLine(asked, "Usage notes : ")) << asked;
+}
+
+TEST(InfoRequestTest, OnlyAsTheOneArgument) {
+    for (const char* word : {"-h", "--help", "-H", "--HELP"}) {
+        Args args({word});
+        EXPECT_EQ(infoRequest(args.argc(), args.argv()), INFO_HELP) << word;
+    }
+    for (const char* word : {"-V", "-v", "--version", "--Version"}) {
+        Args args({word});
+        EXPECT_EQ(infoRequest(args.argc(), args.argv()), INFO_VERSION) << word;
+    }
+    for (const char* word : {"x", "help", "--helpme", "-hv", ""}) {
+        Args args({word});
+        EXPECT_EQ(infoRequest(args.argc(), args.argv()), INFO_NONE) << word;
+    }
+    Args withMore({"--help", "-t", "roads"});
+    EXPECT_EQ(infoRequest(withMore.argc(), withMore.argv()), INFO_NONE);
+    EXPECT_EQ(infoRequest(1, withMore.argv()), INFO_NONE);
 }
 
 }  // namespace

@@ -23,6 +23,8 @@
 //   a.col.SDO_GTYPE, .SDO_SRID, .SDO_POINT.X/Y/Z
 //                            -> TVX_GTYPE(a.col), ... (NULL when not set)
 //   MDSYS.SDO_xxx(           -> SDO_xxx(
+//   [MDSYS.]SDO_CS.MAP_ORACLE_SRID_TO_EPSG(
+//                            -> TVX_MAP_ORACLE_SRID_TO_EPSG(
 //   SDO_ORDINATE_ARRAY / SDO_ELEM_INFO_ARRAY with more than 100 values
 //                            -> TVX_ARRAY_CONCAT over chunks of 100 (SQLite
 //                               functions take at most 127 arguments)
@@ -501,6 +503,19 @@ struct Rewriter {
                 emitArray(out, w, n1, close);
                 i = close;
                 continue;
+            }
+            // [MDSYS.]SDO_CS.MAP_ORACLE_SRID_TO_EPSG( -> TVX_MAP_ORACLE_SRID_TO_EPSG(
+            if (!afterDot && (w == "SDO_CS" || w == "MDSYS")) {
+                size_t package = w == "MDSYS" && op(n1, ".", end) ? next(n1, end) : i;
+                size_t dot = next(package, end);
+                size_t function = next(dot, end);
+                if (word(package, "SDO_CS", end) && op(dot, ".", end) &&
+                    word(function, "MAP_ORACLE_SRID_TO_EPSG", end) && op(next(function, end), "(", end)) {
+                    out += "TVX_MAP_ORACLE_SRID_TO_EPSG";
+                    i = function;
+                    expectTable = false;
+                    continue;
+                }
             }
             // MDSYS.SDO_xxx( -> SDO_xxx(
             if (w == "MDSYS" && op(n1, ".", end)) {

@@ -53,6 +53,32 @@ std::string textArg(sqlite3_value* v) {
 
 // ---------------------------------------------------------------- SDO
 
+// SDO_CS.MAP_ORACLE_SRID_TO_EPSG(legacy_srid): the EPSG code of one of the
+// common Oracle SRIDs (Oracle's function knows every legacy code); NULL for
+// any other number and for NULL.
+void mapOracleSridToEpsg(sqlite3_context* ctx, int /*argc*/, sqlite3_value** argv) {
+    static const struct {
+        double oracle;
+        int epsg;
+    } CODES[] = {
+        {8307, 4326},    // Longitude / Latitude (WGS 84)
+        {8265, 4269},    // Longitude / Latitude (NAD 83)
+        {8260, 4267},    // Longitude / Latitude (NAD 27)
+        {81989, 27700},  // British National Grid
+        {82361, 23038},  // ED50 / UTM zone 38N
+    };
+    double srid = 0;
+    bool bad = false;
+    if (!numberArg(ctx, argv[0], srid, bad)) {
+        if (!bad) sqlite3_result_null(ctx);
+        return;
+    }
+    for (const auto& code : CODES) {
+        if (code.oracle == srid) return sqlite3_result_int(ctx, code.epsg);
+    }
+    sqlite3_result_null(ctx);
+}
+
 void sdoPointType(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     if (argc != 3) return resultError(ctx, "ORA-06553: PLS-306: wrong number or types of arguments in call to 'SDO_POINT_TYPE'");
     unsigned char out[32] = {'P'};
@@ -484,6 +510,7 @@ void registerFunctions(sqlite3* db) {
         {"HEXTORAW", 1, hexToRaw, true},
         {"RAWTOHEX", 1, rawToHex, true},
         {"NVL", 2, nvl, true},
+        {"TVX_MAP_ORACLE_SRID_TO_EPSG", 1, mapOracleSridToEpsg, true},
     };
     for (const Fn& f : FUNCTIONS)
         sqlite3_create_function_v2(db, f.name, f.args,
