@@ -8,6 +8,7 @@ import os
 import pty
 import re
 import shutil
+import signal
 import struct
 import subprocess
 import sys
@@ -155,6 +156,37 @@ class ParallelExports(unittest.TestCase):
             if "./%s.shp" % table not in exported:
                 self.assertEqual(tv.shapefile_set(self.path(table)), [], run)
         self.assertEqual(run.lines().count("[DETAILED] Terminated Oracle connection"), 1, run)
+
+
+class Signals(unittest.TestCase):
+    def test_a_signal_to_the_parent_reaches_the_running_exports(self):
+        work = tempfile.mkdtemp(dir=ROOT)
+        os.mkdir(os.path.join(work, "out"))
+        # Slow round trips keep every export running for seconds.
+        env = dict(os.environ, TARVEX_LOG_LEVEL="basic", TARVEX_EMBEDDED_ROUND_TRIP_MS="400")
+        process = subprocess.Popen([tv.TARVEX, "gis/gispw@" + FIXTURE, "-t", "*", "-o", "out/", "-j", "2"],
+                                   cwd=work, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        children_file = "/proc/%d/task/%d/children" % (process.pid, process.pid)
+        children = []
+        deadline = time.monotonic() + 30
+        while len(children) < 2 and time.monotonic() < deadline:
+            with open(children_file) as f:
+                children = f.read().split()
+            time.sleep(0.05)
+        self.assertEqual(len(children), 2)
+        process.send_signal(signal.SIGTERM)
+        out, err = process.communicate(timeout=60)
+        # Ended by the signal, or by a handler that exits with 128 + its number.
+        self.assertIn(process.returncode, (-signal.SIGTERM, 128 + signal.SIGTERM))
+        self.assertEqual(err, b"")
+        lines = out.decode().splitlines()
+        self.assertEqual(lines[-1], "[ERROR] Exports stopped by signal : 15", lines)
+        # Both exports ended by the forwarded signal before the parent ended.
+        for pid in children:
+            self.assertFalse(os.path.exists("/proc/" + pid), pid)
+        self.assertEqual(sum(l.startswith(("[ERROR] Export ended by signal 15 : ",
+                                           "[ERROR] Export ended with status 143 : ")) for l in lines), 2, lines)
+        self.assertFalse(any(l.startswith("Successfully") for l in lines), lines)
 
 
 class SimulatedRoundTrips(unittest.TestCase):
