@@ -34,6 +34,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <limits>
 #include <map>
 #include <set>
@@ -639,14 +640,15 @@ public:
 
 // Benchmark aid, not Oracle behaviour: TARVEX_EMBEDDED_ROUND_TRIP_MS (in
 // milliseconds, decimals allowed, at most 10 s) makes every prefetch batch a
-// query fetches wait that long, as a round trip to a server would.
-void simulatedRoundTrip() {
+// query fetches wait that long, as a round trip to a server would. The
+// wait in microseconds; 0 when unset.
+long roundTripMicros() {
     static const long micros = [] {
         const char* text = std::getenv("TARVEX_EMBEDDED_ROUND_TRIP_MS");
         double ms = text != nullptr ? std::strtod(text, nullptr) : 0;
         return ms > 0 && ms <= 10000 ? static_cast<long>(ms * 1000) : 0L;
     }();
-    if (micros > 0) usleep(static_cast<useconds_t>(micros));
+    return micros;
 }
 
 class ResultSetImpl : public ResultSet {
@@ -671,7 +673,11 @@ public:
 
     Status next(unsigned int /*numRows*/) override {
         if (state_ == END) return END_OF_FETCH;
-        if (fetched_++ % owner_->prefetchRowCount() == 0) simulatedRoundTrip();
+        if (roundTrip_ > 0 && fetched_++ % owner_->prefetchRowCount() == 0) {
+            struct timespec wait = {roundTrip_ / 1000000, (roundTrip_ % 1000000) * 1000};
+            while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+            }
+        }
         int rc;
         if (state_ == BEFORE) rc = firstRc_;
         else rc = sqlite3_step(stmt_);
@@ -846,7 +852,8 @@ private:
     sqlite3_stmt* stmt_;
     int firstRc_ = SQLITE_DONE;
     State state_ = BEFORE;
-    unsigned long long fetched_ = 0;  // calls of next, for the batches
+    const long roundTrip_ = roundTripMicros();  // simulated, per prefetch batch
+    unsigned long long fetched_ = 0;            // calls of next, for the batches
     std::vector<ColumnType> types_;
     std::vector<MetaData> meta_;
     void* (*reader_)(void*) = nullptr;
