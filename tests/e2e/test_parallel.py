@@ -147,8 +147,7 @@ class ParallelExports(unittest.TestCase):
                         self.assertNotIn(other + ".", line, run)
             if base == "a3":
                 self.assertTrue(any(l.startswith("[ERROR] ") for l in lines), run)
-                self.assertFalse(os.path.exists(self.path("a3.shp")) and
-                                 any("Successfully" in l for l in lines), run)
+                self.assertFalse(any(l.startswith("Successfully") for l in lines), run)
             else:
                 self.assertTrue(lines[-1].startswith("Successfully written "), lines)
                 self.assertEqual(len(tv.read_layer(self.path(base + ".shp"))), 2 if base == "a2" else 1)
