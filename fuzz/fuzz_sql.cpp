@@ -1,6 +1,8 @@
-// Fuzzes the embedded client's SQL front end: the tokenizer, the Oracle
-// type parser and the rewrite into SQLite's dialect, which must either
-// produce SQL or raise an Oracle-style SQLException, never crash.
+// Fuzzes the embedded client's SQL front end: the loader's script splitter,
+// the tokenizer, the Oracle type parser and the rewrite into SQLite's
+// dialect, which must either produce SQL or raise an Oracle-style
+// SQLException, never crash, hang or recurse without bound (deep nesting,
+// comments and quotes left open are among the seeds).
 #include <occi.h>
 
 #include <cstddef>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "../src/oracle/embedded/internal.h"
+#include "../src/oracle/embedded/script.h"
 
 namespace emb = oracle::occi::embedded;
 
@@ -54,12 +57,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* p_data, size_t p_size) {
     emb::parseOracleType(solid, type, affinity);
 
     FuzzResolver resolver(admin);
-    try {
-        emb::Rewritten out = emb::rewriteSql(sql, resolver);
-        (void)out;
-    } catch (const oracle::occi::SQLException& e) {
-        // Refusals are Oracle-style.
-        if (e.getMessage().compare(0, 4, "ORA-") != 0) std::abort();
-    }
+    auto rewrite = [&](const std::string& p_text, bool p_hoist) {
+        try {
+            emb::Rewritten out = emb::rewriteSql(p_text, resolver, p_hoist);
+            (void)out;
+        } catch (const oracle::occi::SQLException& e) {
+            // Refusals are Oracle-style.
+            if (e.getMessage().compare(0, 4, "ORA-") != 0) std::abort();
+        }
+    };
+    rewrite(sql, false);
+
+    // the same text as a loader script: each statement it splits off is
+    // rewritten as the loader's session would (literals hoisted)
+    emb::SplitError error;
+    size_t statements = 0;
+    bool whole = emb::splitScript(
+        sql,
+        [&](const emb::ScriptStatement& p_statement) {
+            if (p_statement.line < 1) std::abort();
+            rewrite(p_statement.text, true);
+            return ++statements < 64;
+        },
+        error);
+    // a malformed script names where: a line of the text, and a message
+    if (!whole && error.line > 0 && error.message.empty()) std::abort();
     return 0;
 }

@@ -1,5 +1,6 @@
 -- Sample database, step 7: the second owner, whose tables demo reaches as
--- GISOWNER.RIVERS and GISOWNER.LAKES.
+-- GISOWNER.RIVERS and GISOWNER.LAKES (granted to demo); GISOWNER.SURVEY_MARKERS
+-- is not granted, so demo neither sees nor reads it.
 ALTER SESSION SET CURRENT_SCHEMA = gisowner;
 
 CREATE TABLE rivers (
@@ -30,5 +31,19 @@ INSERT INTO USER_SDO_GEOM_METADATA (TABLE_NAME, COLUMN_NAME, DIMINFO, SRID) VALU
   SDO_DIM_ARRAY(SDO_DIM_ELEMENT('Longitude', -180, 180, 0.05), SDO_DIM_ELEMENT('Latitude', -90, 90, 0.05)), 8307);
 INSERT INTO USER_SDO_GEOM_METADATA (TABLE_NAME, COLUMN_NAME, DIMINFO, SRID) VALUES ('LAKES', 'GEOM',
   SDO_DIM_ARRAY(SDO_DIM_ELEMENT('Longitude', -180, 180, 0.05), SDO_DIM_ELEMENT('Latitude', -90, 90, 0.05)), 8307);
+
+CREATE TABLE survey_markers (
+  marker_id  NUMBER(6),
+  label      VARCHAR2(20),
+  geom       SDO_GEOMETRY
+);
+INSERT INTO survey_markers VALUES (1, 'TP Uetliberg',
+  SDO_GEOMETRY(2001, 8307, SDO_POINT_TYPE(8.4914, 47.3494, NULL), NULL, NULL));
+INSERT INTO USER_SDO_GEOM_METADATA (TABLE_NAME, COLUMN_NAME, DIMINFO, SRID) VALUES ('SURVEY_MARKERS', 'GEOM',
+  SDO_DIM_ARRAY(SDO_DIM_ELEMENT('Longitude', -180, 180, 0.05), SDO_DIM_ELEMENT('Latitude', -90, 90, 0.05)), 8307);
+
+-- demo reads the rivers and lakes, not the survey markers
+GRANT SELECT ON gisowner.rivers TO demo;
+GRANT SELECT ON gisowner.lakes TO demo;
 
 COMMIT;

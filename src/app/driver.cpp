@@ -1,7 +1,10 @@
 // The program driver: start-up, connection, the exports, shutdown and the
 // exit status.
 #include <occi.h>
+#include <signal.h>
+#include <unistd.h>
 
+#include <cstring>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -15,6 +18,7 @@
 #include "oracle/globals.h"
 #include "oracle/sdo.h"
 #include "settings/settings.h"
+#include "shape/output_set.h"
 
 using oracle::occi::Environment;
 using oracle::occi::SQLException;
@@ -24,6 +28,45 @@ namespace {
 std::string setting(const std::string& p_key) {
     auto it = g_args.find(p_key);
     return it == g_args.end() ? std::string() : it->second;
+}
+
+const char* signalName(int p_signal) {
+    switch (p_signal) {
+        case SIGINT: return "SIGINT";
+        case SIGTERM: return "SIGTERM";
+        case SIGHUP: return "SIGHUP";
+        default: return "signal";
+    }
+}
+
+// SIGINT, SIGTERM and SIGHUP end the run: the temporaries of the set being
+// written go (the previous set stays as it was), the terminal gets its echo
+// back, one error line names the signal, and the exit status is 128 + the
+// signal number. Only async-signal-safe calls.
+extern "C" void onStopSignal(int p_signal) {
+    tvRemoveOutputTemporariesNow();
+    tvRestoreTerminalNow();
+    if (g_log_level >= LOG_ERROR) {
+        char line[96] = "\n[ERROR] Export stopped by signal : ";
+        std::strcat(line, signalName(p_signal));
+        std::strcat(line, "\n");
+        // A fresh line: the signal may cut an answer typed at a prompt.
+        const char* text = isatty(STDOUT_FILENO) ? line : line + 1;
+        ssize_t ignored = ::write(STDOUT_FILENO, text, std::strlen(text));
+        (void)ignored;
+    }
+    _exit(128 + p_signal);
+}
+
+void installSignalHandlers() {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = onStopSignal;
+    sigfillset(&action.sa_mask);
+    for (int stop : {SIGINT, SIGTERM, SIGHUP}) sigaction(stop, &action, nullptr);
+    // A file-size limit then fails the write ("File too large"), which is
+    // reported like a full disk, instead of killing the process unseen.
+    signal(SIGXFSZ, SIG_IGN);
 }
 
 // The Oracle client this program was built with, for --version.
@@ -107,6 +150,7 @@ bool disconnectSession(bool p_quiet) {
 
 int tarvexMain(int argc, char** argv) {
     setLogLevel();
+    installSignalHandlers();
     int status = TARVEX_EXIT_OK;
     const std::string program = (argc > 0 && argv != nullptr && argv[0] != nullptr) ? argv[0] : "tarvex";
 
@@ -123,7 +167,9 @@ int tarvexMain(int argc, char** argv) {
             break;
     }
 
-    if (argc != 1 && (argc < 3 || argc > TARVEX_MAX_ARGC)) {
+    // Only counts that no valid command can have: a connect string alone,
+    // or more than every option once.
+    if (argc != 1 && (argc < 3 || argc > maxArgumentCount())) {
         tvLog("Incorrect number of arguments : ", argc, LOG_ERROR);
         Usage(program);
         status = TARVEX_EXIT_ARGUMENTS;

@@ -17,6 +17,7 @@
 #include "oracle/spatial_metadata.h"
 #include "settings/settings.h"
 #include "shape/gtype.h"
+#include "shape/output_set.h"
 #include "shape/shape_writer.h"
 
 using oracle::occi::MetaData;
@@ -109,170 +110,206 @@ bool fetchGeometry(ResultSet* p_resultSet, unsigned int p_position, GeometryHold
     return true;
 }
 
-// Everything after the main query's execution. SQLExceptions from the client
-// are caught here: the export then fails with the client's message, and the
-// files, the probe statement and the fetched geometries are released.
-bool exportResultSet(StatementGuard& p_main, const std::string& p_sql,
-                     const std::string& p_geom_column, const std::string& p_shapefile,
-                     const std::string& p_table, const std::string& p_owner) {
+// What the column pass learns about the main query's result.
+struct ColumnPlan {
+    std::vector<MetaData> columns;
+    int geomPosition = -1;         // 1-based, -1 while not found
+    std::string geomName;          // the geometry column's name as reported
+    bool skipped = false;          // a LONG / RAW column is present
+    int skippedBeforeGeometry = 0;
+    std::string keptColumns;       // select list without the skipped columns
+};
+
+// Shape type and SRID taken from the sample geometry.
+struct SampleInfo {
+    unsigned short shapeType = 0;
+    int srid = -1;
+};
+
+// Column pass: geometry column, skipped types, columns kept.
+bool findColumns(ResultSet* p_rows, const std::string& p_sql, const std::string& p_geom_column,
+                 ColumnPlan& p_plan) {
+    p_plan.columns = p_rows->getColumnListMetaData();
+    for (size_t i = 0; i < p_plan.columns.size(); ++i) {
+        std::string name = p_plan.columns[i].getString(MetaData::ATTR_NAME);
+        std::string upperName = name;
+        upper(upperName);
+        bool skipped = isSkippedColumnType(p_plan.columns[i].getInt(MetaData::ATTR_DATA_TYPE));
+        // A column of a skipped type cannot hold the geometry.
+        if (upperName == p_geom_column && !skipped) {
+            p_plan.geomPosition = static_cast<int>(i) + 1;
+            p_plan.geomName = name;
+        }
+        if (skipped) {
+            p_plan.skipped = true;
+            if (p_plan.geomPosition == -1) ++p_plan.skippedBeforeGeometry;
+            tvLog("[WARNING] RAW / LONG RAW column will be skipped : ", name, LOG_BASIC);
+        } else {
+            if (!p_plan.keptColumns.empty()) p_plan.keptColumns += ",";
+            p_plan.keptColumns += selectListName(name);
+        }
+    }
+    if (p_plan.geomPosition == -1) {
+        tvLog("Couldn't find geometry column (" + p_geom_column + ") in query : ", p_sql, LOG_ERROR);
+        return false;
+    }
+    tvLog("Found geometry column (" + p_geom_column + ") at position : ", p_plan.geomPosition,
+          LOG_DETAILED);
+    return true;
+}
+
+// Probe: the first non-null geometry gives shape type and SRID. The query
+// stands on lines of its own, so that a trailing comment cannot swallow the
+// closing parenthesis; the geometry column is named as the query reports it.
+bool probeSample(const std::string& p_sql, const ColumnPlan& p_plan, KeptGeometries* p_keepList,
+                 SampleInfo& p_sample) {
+    const std::string column = selectListName(p_plan.geomName);
+    std::string probeSql = "select " + column + " from (\n" + p_sql + "\n) where " + column +
+                           " is not null and rownum = 1";
+    tvLog("Executing check geom type query : ", probeSql, LOG_DEBUG);
+    StatementGuard probe;
+    probe.create(probeSql);
+    ResultSet* probeRows = probe.execute();
+
+    bool result = true;
+    if (probeRows->next()) {
+        tvLog("Got check row", "", LOG_DEBUG);
+        GeometryHolder sample(p_keepList);
+        result = fetchGeometry(probeRows, 1, sample);
+        if (sample.get() != nullptr) {
+            unsigned short gtype = static_cast<unsigned short>(sample.get()->getSdo_gtype());
+            p_sample.shapeType = getShapeTypeForGType(gtype);
+            tvLog("Got shape type :", static_cast<int>(p_sample.shapeType), LOG_DEBUG);
+            tvLog("From GTYPE     :", static_cast<int>(gtype), LOG_DEBUG);
+            if (setting("output_proj") == "yes") {
+                Number sridNumber = sample.get()->getSdo_srid();
+                if (sridNumber.isNull()) {
+                    tvLog("SRID is NULL", "", LOG_DETAILED);
+                } else {
+                    p_sample.srid = static_cast<int>(sridNumber);
+                    tvLog("Got SRID : ", p_sample.srid, LOG_DETAILED);
+                }
+            }
+            tvLog("Deleting check geometry", "", LOG_DEBUG);
+            sample.reset();
+            tvLog("Deleted check geometry", "", LOG_DEBUG);
+        }
+    }
+    if (!probe.release()) result = false;
+    return result;
+}
+
+// Inner rings: an export whose rows hold polygons with holes is written as
+// multipatch, unless the shape type is forced. The check reads the export's
+// own rows, a table's or a free query's alike.
+void checkInnerRings(const std::string& p_sql, const ColumnPlan& p_plan, SampleInfo& p_sample) {
+    if (setting("inner_ring_check") != "yes" || !setting("forcetype").empty()) return;
+    if (areInnerRingsPresentInQuery(conn, p_sql, selectListName(p_plan.geomName))) {
+        p_sample.shapeType = MULTIPATCH_SHAPE_TYPE;
+        tvLog("Forcing type to be multi-patch as inner-rings detected", "", LOG_BASIC);
+    }
+}
+
+// LONG / RAW columns cannot be fetched: re-run a "select *" query with the
+// kept columns only.
+bool rewriteWithoutSkipped(StatementGuard& p_main, const std::string& p_sql, ColumnPlan& p_plan) {
+    std::string newSql;
+    if (!p_plan.skipped || !rewriteSelectStar(p_sql, p_plan.keptColumns, newSql)) return true;
+    tvLog("Fixing SQL statement to remove LONG / RAW : ", p_sql, LOG_DEBUG);
+    tvLog("New SQL statement : ", newSql, LOG_DEBUG);
+    if (!p_main.release()) return false;
+    p_main.create(newSql)->setPrefetchRowCount(EXPORT_PREFETCH_ROWS);
+    p_plan.columns = p_main.execute()->getColumnListMetaData();
+    p_plan.geomPosition -= p_plan.skippedBeforeGeometry;
+    return true;
+}
+
+// Creates the files of the set, with the attribute fields of the columns.
+bool createFiles(tvShapeWriter& p_writer, const std::string& p_shapefile, const ColumnPlan& p_plan,
+                 const std::string& p_geom_column, const SampleInfo& p_sample) {
+    bool result = p_writer.createShapeFile(p_shapefile, p_sample.shapeType, p_plan.columns,
+                                           p_geom_column, p_sample.srid);
+    if (result) {
+        tvLog("Created shape file of type : ", static_cast<int>(p_sample.shapeType), LOG_DETAILED);
+    } else {
+        tvLog("Failed to created shape file of type : ", static_cast<int>(p_sample.shapeType),
+              LOG_DETAILED);
+    }
+    return result;
+}
+
+// Row loop: one row and one geometry alive at a time.
+bool writeRows(ResultSet* p_rows, unsigned int p_position, tvShapeWriter& p_writer,
+               KeptGeometries* p_keepList, tvProgress& p_progress) {
     bool result = true;
     const bool debug = g_log_level >= LOG_DEBUG;
+    const bool ignore = setting("ignore") == "yes";
+    GeometryHolder geometry(p_keepList);
+    // Rows of a table mostly share one gtype: its support is looked up again
+    // only when the gtype changes.
+    unsigned short lastGtype = 0;
+    bool lastSupported = isGTypeSupported(lastGtype);
+    while (result && p_rows->next()) {
+        if (!fetchGeometry(p_rows, p_position, geometry)) return false;
+        if (geometry.get() != nullptr) {
+            unsigned short gtype = static_cast<unsigned short>(geometry.get()->getSdo_gtype());
+            if (gtype != lastGtype) {
+                lastGtype = gtype;
+                lastSupported = isGTypeSupported(gtype);
+            }
+            if (!lastSupported) {
+                tvLog("Unsupported GTYPE in Geometry : ", static_cast<int>(gtype), LOG_ERROR);
+                geometry.destroy();
+                result = ignore;
+            }
+        }
+        if (debug && geometry.get() != nullptr) {
+            tvLog("Dump of next geometry object", "", LOG_DEBUG);
+            dumpGeometryObject(geometry.get());
+        }
+        if (result) {
+            result = p_writer.writeShapeRecord(geometry.get(), p_rows);
+            if (result) p_progress.row();
+        }
+        if (geometry.get() != nullptr) {
+            if (debug) tvLog("Deleting geometry", "", LOG_DEBUG);
+            geometry.reset();
+            if (debug) tvLog("Deleted geometry", "", LOG_DEBUG);
+        }
+    }
+    return result;
+}
+
+// Everything after the main query's execution: columns, probe, inner rings,
+// rewrite, create, row loop, and the commit of the set. SQLExceptions from
+// the client are caught here: the export then fails with the client's
+// message, and the files, the statements and the fetched geometries are
+// released.
+bool exportResultSet(StatementGuard& p_main, const std::string& p_sql,
+                     const std::string& p_geom_column, const std::string& p_shapefile,
+                     tvOutputSet& p_set) {
+    bool result = true;
     KeptGeometries kept;
     KeptGeometries* keepList = setting("nofree") == "yes" ? &kept : nullptr;
     std::unique_ptr<tvShapeWriter> writer;
-    StatementGuard probe;
-    GeometryHolder geometry(keepList);
 
     try {
-        // Column pass: geometry column, skipped types, columns kept.
-        std::vector<MetaData> columns = p_main.resultSet()->getColumnListMetaData();
-        int geomPosition = -1;
-        int skipPosition = -1;
-        int skippedBeforeGeometry = 0;
-        std::string keptColumns;
-        for (size_t i = 0; i < columns.size(); ++i) {
-            std::string name = columns[i].getString(MetaData::ATTR_NAME);
-            std::string upperName = name;
-            upper(upperName);
-            int type = columns[i].getInt(MetaData::ATTR_DATA_TYPE);
-            bool skipped = isSkippedColumnType(type);
-            // A column of a skipped type cannot hold the geometry.
-            if (upperName == p_geom_column && !skipped) geomPosition = static_cast<int>(i) + 1;
-            if (skipped) {
-                skipPosition = static_cast<int>(i) + 1;
-                if (geomPosition == -1) ++skippedBeforeGeometry;
-                tvLog("[WARNING] RAW / LONG RAW column will be skipped : ", name, LOG_BASIC);
-            } else {
-                if (!keptColumns.empty()) keptColumns += ",";
-                keptColumns += selectListName(name);
-            }
-        }
-
-        if (geomPosition == -1) {
-            tvLog("Couldn't find geometry column (" + p_geom_column + ") in query : ", p_sql,
-                  LOG_ERROR);
-            result = false;
-        }
-
+        ColumnPlan plan;
+        SampleInfo sample;
+        result = findColumns(p_main.resultSet(), p_sql, p_geom_column, plan);
+        if (result) result = probeSample(p_sql, plan, keepList, sample);
+        if (result) checkInnerRings(p_sql, plan, sample);
+        if (result) result = rewriteWithoutSkipped(p_main, p_sql, plan);
         if (result) {
-            tvLog("Found geometry column (" + p_geom_column + ") at position : ", geomPosition,
-                  LOG_DETAILED);
             writer.reset(new tvShapeWriter());
-
-            // Probe: the first non-null geometry gives shape type and SRID.
-            std::string probeSql = "select " + p_geom_column + " from (" + p_sql + ") where " +
-                                   p_geom_column + " is not null and rownum = 1";
-            tvLog("Executing check geom type query : ", probeSql, LOG_DEBUG);
-            probe.create(probeSql);
-            ResultSet* probeRows = probe.execute();
-
-            unsigned short shapeType = 0;
-            int srid = -1;
-            if (probeRows->next()) {
-                tvLog("Got check row", "", LOG_DEBUG);
-                GeometryHolder sample(keepList);
-                result = fetchGeometry(probeRows, 1, sample);
-                if (sample.get() != nullptr) {
-                    unsigned short gtype = static_cast<unsigned short>(sample.get()->getSdo_gtype());
-                    shapeType = getShapeTypeForGType(gtype);
-                    tvLog("Got shape type :", static_cast<int>(shapeType), LOG_DEBUG);
-                    tvLog("From GTYPE     :", static_cast<int>(gtype), LOG_DEBUG);
-                    if (setting("output_proj") == "yes") {
-                        Number sridNumber = sample.get()->getSdo_srid();
-                        if (sridNumber.isNull()) {
-                            tvLog("SRID is NULL", "", LOG_DETAILED);
-                        } else {
-                            srid = static_cast<int>(sridNumber);
-                            tvLog("Got SRID : ", srid, LOG_DETAILED);
-                        }
-                    }
-                    tvLog("Deleting check geometry", "", LOG_DEBUG);
-                    sample.reset();
-                    tvLog("Deleted check geometry", "", LOG_DEBUG);
-                }
-            }
-
-            // The inner-ring check reads the export's own rows, a table's or a
-            // free query's alike.
-            (void)p_table;
-            (void)p_owner;
-            if (result && setting("inner_ring_check") == "yes" && setting("forcetype").empty()) {
-                if (areInnerRingsPresentInQuery(conn, p_sql, p_geom_column)) {
-                    shapeType = MULTIPATCH_SHAPE_TYPE;
-                    tvLog("Forcing type to be multi-patch as inner-rings detected", "", LOG_BASIC);
-                }
-            }
-
-            // LONG / RAW columns cannot be fetched: re-run a "select *" query
-            // with the kept columns only.
-            std::string newSql;
-            if (result && skipPosition != -1 && rewriteSelectStar(p_sql, keptColumns, newSql)) {
-                tvLog("Fixing SQL statement to remove LONG / RAW : ", p_sql, LOG_DEBUG);
-                tvLog("New SQL statement : ", newSql, LOG_DEBUG);
-                result = p_main.release();
-                if (result) {
-                    p_main.create(newSql)->setPrefetchRowCount(EXPORT_PREFETCH_ROWS);
-                    columns = p_main.execute()->getColumnListMetaData();
-                    geomPosition -= skippedBeforeGeometry;
-                }
-            }
-
-            if (result) {
-                result = writer->createShapeFile(p_shapefile, shapeType, columns, p_geom_column, srid);
-                if (result) {
-                    tvLog("Created shape file of type : ", static_cast<int>(shapeType), LOG_DETAILED);
-                } else {
-                    tvLog("Failed to created shape file of type : ", static_cast<int>(shapeType),
-                          LOG_DETAILED);
-                }
-            }
-
-            if (!probe.release()) result = false;
-
+            result = createFiles(*writer, p_shapefile, plan, p_geom_column, sample);
+        }
+        if (result) {
             // Asked for progress: the row count, for a percentage.
-            const long long total = result && progressRequested() ? countQueryRows(p_sql) : -1;
-            tvProgress progress(p_shapefile + ".shp", total, result);
-
-            // Row loop: one row and one geometry alive at a time.
-            ResultSet* rows = p_main.resultSet();
-            const bool ignore = setting("ignore") == "yes";
-            const unsigned int position = static_cast<unsigned int>(geomPosition);
-            // Rows of a table mostly share one gtype: its support is looked
-            // up again only when the gtype changes.
-            unsigned short lastGtype = 0;
-            bool lastSupported = isGTypeSupported(lastGtype);
-            while (result && rows->next()) {
-                if (!fetchGeometry(rows, position, geometry)) {
-                    result = false;
-                    break;
-                }
-                if (geometry.get() != nullptr) {
-                    unsigned short gtype = static_cast<unsigned short>(geometry.get()->getSdo_gtype());
-                    if (gtype != lastGtype) {
-                        lastGtype = gtype;
-                        lastSupported = isGTypeSupported(gtype);
-                    }
-                    if (!lastSupported) {
-                        tvLog("Unsupported GTYPE in Geometry : ", static_cast<int>(gtype), LOG_ERROR);
-                        geometry.destroy();
-                        result = ignore;
-                    }
-                }
-                if (debug && geometry.get() != nullptr) {
-                    tvLog("Dump of next geometry object", "", LOG_DEBUG);
-                    dumpGeometryObject(geometry.get());
-                }
-                if (result) {
-                    result = writer->writeShapeRecord(geometry.get(), rows);
-                    if (result) progress.row();
-                }
-                if (geometry.get() != nullptr) {
-                    if (debug) tvLog("Deleting geometry", "", LOG_DEBUG);
-                    geometry.reset();
-                    if (debug) tvLog("Deleted geometry", "", LOG_DEBUG);
-                }
-            }
-            progress.finish();
+            const long long total = progressRequested() ? countQueryRows(p_sql) : -1;
+            tvProgress progress(p_shapefile + ".shp", total, true);
+            result = writeRows(p_main.resultSet(), static_cast<unsigned int>(plan.geomPosition),
+                               *writer, keepList, progress);
         }
     } catch (const SQLException& e) {
         tvLog("Error exporting query : ", p_sql, LOG_ERROR);
@@ -280,10 +317,10 @@ bool exportResultSet(StatementGuard& p_main, const std::string& p_sql,
         result = false;
     }
 
-    geometry.reset();
-    if (!probe.release()) result = false;
     if (writer) {
         if (!writer->closeShapeFile()) result = false;
+        // Only a complete set replaces the previous one.
+        if (result) result = p_set.commit();
         if (result) {
             tvLog("Successfully written " + std::to_string(writer->getRecordCount()) + " rows to ",
                   "'" + p_shapefile + ".shp'", LOG_BASIC);
@@ -325,6 +362,10 @@ bool rewriteSelectStar(const std::string& p_sql, const std::string& p_columns,
 
 bool exportSQLAsShape(std::string p_sql, std::string p_geom_column, std::string p_shapefile,
                       std::string p_table, std::string p_owner) {
+    // The inner-ring check reads the export's own rows: the table and its
+    // owner are not needed for it.
+    (void)p_table;
+    (void)p_owner;
     bool result = true;
     tdclass timer;
     const bool timings = !setting("output_timings").empty();
@@ -332,7 +373,11 @@ bool exportSQLAsShape(std::string p_sql, std::string p_geom_column, std::string 
         tvLog("Export run for '" + p_shapefile + "' started at : ", timer.time24(true), LOG_BASIC);
     }
 
-    {
+    // The set is locked first: a second writer of the same set stops at once.
+    tvOutputSet outputSet;
+    result = outputSet.begin(p_shapefile);
+    if (result) {
+        tvSetActiveOutputSet(&outputSet);
         StatementGuard mainQuery;
         try {
             mainQuery.create(p_sql)->setPrefetchRowCount(EXPORT_PREFETCH_ROWS);
@@ -343,9 +388,11 @@ bool exportSQLAsShape(std::string p_sql, std::string p_geom_column, std::string 
             result = false;
         }
         if (result) {
-            result = exportResultSet(mainQuery, p_sql, p_geom_column, p_shapefile, p_table, p_owner);
+            result = exportResultSet(mainQuery, p_sql, p_geom_column, p_shapefile, outputSet);
         }
         if (!mainQuery.release()) result = false;
+        tvSetActiveOutputSet(nullptr);
+        outputSet.abandon();  // what is left of a failed export
     }
 
     if (timings) {

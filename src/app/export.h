@@ -22,9 +22,6 @@ bool connectSession(bool p_quiet);
 // when the client reported an error. p_quiet leaves out the detailed line.
 bool disconnectSession(bool p_quiet);
 
-// The most arguments (argc, with the program name) a command line may have.
-const int TARVEX_MAX_ARGC = 16;
-
 // The whole program: returns the process exit status.
 int tarvexMain(int argc, char** argv);
 
@@ -47,6 +44,10 @@ std::string selectListName(const std::string& p_name);
 // other query.
 bool rewriteSelectStar(const std::string& p_sql, const std::string& p_columns,
                        std::string& p_result);
+
+// A free query as it is run: the user's text without one trailing ";" (and
+// the blanks after it), which Oracle would refuse.
+std::string freeQueryText(const std::string& p_sql);
 
 // A file-name part taken from the database: every path separator, NUL,
 // control character and leading dot becomes "_"; an empty name becomes "_".

@@ -236,7 +236,10 @@ std::vector<JobState> runJobs(size_t p_count, int p_max, const std::function<boo
             if (WIFSIGNALED(status)) {
                 tvLog("Export ended by signal " + std::to_string(WTERMSIG(status)) + " : ",
                       p_names[done.job], LOG_ERROR);
-            } else if (WIFEXITED(status) && WEXITSTATUS(status) != 0 && WEXITSTATUS(status) != 2) {
+            } else if (WIFEXITED(status) && WEXITSTATUS(status) != 0 && WEXITSTATUS(status) != 2 &&
+                       (g_stop_signal == 0 || WEXITSTATUS(status) != 128 + g_stop_signal)) {
+                // A failed export says why in its own lines, and so does one
+                // that a forwarded signal stopped.
                 tvLog("Export ended with status " + std::to_string(WEXITSTATUS(status)) + " : ",
                       p_names[done.job], LOG_ERROR);
             }
@@ -253,10 +256,8 @@ std::vector<JobState> runJobs(size_t p_count, int p_max, const std::function<boo
     if (progress[1] >= 0) close(progress[1]);
     const int signal = g_stop_signal;
     forwarding.restore();
-    if (signal != 0) {
-        tvLog("Exports stopped by signal : ", signal, LOG_ERROR);
-        // The handling in place before: by default the process ends here.
-        raise(signal);
-    }
+    // The handling in place before (the program's own reports the signal):
+    // by default the process ends here.
+    if (signal != 0) raise(signal);
     return states;
 }

@@ -19,8 +19,9 @@ enum JobState { JOB_NOT_STARTED, JOB_SUCCEEDED, JOB_FAILED };
 // unlinked temporary file and is copied, whole, to standard output when the
 // child ends, in the order the children end; a last line cut short gets its
 // end of line. A child that ends by a signal or with a status other than 0 has
-// failed. After the first failure no new child starts; the running ones end
-// on their own. With "--progress" the children report their rows
+// failed; the parent adds a line when it ended by a signal or with a status
+// other than 0, 2 and 128 + a forwarded signal. After the first failure no
+// new child starts; the running ones end on their own. With "--progress" the children report their rows
 // (setProgressChannel) and the parent shows them (tvProgressBoard), under
 // p_names.
 //

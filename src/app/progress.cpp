@@ -81,7 +81,9 @@ long long countQueryRows(const std::string& p_sql) {
     long long count = -1;
     StatementGuard counter;
     try {
-        counter.create("select count(*) from (" + p_sql + ")");
+        // The query on lines of its own: a trailing comment cannot swallow
+        // the closing parenthesis.
+        counter.create("select count(*) from (\n" + p_sql + "\n)");
         oracle::occi::ResultSet* rows = counter.execute();
         if (rows->next() && !rows->isNull(1)) count = static_cast<long long>(rows->getDouble(1));
     } catch (const oracle::occi::SQLException& e) {

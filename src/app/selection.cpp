@@ -12,6 +12,7 @@
 #include "diag/log.h"
 #include "diag/strings.h"
 #include "oracle/globals.h"
+#include "oracle/identifier.h"
 #include "oracle/spatial_metadata.h"
 #include "settings/settings.h"
 
@@ -58,8 +59,8 @@ void listSchemaTables(std::vector<ExportEntry>& p_list, bool& p_continue) {
         tvLog("Retrieved table.geom : ", entry.table + "." + entry.geomColumn, LOG_DEBUG);
         // Result column names are compared in upper case.
         upper(entry.geomColumn);
-        entry.sql = owner.empty() ? "select * from " + entry.table
-                                  : "select * from " + owner + "." + entry.table;
+        // Names from the metadata are data: always quoted identifiers.
+        entry.sql = "select * from " + qualifiedTableName(owner, entry.table);
         tvLog("Built SQL : ", entry.sql, LOG_DEBUG);
         entry.shapefile = uniqueOutputName(entry.table, entry.geomColumn, usedNames);
         p_list.push_back(entry);
@@ -71,11 +72,11 @@ void listSchemaTables(std::vector<ExportEntry>& p_list, bool& p_continue) {
 void addSingleExport(std::vector<ExportEntry>& p_list, bool& p_continue) {
     ExportEntry entry;
     if (!setting("sql").empty()) {
-        entry.sql = setting("sql");
+        entry.sql = freeQueryText(setting("sql"));
     } else {
         const std::string table = setting("table");
         const std::string owner = setting("owner");
-        const std::string qualified = owner.empty() ? table : owner + "." + table;
+        const std::string qualified = qualifiedTableName(owner, table);
         tvLog("table : ", qualified, LOG_DEBUG);
         entry.sql = "SELECT * FROM " + qualified;
         tvLog("SQL : ", entry.sql, LOG_DEBUG);
@@ -96,7 +97,10 @@ void addSingleExport(std::vector<ExportEntry>& p_list, bool& p_continue) {
     entry.geomColumn = setting("geom_column");
     entry.shapefile = setting("shapefile");
     entry.table = setting("table");
-    entry.owner = setting("owner").empty() ? setting("username") : setting("owner");
+    // An unquoted user name stands for its upper-case form.
+    std::string user = setting("username");
+    upper(user);
+    entry.owner = setting("owner").empty() ? user : setting("owner");
     p_list.push_back(entry);
 }
 
@@ -149,6 +153,12 @@ void runParallelExports(const std::vector<ExportEntry>& p_exports,
 }
 
 }  // namespace
+
+std::string freeQueryText(const std::string& p_sql) {
+    std::string::size_type end = p_sql.find_last_not_of(" \t\r\n");
+    if (end != std::string::npos && p_sql[end] == ';') return p_sql.substr(0, end);
+    return p_sql;
+}
 
 std::string safeFileNamePart(const std::string& p_name) {
     std::string safe = p_name;

@@ -6,6 +6,7 @@
 
 #include "diag/log.h"
 #include "diag/strings.h"
+#include "oracle/identifier.h"
 #include "oracle/sdo.h"
 #include "shape/sdo_constants.h"
 
@@ -90,9 +91,9 @@ bool getGeomColumnForTable(Connection* conn, std::string p_owner, std::string p_
 int checkForETypes(Connection* conn, std::string p_owner, std::string p_table,
                    std::string p_geom_column, short p_value) {
     int count = 0;
-    std::string sql = "select count(*) from ";
-    if (!p_owner.empty()) sql += p_owner + ".";
-    sql += p_table + " x, table(x." + p_geom_column + ".SDO_ELEM_INFO) t where t.column_value = :1";
+    // Names may come from the metadata: always quoted identifiers.
+    std::string sql = "select count(*) from " + qualifiedTableName(p_owner, p_table) + " x, table(x." +
+                      quoteIdentifier(p_geom_column) + ".SDO_ELEM_INFO) t where t.column_value = :1";
 
     if (conn == nullptr) {
         tvLog("Error checking for E-type : ",
@@ -116,10 +117,9 @@ int checkForETypes(Connection* conn, std::string p_owner, std::string p_table,
 
 bool areInnerRingsPresent(Connection* conn, std::string p_owner, std::string p_table,
                           std::string p_geom_column) {
-    std::string query = "SELECT * FROM ";
-    if (!p_owner.empty()) query += p_owner + ".";
-    query += p_table;
-    return areInnerRingsPresentInQuery(conn, query, p_geom_column);
+    // Names may come from the metadata: always quoted identifiers.
+    return areInnerRingsPresentInQuery(conn, "SELECT * FROM " + qualifiedTableName(p_owner, p_table),
+                                       quoteIdentifier(p_geom_column));
 }
 
 int countInnerRingElements(const SDOGeometry* p_geometry) {
@@ -141,7 +141,9 @@ int countInnerRingElements(const SDOGeometry* p_geometry) {
 
 bool areInnerRingsPresentInQuery(Connection* conn, const std::string& p_query,
                                  const std::string& p_geom_column) {
-    std::string sql = "select " + p_geom_column + " from (" + p_query + ") where " + p_geom_column +
+    // The query stands on lines of its own: a trailing comment cannot
+    // swallow the closing parenthesis.
+    std::string sql = "select " + p_geom_column + " from (\n" + p_query + "\n) where " + p_geom_column +
                       " is not null";
     if (conn == nullptr) {
         tvLog("Error checking for inner rings : ", sql + " without a connection", LOG_ERROR);

@@ -18,8 +18,8 @@ class SDOGeometry;
 // The inner rings of a polygon or multipolygon geometry: its element types
 // (the second value of each triplet) 2003 and 2005; 0 for other geometries.
 int countInnerRingElements(const SDOGeometry* p_geometry);
-// Whether any row of p_query holds, in p_geom_column, a polygon with an
-// inner ring. Reads the rows' geometries until the first one found; client
+// Whether any row of p_query holds, in p_geom_column (as it is written in a
+// select list), a polygon with an inner ring. Reads the rows' geometries until the first one found; client
 // errors reach the caller.
 bool areInnerRingsPresentInQuery(oracle::occi::Connection* conn, const std::string& p_query,
                                  const std::string& p_geom_column);

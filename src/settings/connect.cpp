@@ -1,3 +1,7 @@
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <iostream>
 
 #include "diag/log.h"
@@ -7,9 +11,10 @@
 namespace {
 
 // The pieces of user/password@service as found in the text: the service is
-// everything after the first "@" (leading "@"s skipped); the user name runs
-// up to the first "/" of the part before it (leading "/"s skipped), the
-// password is all the rest of that part, further "/"s included.
+// everything after the last "@" (so that a password may hold "@"; leading
+// "@"s are skipped); the user name runs up to the first "/" of the part
+// before it (leading "/"s skipped), the password is all the rest of that
+// part, further "/"s and "@"s included.
 struct ConnectParts {
     bool hasUser = false;
     bool hasPassword = false;
@@ -27,7 +32,8 @@ ConnectParts splitConnect(const std::string& p_connect) {
     std::string::size_type start = p_connect.find_first_not_of('@');
     if (start == std::string::npos) return parts;  // empty, or only "@"s
 
-    std::string::size_type at = p_connect.find('@', start);
+    std::string::size_type at = p_connect.rfind('@');
+    if (at < start) at = std::string::npos;
     parts.credStart = start;
     parts.credEnd = (at == std::string::npos) ? p_connect.size() : at;
     if (at != std::string::npos && at + 1 < p_connect.size()) {
@@ -56,7 +62,35 @@ std::string ask(const std::string& p_prompt) {
     return line;
 }
 
+// The terminal settings while a prompt has the echo turned off.
+struct termios g_savedTerminal;
+volatile sig_atomic_t g_echoOff = 0;
+
+// Reads one answer without showing it when standard input is a terminal.
+std::string askHidden(const std::string& p_prompt) {
+    struct termios quiet;
+    if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &g_savedTerminal) != 0) return ask(p_prompt);
+    quiet = g_savedTerminal;
+    quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
+    quiet.c_lflag |= ECHONL;
+    g_echoOff = 1;
+    if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) != 0) {
+        g_echoOff = 0;
+        return ask(p_prompt);
+    }
+    std::string line = ask(p_prompt);
+    tvRestoreTerminalNow();
+    return line;
+}
+
 }  // namespace
+
+void tvRestoreTerminalNow() {
+    if (g_echoOff != 0) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &g_savedTerminal);
+        g_echoOff = 0;
+    }
+}
 
 void parseConnectString(std::string p_connect, std::string& p_user, std::string& p_password,
                         std::string& p_service) {
@@ -103,7 +137,8 @@ bool interactiveMode(std::map<std::string, std::string>& p_args) {
     std::cout << "TARVEX.  " << TARVEX_VERSION << std::endl;
     std::cout << "Interactive mode." << std::endl;
 
-    std::string connect = ask("Oracle connect string (e.g gisrw/amber@pdb1) : ");
+    // The connect string holds the password: not shown as it is typed.
+    std::string connect = askHidden("Oracle connect string (e.g gisrw/amber@pdb1) : ");
     std::string table = ask("Table name : ");
     std::string geom_column = ask("Geometry column [GEOM] : ");
     if (geom_column.empty()) geom_column = "GEOM";

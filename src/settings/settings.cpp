@@ -1,10 +1,15 @@
 #include "settings/settings.h"
 
+#include <cerrno>
+#include <cmath>
+#include <cctype>
 #include <cstdlib>
 #include <iostream>
 
 #include "diag/log.h"
 #include "diag/strings.h"
+#include "oracle/identifier.h"
+#include "shape/gtype.h"
 
 std::map<std::string, std::string> g_args;
 
@@ -14,7 +19,7 @@ const char* const TARVEX_VERSION = "1.3.0";
 
 namespace {
 
-enum OptionKind { VALUE_OPTION, SWITCH_OPTION, MNULL_OPTION };
+enum OptionKind { VALUE_OPTION, SWITCH_OPTION, MNULL_OPTION, FORCETYPE_OPTION };
 
 struct Option {
     const char* shortName;
@@ -29,8 +34,8 @@ struct Option {
 // Tested in this order; the first match wins.
 const Option OPTIONS[] = {
     {"-g", "--geom", "geom_column", VALUE_OPTION, "upper", nullptr, LOG_DEBUG},
-    {"-t", "--table", "table", VALUE_OPTION, "upper", nullptr, LOG_DEBUG},
-    {"-s", "--schema", "owner", VALUE_OPTION, "upper", nullptr, LOG_DEBUG},
+    {"-t", "--table", "table", VALUE_OPTION, "identifier", nullptr, LOG_DEBUG},
+    {"-s", "--schema", "owner", VALUE_OPTION, "identifier", nullptr, LOG_DEBUG},
     {"-q", "--query", "sql", VALUE_OPTION, "none", nullptr, LOG_DEBUG},
     {"-o", "--output", "shapefile", VALUE_OPTION, "none", nullptr, LOG_DEBUG},
     {"-d", "--datefmt", "date_fmt", VALUE_OPTION, "none", nullptr, LOG_DEBUG},
@@ -44,7 +49,7 @@ const Option OPTIONS[] = {
      LOG_DEBUG},
     {"-m", "--mnull", "mnull", MNULL_OPTION, "none", "parseArgs::mnull assigned value : ",
      LOG_DEBUG},
-    {"-f", "--forcetype", "forcetype", VALUE_OPTION, "none", nullptr, LOG_DEBUG},
+    {"-f", "--forcetype", "forcetype", FORCETYPE_OPTION, "none", nullptr, LOG_DEBUG},
     {"-n", "--nofree", "nofree", SWITCH_OPTION, "", "parseArgs::nofree assigned value : ",
      LOG_DEBUG},
     {"-a", "--arcs", "arcs", VALUE_OPTION, "none", nullptr, LOG_DEBUG},
@@ -71,6 +76,40 @@ const Option* findOption(const std::string& p_token) {
     return nullptr;
 }
 
+// A value for "-m": the whole text is one finite number.
+bool readMNull(const std::string& p_text, double& p_value) {
+    if (p_text.empty() || std::isspace(static_cast<unsigned char>(p_text[0]))) return false;
+    errno = 0;
+    char* end = nullptr;
+    double value = std::strtod(p_text.c_str(), &end);
+    if (end == nullptr || *end != '\0' || errno == ERANGE || !std::isfinite(value)) return false;
+    p_value = value;
+    return true;
+}
+
+// A value for "-f": the decimal number of a shape type the catalogue knows.
+bool readShapeType(const std::string& p_text) {
+    if (p_text.empty() || p_text.size() > 3) return false;
+    for (char c : p_text) {
+        if (c < '0' || c > '9') return false;
+    }
+    return isKnownShapeType(std::atoi(p_text.c_str()));
+}
+
+// The name a table gives its output set: lower case, path separators,
+// control characters and leading dots replaced by "_".
+std::string fileNameFromTable(const std::string& p_table) {
+    std::string name = p_table;
+    lower(name);
+    bool leading = true;
+    for (char& c : name) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if ((leading && c == '.') || c == '/' || c == '\\' || u < 0x20 || u == 0x7f) c = '_';
+        leading = leading && c == '_';
+    }
+    return name.empty() ? "_" : name;
+}
+
 // A number of degrees in (0, 90], written as a plain decimal number.
 bool isArcLimit(const std::string& p_text) {
     if (p_text.empty() || p_text.find_first_not_of("0123456789.+-eE") != std::string::npos) return false;
@@ -80,6 +119,12 @@ bool isArcLimit(const std::string& p_text) {
 }
 
 }  // namespace
+
+int maxArgumentCount() {
+    int count = 2;  // the program and the connect string
+    for (const Option& option : OPTIONS) count += option.kind == SWITCH_OPTION ? 1 : 2;
+    return count;
+}
 
 bool parseArgs(int argc, char** argv, std::map<std::string, std::string>& p_args) {
     bool result = true;
@@ -118,19 +163,53 @@ bool parseArgs(int argc, char** argv, std::map<std::string, std::string>& p_args
         if (!token.empty() && token[0] == '-') lower(token);
 
         const Option* option = findOption(token);
-        if (option == nullptr) continue;  // stray word or unknown option: ignored
+        if (option == nullptr) {
+            // Ignored, but not silently: a mistyped option would be lost.
+            if (!token.empty() && token[0] == '-') {
+                tvLog("[WARNING] Unknown option ignored : ", std::string(argv[i]), LOG_BASIC);
+            } else {
+                tvLog("[WARNING] Unexpected argument ignored : ", std::string(argv[i]), LOG_BASIC);
+            }
+            continue;
+        }
 
         switch (option->kind) {
             case VALUE_OPTION:
-            case MNULL_OPTION: {
+            case MNULL_OPTION:
+            case FORCETYPE_OPTION: {
                 if (!result) break;
                 std::string value;
                 result = extractArgValue(argc, argv, &i, option->caseMode, option->key, value);
                 if (!result) break;
-                p_args[option->key] = value;
-                if (option->kind == MNULL_OPTION) {
-                    g_shp_null_vertex = std::atof(value.c_str());
+                const std::string typed = argv[i] == nullptr ? std::string() : std::string(argv[i]);
+                if (std::string(option->caseMode) == "identifier" &&
+                    !(option->key == std::string("table") && value == "*")) {
+                    if (!readIdentifierArgument(typed, value)) {
+                        tvLog(std::string(option->key == std::string("table") ? "Table" : "Schema") +
+                                  " name must be a plain name or a name in double quotes, " +
+                                  option->shortName + " : ",
+                              typed, LOG_ERROR);
+                        result = false;
+                        break;
+                    }
                 }
+                if (option->kind == MNULL_OPTION) {
+                    double number = 0;
+                    if (!readMNull(value, number)) {
+                        tvLog("Value of -m must be a finite number : ", value, LOG_ERROR);
+                        result = false;
+                        break;
+                    }
+                    g_shp_null_vertex = number;
+                }
+                if (option->kind == FORCETYPE_OPTION && !readShapeType(value)) {
+                    tvLog("Value of -f must be a shape type number (1, 3, 5, 8, 11, 13, 15, 18, 21, 23, "
+                          "25, 28 or 31) : ",
+                          value, LOG_ERROR);
+                    result = false;
+                    break;
+                }
+                p_args[option->key] = value;
                 break;
             }
             case SWITCH_OPTION:
@@ -165,9 +244,23 @@ bool parseArgs(int argc, char** argv, std::map<std::string, std::string>& p_args
 
     std::string table = valueOf(p_args, "table");
     if (!table.empty() && valueOf(p_args, "shapefile").empty()) {
-        lower(table);
-        p_args["shapefile"] = table;
-        tvLog("parseArgs::shapefile (implied) : ", table, LOG_DETAILED);
+        std::string name = table == "*" ? table : fileNameFromTable(table);
+        p_args["shapefile"] = name;
+        tvLog("parseArgs::shapefile (implied) : ", name, LOG_DETAILED);
+    }
+
+    // An output directory (ending in "/") holds the set named after the
+    // table, as in "*" mode; a free query alone gives no name for it.
+    const std::string output = valueOf(p_args, "shapefile");
+    if (result && !output.empty() && output.back() == '/' && table != "*") {
+        if (table.empty()) {
+            tvLog("Output names a directory; a free query needs an output file name, or -t to name the set : ",
+                  output, LOG_ERROR);
+            result = false;
+        } else {
+            p_args["shapefile"] = output + fileNameFromTable(table);
+            tvLog("parseArgs::shapefile (in directory) : ", p_args["shapefile"], LOG_DETAILED);
+        }
     }
 
     return result;
@@ -190,7 +283,8 @@ bool extractArgValue(int argc, char** argv, int* p_index, std::string p_case,
     if (index + 1 < argc && argv[index + 1] != nullptr) {
         std::string value(argv[index + 1]);
         *p_index = index + 1;
-        if (p_case == "upper") {
+        // A name in double quotes keeps its letter case.
+        if (p_case == "upper" || (p_case == "identifier" && (value.empty() || value[0] != '"'))) {
             upper(value);
         } else if (p_case == "lower") {
             lower(value);

@@ -15,6 +15,9 @@ extern double g_shp_null_vertex;
 extern const char* const TARVEX_VERSION;
 
 bool parseArgs(int argc, char** argv, std::map<std::string, std::string>& p_args);
+// The longest valid command line: the program, the connect string and
+// every option once, with its value.
+int maxArgumentCount();
 bool extractArgValue(int argc, char** argv, int* p_index, std::string p_case,
                      std::string p_key, std::string& p_value);
 std::string getArg(std::map<std::string, std::string>& p_args, std::string p_key,
@@ -47,5 +50,8 @@ std::string maskConnectString(const std::string& p_connect);
 // Prompts for the settings on standard input; false when the run must stop
 // before connecting (the connect string could not be split).
 bool interactiveMode(std::map<std::string, std::string>& p_args);
+// Gives the terminal its echo back when a prompt turned it off; safe to
+// call from a signal handler.
+void tvRestoreTerminalNow();
 
 #endif

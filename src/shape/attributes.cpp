@@ -82,7 +82,8 @@ bool tvShapeWriter::writeShapeRecord(SDOGeometry* p_geometry, ResultSet* p_resul
             tvLog("Incremented _currentRecord to : ", _currentRecord, LOG_DETAILED);
         }
     } else {
-        tvLog("Failed writing row : ", _currentRecord + 1, LOG_ERROR);
+        // After an I/O failure the file layer has logged the cause.
+        tvLog("Failed writing row : ", _currentRecord + 1, tvIOFailed() ? LOG_DEBUG : LOG_ERROR);
     }
     return result;
 }
@@ -175,14 +176,14 @@ bool tvShapeWriter::writeDBFAttributes(ResultSet* p_resultSet) {
                     continue;
             }
         }
-        if (!result) tvLog("Value does not fit its DBF field : ", field->name, LOG_ERROR);
+        if (!result && !tvIOFailed()) tvLog("Value does not fit its DBF field : ", field->name, LOG_ERROR);
     }
 
     if (result && _fidField >= 0) {
         result = writeNumber(_dbfHandle, record, _fidField, 11, 0, record);
     }
     if (result && tvIOFailed()) {
-        tvLog("Failed to write attributes to DBF file : ", _filename + ".dbf", LOG_ERROR);
+        tvLog("Failed to write attributes to DBF file : ", _filename + ".dbf", LOG_DEBUG);
         result = false;
     }
     return result;
@@ -202,7 +203,7 @@ bool tvShapeWriter::closeShapeFile() {
         closed = true;
     }
     if (closed && tvIOFailed()) {
-        tvLog("Error writing shapefile : ", _filename, LOG_ERROR);  // the I/O layer logged the cause
+        tvLog("Error writing shapefile : ", _filename, LOG_DEBUG);  // the I/O layer logged the cause
         return false;
     }
     return true;

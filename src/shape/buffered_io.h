@@ -3,7 +3,9 @@
 // of just-written data are served from the buffer, and every I/O failure is
 // recorded so that the writer can fail the export instead of reporting
 // success over a truncated file. shapelib's own error messages go to the log
-// at LOG_ERROR.
+// at LOG_ERROR. Files of the active output set (shape/output_set.h) are
+// opened as its temporaries; other files are never opened through a
+// symbolic link.
 #ifndef TARVEX_SHAPE_BUFFERED_IO_H
 #define TARVEX_SHAPE_BUFFERED_IO_H
 
@@ -33,22 +35,13 @@ void tvSetBufferedIOCapacity(std::size_t p_bytes);
 // with ENOSPC; a negative count (the default) turns the injection off.
 void tvFailWritesAfter(long p_writes);
 
-// Appends shape records to a .shp/.shx pair through the buffered files,
-// with memory that does not grow with the record count: the same bytes as
-// SHPCreateLL + SHPWriteObject(-1, ...) + SHPClose, but the .shx index is
-// written as the records come instead of being kept in memory until the
-// end. A record of another type than the file's (SHPT_NULL excepted), or a
-// point without a vertex, is refused (-1) instead of aborting the process.
-struct tvShpStream;
-// p_filename with or without ".shp"; null when the files cannot be created
-// (the failure is recorded as for the hooks).
-tvShpStream* tvShpCreate(const std::string& p_filename, int p_shapeType);
-// The new record's index, or -1.
-int tvShpWriteObject(tvShpStream* p_stream, const SHPObject* p_object);
-int tvShpShapeType(const tvShpStream* p_stream);
-int tvShpRecordCount(const tvShpStream* p_stream);
-// Writes the final headers and closes both files; false when any write of
-// the pair failed (the files are then incomplete). Frees p_stream.
-bool tvShpClose(tvShpStream* p_stream);
+// Records an I/O failure of a caller that works through these files (the
+// .shp/.shx stream): logged at LOG_ERROR when it is the first since the
+// reset, like the hooks' own failures.
+void tvRecordIOFailure(const std::string& p_text, const std::string& p_value);
+
+// The streaming .shp/.shx writer works on files opened through these hooks;
+// its interface is declared with them for the writer's convenience.
+#include "shape/shp_stream.h"
 
 #endif

@@ -996,7 +996,8 @@ tvConversionSettings tvReadConversionSettings() {
 bool tvShapeWriter::writeShapeObject(SHPObject* p_object) {
     int id = tvShpWriteObject(_shpHandle, p_object);
     if (id == -1 || tvIOFailed()) {
-        tvLog("Failed to write object using SHPWriteObject : ", _currentRecord, LOG_ERROR);
+        tvLog("Failed to write object using SHPWriteObject : ", _currentRecord,
+              tvIOFailed() ? LOG_DEBUG : LOG_ERROR);
         return false;
     }
     if (g_log_level >= LOG_DETAILED) tvLog("Written shape id of : ", id, LOG_DETAILED);

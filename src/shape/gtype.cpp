@@ -82,6 +82,18 @@ unsigned short getShapeTypeForGType(unsigned short gtype) {
 
 bool isGTypeSupported(unsigned short gtype) { return getShapeTypeForGType(gtype) != 0; }
 
+bool isKnownShapeType(int p_shapeType) {
+    switch (p_shapeType) {
+        case SHPT_POINT: case SHPT_ARC: case SHPT_POLYGON: case SHPT_MULTIPOINT:
+        case SHPT_POINTZ: case SHPT_ARCZ: case SHPT_POLYGONZ: case SHPT_MULTIPOINTZ:
+        case SHPT_POINTM: case SHPT_ARCM: case SHPT_POLYGONM: case SHPT_MULTIPOINTM:
+        case SHPT_MULTIPATCH:
+            return true;
+        default:
+            return false;
+    }
+}
+
 bool is3DGType(unsigned short gtype) {
     return (gtype >= SDO_GTYPE_3D_UNKNOWN && gtype <= SDO_GTYPE_3D_MULTIPOLYGON) ||
            (gtype >= SDO_GTYPE_4D_UNKNOWN && gtype <= SDO_GTYPE_4D_MULTIPOLYGON) ||

@@ -10,6 +10,9 @@ std::string getGTypeString(unsigned short gtype);
 // The shape type for a gtype; the "forcetype" setting overrides it.
 unsigned short getShapeTypeForGType(unsigned short gtype);
 bool isGTypeSupported(unsigned short gtype);
+// Whether p_shapeType is a shape type a set can be written as: the types the
+// gtypes map to, measured multipoints and multipatch (not the null type).
+bool isKnownShapeType(int p_shapeType);
 bool is3DGType(unsigned short gtype);
 bool isGTypeWithM(unsigned short gtype);
 bool isPointGType(unsigned short gtype);

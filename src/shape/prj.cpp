@@ -2,13 +2,13 @@
 // or, on request, ESRI's dialect of it made by PROJ from the EPSG code.
 #include <proj.h>
 
-#include <cstdio>
 #include <string>
 
 #include "diag/log.h"
 #include "diag/strings.h"
 #include "oracle/globals.h"
 #include "settings/settings.h"
+#include "shape/buffered_io.h"
 #include "shape/shape_writer.h"
 
 using oracle::occi::Number;
@@ -151,12 +151,14 @@ bool tvShapeWriter::writePrjFile(std::string p_filename, int p_srid) {
 
     std::string name = p_filename + ".prj";
     tvLog("Writing projection string to : ", name, LOG_DETAILED);
-    std::FILE* file = std::fopen(name.c_str(), "w");
+    // Through the file layer, so that the file joins the set being written.
+    SAHooks hooks = tvBufferedHooks();
+    SAFile file = hooks.FOpen(name.c_str(), "wb");
     bool result = file != nullptr;
     if (result) {
-        result = std::fwrite(wkt.data(), 1, wkt.size(), file) == wkt.size() &&
-                 std::fputc('\n', file) != EOF;
-        if (std::fclose(file) != 0) result = false;
+        std::string text = wkt + "\n";
+        result = hooks.FWrite(&text[0], 1, text.size(), file) == text.size();
+        if (hooks.FClose(file) != 0) result = false;
     }
     if (!result) tvLog("Can't write projection file : ", name, LOG_ERROR);
     return result;

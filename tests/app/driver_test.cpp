@@ -62,11 +62,20 @@ TEST(DriverArguments, WrongCountsAndRefusedOptionsExitWithOneAndUsage) {
     EXPECT_TRUE(contains(one.output, "   tarvex <connect string> [options]")) << one.output;
     EXPECT_FALSE(contains(one.output, "Press enter to continue..."));
 
-    std::vector<std::string> seventeen = {"tarvex", "demo/demo@db", "-t", "roads"};
-    while (seventeen.size() < 17) seventeen.push_back("-p");
-    RunResult tooMany = runTarvex(seventeen);
+    std::vector<std::string> tooLong = {"tarvex", "demo/demo@db", "-t", "roads"};
+    while (tooLong.size() < 30) tooLong.push_back("-p");
+    RunResult tooMany = runTarvex(tooLong);
     EXPECT_EQ(tooMany.status, TARVEX_EXIT_ARGUMENTS);
-    EXPECT_TRUE(contains(tooMany.output, "[ERROR] Incorrect number of arguments : 17\n"));
+    EXPECT_TRUE(contains(tooMany.output, "[ERROR] Incorrect number of arguments : 30\n"));
+
+    // Every option once is a valid command: the count is no reason to refuse
+    // it (the parser still checks the values).
+    RunResult everything = runTarvex({"tarvex", "demo/demo@no-such-db", "-t", "roads", "-s", "demo", "-g",
+                                      "geom", "-o", "x", "-d", "dd", "-q", "select 1", "-m", "0", "-f", "3",
+                                      "-a", "10", "-p", "-x", "-i", "-r", "-n", "-e", "-j", "2",
+                                      "--progress"});
+    EXPECT_FALSE(contains(everything.output, "Incorrect number of arguments")) << everything.output;
+    EXPECT_TRUE(contains(everything.output, "Could not connect to database")) << everything.output;
 
     // A job count out of range is refused before connecting.
     RunResult jobs = runTarvex({"tarvex", "demo/demo@db", "-t", "*", "-j", "65"});

@@ -136,8 +136,7 @@ TEST(RunJobs, ASignalToTheParentReachesTheChildrenAndThenThePreviousHandler) {
     EXPECT_EQ(seen, SIGTERM);
     EXPECT_EQ(result.states, (std::vector<JobState>{JOB_FAILED, JOB_FAILED, JOB_NOT_STARTED,
                                                     JOB_NOT_STARTED, JOB_NOT_STARTED}));
-    ASSERT_EQ(result.output.size(), 3u);
-    EXPECT_EQ(result.output[2], "[ERROR] Exports stopped by signal : 15");
+    ASSERT_EQ(result.output.size(), 2u);
     for (size_t i = 0; i < 2; ++i) EXPECT_EQ(result.output[i].substr(6), "saw signal 15") << result.output[i];
 }
 

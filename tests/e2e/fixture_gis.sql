@@ -6,6 +6,8 @@ CREATE USER gis IDENTIFIED BY gispw;
 CREATE USER atlas IDENTIFIED BY atlaspw;
 CREATE USER edge IDENTIFIED BY edgepw;
 CREATE USER evil IDENTIFIED BY evilpw;
+-- gis exports the other schemas' tables
+GRANT SELECT ANY TABLE TO gis;
 
 ALTER SESSION SET CURRENT_SCHEMA = gis;
 

@@ -145,6 +145,7 @@ class Database:
         self.rows = {}       # "OWNER.TABLE" -> [[values]]
         self.metadata = {}   # owner -> [(table, column)]
         self.wkt = {}        # srid -> well-known text
+        self.grants = set()  # ("OWNER.TABLE", GRANTEE) of GRANT SELECT ON owner.table TO grantee
 
     def read(self, text):
         schema = None
@@ -152,6 +153,10 @@ class Database:
             words = [v.upper() for k, v in tokens[:6]]
             if words[:5] == ["ALTER", "SESSION", "SET", "CURRENT_SCHEMA", "="]:
                 schema = tokens[5][1].upper()
+            elif words[:3] == ["GRANT", "SELECT", "ON"]:
+                text = "".join(v for _, v in tokens[3:]).upper()
+                target, _, grantee = text.partition("TO")
+                self.grants.add((target if "." in target else schema + "." + target, grantee))
             elif words[:2] == ["CREATE", "TABLE"]:
                 name = schema + "." + tokens[2][1].upper()
                 self.tables[name] = column_definitions(tokens[3:])

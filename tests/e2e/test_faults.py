@@ -1,6 +1,6 @@
 """Fault handling of the whole program: an output directory that does not
-exist or cannot be written, a full disk, and a client that fails in the
-middle of an export. Each must end with a clear [ERROR] line, no success
+exist or cannot be written, links at the output names, a file-size limit,
+and a client that fails in the middle of an export. Each must end with a clear [ERROR] line, no success
 message, exit status 2 and no crash.
 
 Environment (set by CTest): TARVEX_BIN, TARVEX_SQL.
@@ -12,6 +12,7 @@ import signal
 import sqlite3
 import subprocess
 import tempfile
+import time
 import unittest
 
 TARVEX = os.environ.get("TARVEX_BIN", "")
@@ -104,15 +105,31 @@ class FaultTest(unittest.TestCase):
             f.write("x")
         self.assertFailedCleanly(self.run_export(os.path.join(plain, "pts")), plain)
 
-    def test_full_disk(self):
-        # Each of the three files in turn lives on a device that is always
-        # full: opening works, every write fails with ENOSPC.
-        for ext in (".shp", ".shx", ".dbf"):
-            with self.subTest(ext=ext):
-                base = os.path.join(self.work, "full" + ext[1:], "pts")
-                os.makedirs(os.path.dirname(base))
-                os.symlink("/dev/full", base + ext)
-                self.assertFailedCleanly(self.run_export(base), "No space left on device", base + ext)
+    def test_links_at_the_final_names_are_replaced_not_followed(self):
+        # Each file of the set is a link to a file outside it (or to
+        # /dev/full): the export replaces the links with its own files and
+        # never writes through them.
+        base = os.path.join(self.work, "linked", "pts")
+        os.makedirs(os.path.dirname(base))
+        victims = {}
+        for ext in (".shp", ".shx", ".dbf", ".cpg", ".prj"):
+            victim = os.path.join(self.work, "victim" + ext)
+            with open(victim, "w") as f:
+                f.write("victim" + ext)
+            victims[victim] = "victim" + ext
+            os.symlink(victim, base + ext)
+        os.symlink("/dev/full", base + ".qix")
+        status, text, err = self.run_export(base)
+        self.assertEqual(status, 0, text + err)
+        for victim, content in victims.items():
+            with open(victim) as f:
+                self.assertEqual(f.read(), content)
+        for ext in (".shp", ".shx", ".dbf", ".cpg"):
+            self.assertFalse(os.path.islink(base + ext), ext)
+        # Not written by this run: the stale companions are gone.
+        self.assertFalse(os.path.lexists(base + ".prj"))
+        self.assertFalse(os.path.lexists(base + ".qix"))
+        self.assertEqual(os.path.getsize(base + ".shp"), 100 + ROWS * 28)
 
     def test_disk_fills_up_during_export(self):
         # Files may grow to 40 KB only (the .shp needs 84 KB, the .dbf more):
@@ -140,6 +157,22 @@ class FaultTest(unittest.TestCase):
             f.write(bytes((i * 37 + 11) % 256 for i in range(page_size)))
         text = self.assertFailedCleanly(self.run_export(os.path.join(self.work, "cut")), "ORA-01578")
         self.assertNotIn("ORA-01017", text)  # the connection itself worked
+
+    def test_schema_locked_by_another_process(self):
+        # Another process (Python's sqlite3) holds an exclusive lock on the
+        # schema file: the client waits its stated 2 s and reports
+        # ORA-00054, not a wrong password.
+        con = sqlite3.connect(schema_file(self.db), isolation_level=None)
+        con.execute("BEGIN EXCLUSIVE")
+        try:
+            started = time.monotonic()
+            text = self.assertFailedCleanly(self.run_export(os.path.join(self.work, "busy")), "ORA-00054")
+            elapsed = time.monotonic() - started
+        finally:
+            con.close()
+        self.assertNotIn("ORA-01017", text)
+        self.assertGreaterEqual(elapsed, 1.5)
+        self.assertLess(elapsed, 10)
 
     def test_corrupt_geometry_value(self):
         # One geometry in the middle of the table holds garbage instead of

@@ -73,6 +73,7 @@ const char* const SETUP[] = {
     "SDO_ORDINATE_ARRAY(1,1, 2,2, 3,3)))",
     "ALTER SESSION SET CURRENT_SCHEMA = other",
     "INSERT INTO USER_SDO_GEOM_METADATA VALUES ('ROADS', 'GEOM', NULL, 27700)",
+    "GRANT SELECT ON other.roads TO demo",
     nullptr};
 
 class ClientTest : public ::testing::Test {
@@ -163,11 +164,11 @@ struct Expected {
 
 TEST_F(ClientTest, ColumnDescriptionsFollowDeclaredTypes) {
     const Expected expected[] = {
-        {"V", 1, 20, 0, 0, ""},        {"NV", 1, 7, 0, 0, ""},      {"N", 2, 22, 10, 2, ""},
+        {"V", 1, 80, 0, 0, ""},        {"NV", 1, 14, 0, 0, ""},      {"N", 2, 22, 10, 2, ""},
         {"N5", 2, 22, 5, 0, ""},       {"NN", 2, 22, 0, -127, ""},  {"NNEG", 2, 22, 6, -2, ""},
         {"I", 2, 22, 38, 0, ""},       {"SI", 2, 22, 38, 0, ""},    {"F", 2, 22, 126, -127, ""},
         {"F20", 2, 22, 20, -127, ""},  {"L", 8, 0, 0, 0, ""},       {"D", 12, 7, 0, 0, ""},
-        {"R", 23, 16, 0, 0, ""},       {"C", 96, 4, 0, 0, ""},      {"NC", 96, 2, 0, 0, ""},
+        {"R", 23, 16, 0, 0, ""},       {"C", 96, 4, 0, 0, ""},      {"NC", 96, 4, 0, 0, ""},
         {"BF", 100, 4, 0, 0, ""},      {"BD", 101, 8, 0, 0, ""},    {"G", 108, 0, 0, 0, "SDO_GEOMETRY"},
         {"CL", 112, 4000, 0, 0, ""},   {"BL", 113, 4000, 0, 0, ""}, {"TS", 187, 11, 0, 6, ""},
         {"TS3", 187, 11, 0, 3, ""},    {"TZ", 188, 13, 0, 2, ""},
@@ -535,6 +536,7 @@ TEST(ClientAdministration, SchemasDdlAndLimits) {
         s->executeUpdate("INSERT INTO " + u + ".t VALUES (" + std::to_string(i) + ", 'abc', NULL)");
         admin->commit();  // a transaction keeps the schemas it changed attached
     }
+    s->executeUpdate("GRANT SELECT ANY TABLE TO s1");
     EXPECT_EQ(errorOf([&] { s->executeUpdate("CREATE USER s1 IDENTIFIED BY pw"); }), 1920);
     std::string message;
     EXPECT_EQ(errorOf([&] { s->executeUpdate("INSERT INTO s1.t VALUES (99, 'abcd', NULL)"); }, &message), 12899);
@@ -634,3 +636,21 @@ TEST(ClientDates, FormatModels) {
 }
 
 }  // namespace
+
+TEST_F(ClientTest, QuotedSchemaAndTableNamesAreExactNames) {
+    // A quoted owner names the schema, as in Oracle; element information
+    // is reached through a quoted column too.
+    EXPECT_EQ(scalar("select road_id from \"OTHER\".\"ROADS\""), "7");
+    EXPECT_EQ(scalar("select count(*) from \"OTHER\".\"ROADS\" x, table(x.\"GEOM\".SDO_ELEM_INFO) t "
+                     "where t.column_value = 2"),
+              "1");
+    // One quoted name with a dot in it is one (missing) table.
+    for (const char* wrong : {"select * from \"OTHER.ROADS\"", "select * from \"OTHER\".\"ROADS x\""}) {
+        try {
+            count(wrong);
+            ADD_FAILURE() << wrong;
+        } catch (const SQLException& e) {
+            EXPECT_EQ(e.getErrorCode(), 942) << wrong << ": " << e.getMessage();
+        }
+    }
+}

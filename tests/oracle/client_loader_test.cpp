@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <occi.h>
 
+#include <sodium.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -144,6 +146,106 @@ TEST_F(LoaderTest, FailedScriptLeavesNothingBehind) {
     EXPECT_NE(r.output.find("noschema.sql:1: ORA-01435"), std::string::npos) << r.output;
     r = runLoader(db + " " + work + "/missing.sql");
     EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(LoaderTest, ExitAndMalformedScripts) {
+    if (!exists(LOADER)) GTEST_SKIP() << "tarvex-sql not built";
+    // EXIT ends the script; what ran is committed, the rest never runs
+    LoaderRun r = runLoader(db + " " + script("exit.sql", "CREATE USER kept IDENTIFIED BY pw;\n"
+                                                          "exit\n"
+                                                          "CREATE USER after IDENTIFIED BY pw;\n"));
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_TRUE(exists(db + "/KEPT.db"));
+    EXPECT_FALSE(exists(db + "/AFTER.db"));
+    r = runLoader(db + " " + script("quit.sql", "QUIT;\nCREATE USER after IDENTIFIED BY pw;\n"));
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_FALSE(exists(db + "/AFTER.db"));
+    // a comment or quote left open is an error naming the line it opens
+    struct Case {
+        const char* text;
+        const char* expected;
+    } cases[] = {
+        {"CREATE USER a1 IDENTIFIED BY pw;\n\n/* never closed;\nCREATE USER a2 IDENTIFIED BY pw;\n",
+         "open1.sql:3: unterminated comment"},
+        {"CREATE USER a1 IDENTIFIED BY pw;\nALTER SESSION SET CURRENT_SCHEMA = a1;\n"
+         "CREATE TABLE t (x VARCHAR2(9));\nINSERT INTO t VALUES ('open;\n);\n",
+         "open2.sql:4: ORA-01756: quoted string not properly terminated"},
+        {"CREATE USER \"a1 IDENTIFIED BY pw;\n", "open3.sql:1: ORA-01740"},
+        {"SELECT q'[never closed; FROM dual;\n", "open4.sql:1: ORA-01756"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        std::string name = "open" + std::to_string(++n) + ".sql";
+        r = runLoader(db + " " + script(name, c.text));
+        EXPECT_EQ(r.status, 1) << r.output;
+        EXPECT_NE(r.output.find(c.expected), std::string::npos) << r.output;
+        EXPECT_FALSE(exists(db + "/A1.db")) << name;
+    }
+}
+
+TEST_F(LoaderTest, PasswordsFollowOraclesRules) {
+    if (!exists(LOADER)) GTEST_SKIP() << "tarvex-sql not built";
+    struct Case {
+        const char* statement;
+        const char* expected;
+    } refused[] = {
+        {"CREATE USER u IDENTIFIED BY 's3cret';", "ORA-00988"},
+        {"CREATE USER u IDENTIFIED BY \"\";", "ORA-01741"},
+        {"CREATE USER u IDENTIFIED BY pw extra words;", "ORA-00922"},
+        {"CREATE USER u IDENTIFIED BY;", "ORA-00922"},
+    };
+    for (const Case& c : refused) {
+        LoaderRun r = runLoader(db + " " + script("pw.sql", std::string(c.statement) + "\n"));
+        EXPECT_EQ(r.status, 1) << c.statement;
+        EXPECT_NE(r.output.find(c.expected), std::string::npos) << c.statement << "\n" << r.output;
+        EXPECT_FALSE(exists(db + "/U.db")) << c.statement;
+    }
+    LoaderRun r = runLoader(db + " " + script("ok.sql", "CREATE USER u1 IDENTIFIED BY MixedCase1;\n"
+                                                        "CREATE USER u2 IDENTIFIED BY \"with space\";\n"));
+    ASSERT_EQ(r.status, 0) << r.output;
+    Environment* env = Environment::createEnvironment();
+    env->terminateConnection(env->createConnection("u1", "MixedCase1", db));
+    env->terminateConnection(env->createConnection("u2", "with space", db));
+    EXPECT_THROW(env->createConnection("u1", "mixedcase1", db), SQLException);
+    Environment::terminateEnvironment(env);
+}
+
+TEST_F(LoaderTest, DeepNestingAndLongValueLists) {
+    if (!exists(LOADER)) GTEST_SKIP() << "tarvex-sql not built";
+    std::string deep = "CREATE USER n IDENTIFIED BY pw;\nALTER SESSION SET CURRENT_SCHEMA = n;\n"
+                       "CREATE TABLE t (x NUMBER);\nINSERT INTO t VALUES (" +
+                       std::string(20000, '(') + "1" + std::string(20000, ')') + ");\n";
+    LoaderRun r = runLoader(db + " " + script("deep.sql", deep));
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find("deep.sql:4: ORA-03001"), std::string::npos) << r.output;
+    // one INSERT with more literals than SQLite binds
+    std::string values = "CREATE USER v IDENTIFIED BY pw;\nALTER SESSION SET CURRENT_SCHEMA = v;\n"
+                         "CREATE TABLE g (geom SDO_GEOMETRY);\n"
+                         "INSERT INTO g VALUES (SDO_GEOMETRY(2002, NULL, NULL, SDO_ELEM_INFO_ARRAY(1,2,1), "
+                         "SDO_ORDINATE_ARRAY(";
+    for (int i = 0; i < 300000; ++i) values += (i ? "," : "") + std::to_string(i % 1000);
+    values += ")));\n";
+    r = runLoader(db + " " + script("values.sql", values));
+    EXPECT_EQ(r.status, 0) << r.output.substr(0, 500);
+}
+
+TEST_F(LoaderTest, CheaperOldPasswordHashesStillLogOn) {
+    if (!exists(LOADER)) GTEST_SKIP() << "tarvex-sql not built";
+    LoaderRun r = runLoader(db + " " + script("u.sql", "CREATE USER old IDENTIFIED BY pw;\n"));
+    ASSERT_EQ(r.status, 0) << r.output;
+    // the hash as an earlier version made it: libsodium's minimum cost
+    char hash[crypto_pwhash_STRBYTES];
+    ASSERT_EQ(sodium_init() >= 0, true);
+    ASSERT_EQ(crypto_pwhash_str(hash, "pw", 2, crypto_pwhash_OPSLIMIT_MIN, crypto_pwhash_MEMLIMIT_MIN), 0);
+    sqlite3* file = nullptr;
+    ASSERT_EQ(sqlite3_open((db + "/OLD.db").c_str(), &file), SQLITE_OK);
+    std::string update = std::string("UPDATE \"TVX$USER\" SET PASSWORD_HASH = '") + hash + "'";
+    EXPECT_EQ(sqlite3_exec(file, update.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(file);
+    Environment* env = Environment::createEnvironment();
+    env->terminateConnection(env->createConnection("old", "pw", db));
+    EXPECT_THROW(env->createConnection("old", "PW", db), SQLException);
+    Environment::terminateEnvironment(env);
 }
 
 // The sample database, when the build made it.

@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 #include <occi.h>
 
+#include <sqlite3.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <string>
 
@@ -102,4 +106,105 @@ TEST(TextLengthLimits, CountBytesUnlessDeclaredInCharacters) {
     Environment::terminateEnvironment(env);
     std::error_code ignored;
     fs::remove_all(pattern, ignored);
+}
+
+// Busy and damaged schema files: a lock held by another connection is
+// ORA-00054 after the stated wait (2 s), wherever it is met; an empty or
+// foreign file is ORA-01578, never a wrong password.
+class BusyAndForeignFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/tarvex_busy_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        std::string error;
+        ASSERT_TRUE(embedded::createDatabase(dir_, error)) << error;
+        env_ = Environment::createEnvironment();
+        Connection* admin = embedded::connectAsAdministrator(env_, dir_);
+        Statement* s = admin->createStatement();
+        for (const char* sql :
+             {"CREATE USER a IDENTIFIED BY pw", "CREATE USER b IDENTIFIED BY pw",
+              "CREATE TABLE b.t (id NUMBER(3), geom SDO_GEOMETRY)",
+              "ALTER SESSION SET CURRENT_SCHEMA = b",
+              "INSERT INTO USER_SDO_GEOM_METADATA VALUES ('T', 'GEOM', NULL, NULL)",
+              "GRANT SELECT ON b.t TO a"})
+            s->executeUpdate(sql);
+        admin->terminateStatement(s);
+        admin->commit();
+        env_->terminateConnection(admin);
+    }
+    void TearDown() override {
+        if (holder_ != nullptr) sqlite3_close(holder_);
+        Environment::terminateEnvironment(env_);
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+    // Another connection takes an exclusive lock on a schema file.
+    void lock(const std::string& p_schema) {
+        ASSERT_EQ(sqlite3_open((dir_ + "/" + p_schema + ".db").c_str(), &holder_), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(holder_, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    }
+    int errorOf(const std::function<void()>& p_call, double* p_seconds = nullptr) {
+        auto start = std::chrono::steady_clock::now();
+        int code = 0;
+        try {
+            p_call();
+        } catch (const SQLException& e) {
+            code = e.getErrorCode();
+        }
+        if (p_seconds)
+            *p_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        return code;
+    }
+
+    std::string dir_;
+    Environment* env_ = nullptr;
+    sqlite3* holder_ = nullptr;
+};
+
+TEST_F(BusyAndForeignFiles, LockedOwnSchemaAtLogon) {
+    lock("A");
+    double seconds = 0;
+    EXPECT_EQ(errorOf([&] { env_->createConnection("a", "pw", dir_); }, &seconds), 54);
+    EXPECT_GE(seconds, 1.5);
+    EXPECT_LT(seconds, 5.0);
+}
+
+TEST_F(BusyAndForeignFiles, LockedOtherSchemaInMetadataAndQueries) {
+    Connection* c = env_->createConnection("a", "pw", dir_);
+    Statement* s = c->createStatement();
+    lock("B");
+    double seconds = 0;
+    // the ALL_ view's refresh reports what it met
+    EXPECT_EQ(errorOf([&] { s->executeQuery("SELECT * FROM ALL_SDO_GEOM_METADATA"); }, &seconds), 54);
+    EXPECT_LT(seconds, 5.0);
+    EXPECT_EQ(errorOf([&] { s->executeQuery("SELECT * FROM b.t"); }), 54);
+    sqlite3_close(holder_);
+    holder_ = nullptr;
+    ResultSet* rs = s->executeQuery("SELECT owner, table_name FROM ALL_SDO_GEOM_METADATA");
+    ASSERT_TRUE(rs->next());
+    EXPECT_EQ(rs->getString(1) + "." + rs->getString(2), "B.T");
+    s->closeResultSet(rs);
+    c->terminateStatement(s);
+    env_->terminateConnection(c);
+}
+
+TEST_F(BusyAndForeignFiles, EmptyOrForeignFilesAreDamagedNotWrongPasswords) {
+    fs::resize_file(dir_ + "/A.db", 0);
+    EXPECT_EQ(errorOf([&] { env_->createConnection("a", "pw", dir_); }), 1578);
+    {
+        sqlite3* foreign = nullptr;
+        ASSERT_EQ(sqlite3_open((dir_ + "/A.db").c_str(), &foreign), SQLITE_OK);
+        sqlite3_exec(foreign, "CREATE TABLE notes(x)", nullptr, nullptr, nullptr);
+        sqlite3_close(foreign);
+    }
+    EXPECT_EQ(errorOf([&] { env_->createConnection("a", "pw", dir_); }), 1578);
+    std::ofstream(dir_ + "/A.db", std::ios::trunc) << "just some text, not a database at all\n";
+    EXPECT_EQ(errorOf([&] { env_->createConnection("a", "pw", dir_); }), 1578);
+    // another owner's file, met by the ALL_ view
+    Connection* c = env_->createConnection("b", "pw", dir_);
+    Statement* s = c->createStatement();
+    EXPECT_EQ(errorOf([&] { s->executeQuery("SELECT * FROM ALL_SDO_GEOM_METADATA"); }), 1578);
+    c->terminateStatement(s);
+    env_->terminateConnection(c);
 }

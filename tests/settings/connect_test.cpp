@@ -33,10 +33,19 @@ TEST(ConnectStringTest, SplitRules) {
     EXPECT_EQ(s.password, "amber");
     EXPECT_EQ(s.service, "S?");
 
-    s = split("gisrw/am/b/er@pdb1@x");  // "/" in the password, second "@" in the service
+    s = split("gisrw/am/b/er@pdb1@x");  // "/" and "@" in the password: the last "@" splits
     EXPECT_EQ(s.user, "gisrw");
-    EXPECT_EQ(s.password, "am/b/er");
-    EXPECT_EQ(s.service, "pdb1@x");
+    EXPECT_EQ(s.password, "am/b/er@pdb1");
+    EXPECT_EQ(s.service, "x");
+
+    s = split("demo/se@cret@db");
+    EXPECT_EQ(s.user, "demo");
+    EXPECT_EQ(s.password, "se@cret");
+    EXPECT_EQ(s.service, "db");
+
+    s = split("demo/p@ss'\"w/d@");  // nothing after the last "@": service left as it was
+    EXPECT_EQ(s.password, "p@ss'\"w/d");
+    EXPECT_EQ(s.service, "S?");
 
     s = split("@@gisrw/amber@pdb1");  // leading "@"s skipped
     EXPECT_EQ(s.user, "gisrw");
@@ -81,7 +90,9 @@ TEST(ConnectStringTest, CheckAndMask) {
     }
 
     EXPECT_EQ(maskConnectString("scott/tiger@orcl"), "scott/<password>@orcl");
-    EXPECT_EQ(maskConnectString("scott/ti/ger@or@cl"), "scott/<password>@or@cl");
+    EXPECT_EQ(maskConnectString("scott/ti/ger@or@cl"), "scott/<password>@cl");
+    EXPECT_EQ(maskConnectString("demo/se@cret@db"), "demo/<password>@db");
+    EXPECT_EQ(maskConnectString("demo/@@@db"), "demo/<password>@db");
     EXPECT_EQ(maskConnectString("@scott/tiger"), "@scott/<password>");
     EXPECT_EQ(maskConnectString("//scott/tiger@x"), "//scott/<password>@x");
     EXPECT_EQ(maskConnectString("/tiger@x"), "/<password>@x");

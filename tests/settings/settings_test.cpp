@@ -135,9 +135,11 @@ TEST_F(ParseArgsTest, ValueOptionGivenLast) {
 }
 
 TEST_F(ParseArgsTest, ValueIsTakenEvenWhenItLooksLikeAnOption) {
-    ASSERT_TRUE(parse({"u/p@s", "-t", "-o", "x"}));
-    EXPECT_EQ(arg("table"), "-O");
-    EXPECT_EQ(arg("shapefile"), "-o");  // implied; x was skipped as a stray word
+    ASSERT_TRUE(parse({"u/p@s", "-q", "select 1", "-g", "-o", "-o", "-t"}));
+    EXPECT_EQ(arg("geom_column"), "-O");
+    EXPECT_EQ(arg("shapefile"), "-t");
+    // A table name is checked: "-o" is not a name.
+    EXPECT_FALSE(parse({"u/p@s", "-t", "-o", "x"}));
 }
 
 TEST_F(ParseArgsTest, AllTablesWithAndWithoutOutputDirectory) {
@@ -241,13 +243,19 @@ TEST_F(ParseArgsTest, MNullValue) {
     EXPECT_EQ(arg("mnull"), "0");
     EXPECT_TRUE(hasLine(output, "[DEBUG] parseArgs::mnull assigned value : 0"));
 
-    ASSERT_TRUE(parse({"u/p@s", "-t", "c", "--MNULL", "-2.5e3xyz"}));
+    ASSERT_TRUE(parse({"u/p@s", "-t", "c", "--MNULL", "-2.5e3"}));
     EXPECT_EQ(g_shp_null_vertex, -2500.0);
-    EXPECT_EQ(arg("mnull"), "-2.5e3xyz");
+    EXPECT_EQ(arg("mnull"), "-2.5e3");
 
-    g_shp_null_vertex = 1e-306;
-    ASSERT_TRUE(parse({"u/p@s", "-t", "c", "-m", "none"}));
-    EXPECT_EQ(g_shp_null_vertex, 0.0);
+    // The whole text must be one finite number; anything else is refused
+    // with a line naming the option and the value.
+    for (const char* bad : {"-2.5e3xyz", "none", "abc", "", " 1", "1 ", "nan", "inf", "-Infinity", "1e999"}) {
+        g_shp_null_vertex = 1e-306;
+        EXPECT_FALSE(parse({"u/p@s", "-t", "c", "-m", bad})) << bad;
+        EXPECT_EQ(g_shp_null_vertex, 1e-306) << bad;
+        EXPECT_TRUE(hasLine(output, std::string("[ERROR] Value of -m must be a finite number : ") + bad))
+            << output;
+    }
 
     g_shp_null_vertex = 1e-306;
     EXPECT_FALSE(parse({"u/p@s", "-t", "c", "-m"}));
@@ -273,8 +281,12 @@ TEST_F(ParseArgsTest, ArcLimitIsDegreesAboveZeroUpToNinety) {
 
 TEST_F(ParseArgsTest, UnknownOptionsAndRepeatedOptions) {
     g_log_level = LOG_BASIC;
-    ASSERT_TRUE(parse({"u/p@s", "-z", "--verbose", "stray", "-t", "first", "-t", "second"}));
-    EXPECT_EQ(output, "");
+    ASSERT_TRUE(parse({"u/p@s", "-z", "--Ouput", "stray", "-t", "first", "-t", "second"}));
+    // Still ignored, but each named in a warning.
+    EXPECT_EQ(output,
+              "[WARNING] Unknown option ignored : -z\n"
+              "[WARNING] Unknown option ignored : --Ouput\n"
+              "[WARNING] Unexpected argument ignored : stray\n");
     EXPECT_EQ(arg("table"), "SECOND");
     EXPECT_EQ(arg("shapefile"), "second");
     EXPECT_EQ(g_args.count("-z"), 0u);
@@ -421,3 +433,73 @@ TEST(InfoRequestTest, OnlyAsTheOneArgument) {
 }
 
 }  // namespace
+
+TEST_F(ParseArgsTest, ForceTypeAcceptsOnlyKnownShapeTypes) {
+    for (const char* good : {"1", "3", "5", "8", "11", "13", "15", "18", "21", "23", "25", "28", "31"}) {
+        g_args.clear();
+        EXPECT_TRUE(parse({"u/p@s", "-t", "c", "-f", good})) << good;
+        EXPECT_EQ(arg("forcetype"), good);
+    }
+    for (const char* bad : {"junk", "0", "2", "99999", "-1", "1x", " 1", "", "0031", "+1"}) {
+        g_args.clear();
+        EXPECT_FALSE(parse({"u/p@s", "-t", "c", "-f", bad})) << bad;
+        EXPECT_EQ(arg("forcetype"), "") << bad;
+        EXPECT_NE(output.find(std::string("[ERROR] Value of -f must be a shape type number")), std::string::npos);
+        EXPECT_NE(output.find(std::string(") : ") + bad + "\n"), std::string::npos) << output;
+    }
+}
+
+TEST_F(ParseArgsTest, TableAndSchemaAreNamesNotSql) {
+    ASSERT_TRUE(parse({"u/p@s", "-t", "cities", "-s", "gis_Owner$1"}));
+    EXPECT_EQ(arg("table"), "CITIES");
+    EXPECT_EQ(arg("owner"), "GIS_OWNER$1");
+
+    // A quoted name is taken as written, quotes removed, doubled quotes
+    // made single; the implied output name is made safe for a file.
+    g_args.clear();
+    ASSERT_TRUE(parse({"u/p@s", "-t", "\"X y\"", "-s", "\"a\"\"b\""}));
+    EXPECT_EQ(arg("table"), "X y");
+    EXPECT_EQ(arg("owner"), "a\"b");
+    EXPECT_EQ(arg("shapefile"), "x y");
+    g_args.clear();
+    ASSERT_TRUE(parse({"u/p@s", "-t", "\"../a/b\""}));
+    EXPECT_EQ(arg("table"), "../a/b");
+    EXPECT_EQ(arg("shapefile"), "___a_b");
+
+    for (const char* bad : {"CITIES WHERE 1=0 UNION SELECT * FROM CITIES", "x y", "a;b", "a.b", "1abc",
+                            "\"\"", "\"a\"b\"", "\"open", "a--", "_x", ""}) {
+        g_args.clear();
+        EXPECT_FALSE(parse({"u/p@s", "-t", bad})) << bad;
+        EXPECT_TRUE(hasLine(output, std::string("[ERROR] Table name must be a plain name or a name in double "
+                                                "quotes, -t : ") + bad)) << output;
+        g_args.clear();
+        EXPECT_FALSE(parse({"u/p@s", "-t", "c", "-s", bad})) << bad;
+        EXPECT_TRUE(hasLine(output, std::string("[ERROR] Schema name must be a plain name or a name in double "
+                                                "quotes, -s : ") + bad)) << output;
+    }
+}
+
+TEST_F(ParseArgsTest, OutputDirectoryGetsTheTableName) {
+    ASSERT_TRUE(parse({"u/p@s", "-t", "Cities", "-o", "out/"}));
+    EXPECT_EQ(arg("shapefile"), "out/cities");
+    g_args.clear();
+    ASSERT_TRUE(parse({"u/p@s", "-q", "select 1", "-g", "g", "-t", "roads", "-o", "/tmp/x/"}));
+    EXPECT_EQ(arg("shapefile"), "/tmp/x/roads");
+    // "*" mode keeps the directory as the prefix of every set.
+    g_args.clear();
+    ASSERT_TRUE(parse({"u/p@s", "-t", "*", "-o", "out/"}));
+    EXPECT_EQ(arg("shapefile"), "out/");
+    // A free query alone has no name for the set.
+    g_args.clear();
+    EXPECT_FALSE(parse({"u/p@s", "-q", "select 1", "-g", "g", "-o", "out/"}));
+    EXPECT_NE(output.find("[ERROR] Output names a directory; a free query needs an output file name, or -t "
+                          "to name the set : out/"),
+              std::string::npos)
+        << output;
+}
+
+TEST(ArgumentCount, EveryOptionOnceFits) {
+    // The program, the connect string, 10 value options with their values
+    // and 7 switches.
+    EXPECT_EQ(maxArgumentCount(), 2 + 10 * 2 + 7);
+}

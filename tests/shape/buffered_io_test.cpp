@@ -223,8 +223,8 @@ TEST_F(BufferedIOTest, StreamSemanticsMatchStdio) {
 }
 
 TEST_F(BufferedIOTest, FullDiskFailsLoudlyWithoutAbort) {
-    // The .shp is a link to /dev/full: it opens, and every write fails.
-    ASSERT_EQ(symlink("/dev/full", (dir_ + "/full.shp").c_str()), 0);
+    // Every system write fails as on a full disk.
+    tvFailWritesAfter(0);
     SAHooks hooks = tvBufferedHooks();
     SHPHandle shp = SHPCreateLL((dir_ + "/full").c_str(), SHPT_POINT, &hooks);
     if (shp != nullptr) {
@@ -235,6 +235,7 @@ TEST_F(BufferedIOTest, FullDiskFailsLoudlyWithoutAbort) {
     EXPECT_NE(tvLastIOError().find("No space left on device"), std::string::npos) << tvLastIOError();
     EXPECT_NE(tvLastIOError().find("full.shp"), std::string::npos) << tvLastIOError();
     EXPECT_NE(getLastError().find("full.shp"), std::string::npos) << "logged at LOG_ERROR";
+    tvFailWritesAfter(-1);
 
     tvResetIOErrors();
     EXPECT_FALSE(tvIOFailed());
@@ -401,7 +402,9 @@ TEST_F(BufferedIOTest, ShapeStreamRefusesWhatShapelibWouldAbortOn) {
 }
 
 TEST_F(BufferedIOTest, ShapeStreamReportsAFullDisk) {
-    ASSERT_EQ(symlink("/dev/full", (dir_ + "/full.shx").c_str()), 0);
+    // The two headers fit in the write buffers; the first write of the
+    // .shx to the disk fails.
+    tvFailWritesAfter(1);
     tvShpStream* stream = tvShpCreate(dir_ + "/full", SHPT_POINT);
     ASSERT_NE(stream, nullptr);  // the first bytes are still in memory
     double x = 1, y = 2;
@@ -410,7 +413,28 @@ TEST_F(BufferedIOTest, ShapeStreamReportsAFullDisk) {
     SHPDestroyObject(obj);
     EXPECT_FALSE(tvShpClose(stream));
     EXPECT_TRUE(tvIOFailed());
-    EXPECT_NE(tvLastIOError().find("full.shx (No space left on device)"), std::string::npos) << tvLastIOError();
+    EXPECT_NE(tvLastIOError().find("(No space left on device)"), std::string::npos) << tvLastIOError();
+    tvFailWritesAfter(-1);
+}
+
+TEST_F(BufferedIOTest, SymbolicLinksAreNeverWrittenThrough) {
+    // A link at the name, dangling or not, refuses the open; its target
+    // keeps its bytes and no file appears where a dangling link points.
+    const std::string victim = dir_ + "/victim.txt";
+    {
+        std::ofstream out(victim);
+        out << "keep";
+    }
+    ASSERT_EQ(symlink(victim.c_str(), (dir_ + "/linked.dbf").c_str()), 0);
+    ASSERT_EQ(symlink((dir_ + "/nowhere").c_str(), (dir_ + "/dangling.dbf").c_str()), 0);
+    SAHooks hooks = tvBufferedHooks();
+    for (const char* mode : {"wb", "rb+", "ab"}) {
+        EXPECT_EQ(hooks.FOpen((dir_ + "/linked.dbf").c_str(), mode), nullptr) << mode;
+        EXPECT_EQ(hooks.FOpen((dir_ + "/dangling.dbf").c_str(), mode), nullptr) << mode;
+    }
+    EXPECT_TRUE(tvIOFailed());
+    EXPECT_EQ(readFile(victim), "keep");
+    EXPECT_NE(access((dir_ + "/nowhere").c_str(), F_OK), 0);
 }
 
 }  // namespace

@@ -165,6 +165,22 @@ public:
     double getDouble(unsigned int c) override { return cell(c).number; }
     float getFloat(unsigned int c) override { return static_cast<float>(cell(c).number); }
     oracle::occi::Number getNumber(unsigned int c) override { return num(cell(c).number); }
+    oracle::occi::BFloat getBFloat(unsigned int c) override {
+        oracle::occi::BFloat b;
+        b.isNull = isNull(c);
+        b.value = static_cast<float>(cell(c).number);
+        return b;
+    }
+    oracle::occi::BDouble getBDouble(unsigned int c) override {
+        oracle::occi::BDouble b;
+        b.isNull = isNull(c);
+        b.value = cell(c).number;
+        return b;
+    }
+    oracle::occi::Clob getClob(unsigned int c) override {
+        if (isNull(c)) return oracle::occi::Clob();
+        return oracle::occi::Clob(cell(c).text, oracle::occi::OCCI_SQLCS_IMPLICIT);
+    }
     std::string getString(unsigned int c) override { return cell(c).text; }
     oracle::occi::Date getDate(unsigned int c) override {
         const Cell& v = cell(c);

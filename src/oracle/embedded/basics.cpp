@@ -5,6 +5,7 @@
 #include "internal.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <new>
 
@@ -51,17 +52,40 @@ T toInteger(double value) {
     return static_cast<T>(truncated);
 }
 
+// An exact integer converts exactly where the target holds it, else
+// saturates.
+template <typename T>
+T exactToInteger(long long value) {
+    if (std::numeric_limits<T>::is_signed) {
+        if (value < static_cast<long long>(std::numeric_limits<T>::min())) return std::numeric_limits<T>::min();
+    } else if (value < 0) {
+        return 0;
+    }
+    if (value > 0 && static_cast<unsigned long long>(value) > static_cast<unsigned long long>(std::numeric_limits<T>::max()))
+        return std::numeric_limits<T>::max();
+    return static_cast<T>(value);
+}
+
 }  // namespace
 
-Number::operator long() const { return toInteger<long>(value_); }
-Number::operator int() const { return toInteger<int>(value_); }
-Number::operator short() const { return toInteger<short>(value_); }
-Number::operator char() const { return toInteger<char>(value_); }
-Number::operator signed char() const { return toInteger<signed char>(value_); }
-Number::operator unsigned long() const { return toInteger<unsigned long>(value_); }
-Number::operator unsigned int() const { return toInteger<unsigned int>(value_); }
-Number::operator unsigned short() const { return toInteger<unsigned short>(value_); }
-Number::operator unsigned char() const { return toInteger<unsigned char>(value_); }
+#define TVX_NUMBER_CONVERSION(T) \
+    Number::operator T() const { return exact_ ? exactToInteger<T>(integer_) : toInteger<T>(value_); }
+TVX_NUMBER_CONVERSION(long)
+TVX_NUMBER_CONVERSION(int)
+TVX_NUMBER_CONVERSION(short)
+TVX_NUMBER_CONVERSION(char)
+TVX_NUMBER_CONVERSION(signed char)
+TVX_NUMBER_CONVERSION(unsigned long)
+TVX_NUMBER_CONVERSION(unsigned int)
+TVX_NUMBER_CONVERSION(unsigned short)
+TVX_NUMBER_CONVERSION(unsigned char)
+#undef TVX_NUMBER_CONVERSION
+
+std::string Number::toText(const Environment* /*envp*/, const std::string& fmt,
+                           const std::string& /*nlsParam*/) const {
+    if (null_) return "";
+    return embedded::formatNumber(exact_, integer_, value_, fmt);
+}
 
 // ---------------------------------------------------------------- MetaData
 
@@ -84,9 +108,18 @@ int MetaData::getInt(MetaData::AttrId attrid) const {
         case ATTR_PRECISION: return precision_;
         case ATTR_SCALE: return scale_;
         case ATTR_IS_NULL: return isNullable_ ? 1 : 0;
+        case ATTR_CHAR_USED: return charUsed_ ? 1 : 0;
+        case ATTR_CHAR_SIZE: return charSize_;
+        case ATTR_CHARSET_FORM: return charsetForm_;
         default:
             throw SQLException(24316, "ORA-24316: illegal handle type");
     }
+}
+
+void MetaData::setCharacterAttributes(bool charUsed, int charSize, int charsetForm) {
+    charUsed_ = charUsed;
+    charSize_ = charSize;
+    charsetForm_ = charsetForm;
 }
 
 std::string MetaData::getString(MetaData::AttrId attrid) const {
@@ -97,6 +130,63 @@ std::string MetaData::getString(MetaData::AttrId attrid) const {
         default:
             throw SQLException(24316, "ORA-24316: illegal handle type");
     }
+}
+
+// ---------------------------------------------------------------- Clob
+
+Clob::Clob() : form_(OCCI_SQLCS_IMPLICIT), null_(true), initialized_(false) {}
+Clob::Clob(const Connection* /*connectionp*/) : form_(OCCI_SQLCS_IMPLICIT), null_(false), initialized_(false) {}
+Clob::Clob(const Clob& srcClob) = default;
+Clob& Clob::operator=(const Clob& srcClob) = default;
+Clob::~Clob() {}
+Clob::Clob(const std::string& text, CharSetForm form)
+    : text_(text), form_(form), null_(false), initialized_(true) {}
+
+bool Clob::isNull() const { return null_; }
+void Clob::setNull() {
+    text_.clear();
+    null_ = true;
+    initialized_ = false;
+}
+bool Clob::isInitialized() const { return initialized_; }
+CharSetForm Clob::getCharSetForm() const { return form_; }
+
+namespace {
+bool continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+}  // namespace
+
+unsigned int Clob::length() const {
+    if (null_) embedded::raise(22275, "invalid LOB locator specified");
+    unsigned int n = 0;
+    for (unsigned char c : text_)
+        if (!continuation(c)) ++n;
+    return n;
+}
+
+unsigned int Clob::read(unsigned int amt, unsigned char* buffer, unsigned int bufsize,
+                        unsigned int offset) const {
+    if (null_ || !initialized_) embedded::raise(22275, "invalid LOB locator specified");
+    if (offset == 0) embedded::raise(24801, "illegal parameter value in OCI lob function (offset 0)");
+    // the byte where character number offset starts
+    size_t at = 0;
+    unsigned int chars = 1;
+    while (chars < offset && at < text_.size()) {
+        ++at;
+        while (at < text_.size() && continuation(static_cast<unsigned char>(text_[at]))) ++at;
+        ++chars;
+    }
+    if (chars < offset) embedded::raise(24801, "illegal parameter value in OCI lob function (offset beyond the end)");
+    size_t end = at;
+    unsigned int taken = 0;
+    while (taken < amt && end < text_.size()) {
+        size_t next = end + 1;
+        while (next < text_.size() && continuation(static_cast<unsigned char>(text_[next]))) ++next;
+        if (next - at > bufsize) break;
+        end = next;
+        ++taken;
+    }
+    if (end > at && buffer) std::memcpy(buffer, text_.data() + at, end - at);
+    return static_cast<unsigned int>(end - at);
 }
 
 // ---------------------------------------------------------------- PObject

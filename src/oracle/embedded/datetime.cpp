@@ -551,7 +551,9 @@ std::string numberText(double value) {
     if (std::isinf(value)) return value < 0 ? "-~" : "~";
     if (value == 0) return "0";
     char buf[512];
-    if (std::fabs(value) < 1e15 && value == std::trunc(value)) {
+    // an integral double below 2^64 is written with all its digits, as
+    // Oracle's exact arithmetic would give them (2^63 is 9223372036854775808)
+    if (std::fabs(value) < 1.8446744073709552e19 && value == std::trunc(value)) {
         std::snprintf(buf, sizeof buf, "%.0f", value);
         return buf;
     }

@@ -33,6 +33,12 @@ struct ColumnType {
     int charLimit = 0;
     int precision = 0;
     int scale = 0;
+    // Text and CLOB columns: declared with CHAR semantics (or national),
+    // their length in characters, the character set form (1 database, 2
+    // national; 0 for other types).
+    bool charUsed = false;
+    int charSize = 0;
+    int charsetForm = 0;
     std::string typeName;
     std::string typeSchema;
 };
@@ -51,17 +57,21 @@ enum TypeCode {
     TC_CLOB = 112,
     TC_BLOB = 113,
     TC_TIMESTAMP = 187,
-    TC_TIMESTAMP_TZ = 188
+    TC_TIMESTAMP_TZ = 188,
+    TC_TIMESTAMP_LTZ = 232
 };
 
 // ---------------------------------------------------------------- tokens
 
 struct Token {
-    enum Kind { SPACE, COMMENT, STRING, QUOTED, NUMBER, IDENT, BIND, OP };
+    // BLOB: never made by the tokenizer; a value the rewrite binds as a
+    // blob (an SDO array's stored form)
+    enum Kind { SPACE, COMMENT, STRING, QUOTED, NUMBER, IDENT, BIND, OP, BLOB };
     Kind kind;
     std::string text;  // IDENT: upper case; others verbatim
     int line;          // 1-based line of the token's start
-    std::string original;  // IDENT: as written
+    size_t offset;     // where it starts in the text (IDENT as written:
+                       // text.size() bytes from there)
 };
 
 // Splits SQL text into tokens; unquoted identifiers are upper-cased.
@@ -106,8 +116,12 @@ struct Rewritten {
 // hoistLiterals: an INSERT ... VALUES statement gets its literals replaced
 // by placeholders, so that statements differing only in their values share
 // one prepared statement.
+// bindArrays: an SDO_ORDINATE_ARRAY / SDO_ELEM_INFO_ARRAY of more than 100
+// literal numbers becomes one placeholder bound with the array's stored form
+// (in literals), so that a large geometry costs its numbers, not a SQL
+// expression per number. Only for statements that are run and bound.
 Rewritten rewriteSql(const std::string& sql, SchemaResolver& resolver,
-                     bool hoistLiterals = false);
+                     bool hoistLiterals = false, bool bindArrays = false);
 
 // ---------------------------------------------------------------- geometry
 
@@ -201,6 +215,11 @@ DateTime parseByFormat(const std::string& text, const std::string& fmt);
 
 // Oracle's text of a number: "12", "-.5", "1234.5678".
 std::string numberText(double value);
+// The number by an Oracle number format model (Number::toText).
+std::string formatNumber(bool exact, long long integer, double value, const std::string& model);
+// Oracle's text of a BINARY_FLOAT / BINARY_DOUBLE: "1.5E+000", "Inf",
+// "-Inf", "Nan".
+std::string binaryText(double value, bool isFloat);
 
 // ---------------------------------------------------------------- SQLite
 

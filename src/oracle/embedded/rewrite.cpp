@@ -33,6 +33,15 @@
 //                            -> the condition becomes 1 and the query (or
 //                               the parenthesised subquery) gets LIMIT n
 //   MINUS                    -> EXCEPT
+//   a / b                    -> a * 1.0 / b: division is never integer
+//                               division
+//   ''                       -> NULL: Oracle's empty text is NULL
+//   a || b || c              -> TVX_CONCAT(a, b, c): NULL operands count as
+//                               empty text, an empty result is NULL; the
+//                               operands are primaries (names, literals,
+//                               calls, parenthesised expressions, CASE ...
+//                               END), so || binds tighter than + and -
+//                               (Oracle gives them equal precedence)
 //   administrator sessions: unqualified table names after FROM, JOIN, INTO,
 //   UPDATE and in FROM lists get the current schema's database name.
 // A trailing ";" is dropped. On request, the literals of an INSERT ... VALUES
@@ -60,10 +69,11 @@ bool identChar(unsigned char c) {
 
 std::vector<Token> tokenize(const std::string& s) {
     std::vector<Token> out;
+    out.reserve(s.size() / 3 + 16);  // about a token for every 3 bytes of long lists
     size_t i = 0, n = s.size();
     int line = 1;
     auto push = [&](Token::Kind k, size_t from, size_t to, int startLine) {
-        out.push_back(Token{k, s.substr(from, to - from), startLine, std::string()});
+        out.push_back(Token{k, s.substr(from, to - from), startLine, from});
     };
     while (i < n) {
         unsigned char c = static_cast<unsigned char>(s[i]);
@@ -100,7 +110,7 @@ std::vector<Token> tokenize(const std::string& s) {
             }
             text += "'";
             i = at + 1 < n ? at + 2 : n;
-            out.push_back(Token{Token::STRING, text, startLine, std::string()});
+            out.push_back(Token{Token::STRING, text, startLine, start});
         } else if (c == '\'' || ((c == 'N' || c == 'n') && i + 1 < n && s[i + 1] == '\'')) {
             if (c != '\'') ++i;
             ++i;
@@ -116,7 +126,7 @@ std::vector<Token> tokenize(const std::string& s) {
                 }
                 ++i;
             }
-            Token t{Token::STRING, s.substr(start, i - start), startLine, std::string()};
+            Token t{Token::STRING, s.substr(start, i - start), startLine, start};
             if (t.text[0] != '\'') t.text.erase(0, 1);  // N'...' is the same text
             out.push_back(t);
         } else if (c == '"') {
@@ -146,7 +156,7 @@ std::vector<Token> tokenize(const std::string& s) {
             push(Token::NUMBER, start, i, startLine);
         } else if (identStart(c)) {
             while (i < n && identChar(static_cast<unsigned char>(s[i]))) ++i;
-            Token t{Token::IDENT, s.substr(start, i - start), startLine, s.substr(start, i - start)};
+            Token t{Token::IDENT, s.substr(start, i - start), startLine, start};
             for (char& ch : t.text) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
             out.push_back(t);
         } else if (c == ':' && i + 1 < n && identChar(static_cast<unsigned char>(s[i + 1]))) {
@@ -220,12 +230,23 @@ bool parseOracleType(const std::vector<Token>& t, ColumnType& type, std::string&
     bool hasB = false;
     bool chars = false;
     bool hasArgs = readArgs(t, i, a, b, hasB, &chars);
-    // The declared length is reported as the size; it counts characters for
-    // CHAR semantics and the national types, bytes otherwise.
+    // Oracle reports text sizes in bytes: a length in characters (CHAR
+    // semantics) takes up to 4 bytes a character in an AL32UTF8 database, a
+    // national type 2 in AL16UTF16; VARCHAR2 holds at most 4000 bytes, CHAR
+    // 2000.
     auto setText = [&](int p_code, int p_length, bool p_national) {
         type.code = p_code;
-        type.size = p_length;
-        if (chars || p_national) type.charLimit = p_length;
+        int cap = p_code == TC_CHAR ? 2000 : 4000;
+        type.charSize = p_length;
+        type.charsetForm = p_national ? 2 : 1;
+        type.charUsed = chars || p_national;
+        if (chars || p_national) {
+            type.charLimit = p_length;
+            long bytes = static_cast<long>(p_length) * (p_national ? 2 : 4);
+            type.size = static_cast<int>(bytes > cap ? cap : bytes);
+        } else {
+            type.size = p_length;
+        }
     };
     if (w == "VARCHAR2" || w == "VARCHAR" || w == "NVARCHAR2") {
         if (!hasArgs || hasB) return false;
@@ -246,9 +267,14 @@ bool parseOracleType(const std::vector<Token>& t, ColumnType& type, std::string&
         if (hasArgs) {
             type.precision = a;
             type.scale = hasB ? b : 0;
-        } else {
+        } else if (w == "NUMBER") {
             type.precision = 0;
-            type.scale = w == "NUMBER" ? -127 : 0;
+            type.scale = -127;
+        } else {
+            // DECIMAL and NUMERIC without precision are NUMBER(*,0), as
+            // INTEGER: described as precision 38, scale 0
+            type.precision = 38;
+            type.scale = 0;
         }
         affinity = "NUMERIC";
     } else if (w == "INTEGER" || w == "INT" || w == "SMALLINT") {
@@ -295,6 +321,7 @@ bool parseOracleType(const std::vector<Token>& t, ColumnType& type, std::string&
     } else if (w == "CLOB" || w == "NCLOB") {
         type.code = TC_CLOB;
         type.size = 4000;
+        type.charsetForm = w == "NCLOB" ? 2 : 1;
         affinity = "TEXT";
     } else if (w == "BLOB") {
         type.code = TC_BLOB;
@@ -310,8 +337,10 @@ bool parseOracleType(const std::vector<Token>& t, ColumnType& type, std::string&
             i += 3;
             type.code = TC_TIMESTAMP_TZ;
             type.size = 13;
-        } else if (isWord(t, i, "WITH") && isWord(t, i + 1, "LOCAL")) {
-            return false;
+        } else if (isWord(t, i, "WITH") && isWord(t, i + 1, "LOCAL") && isWord(t, i + 2, "TIME") &&
+                   isWord(t, i + 3, "ZONE")) {
+            i += 4;
+            type.code = TC_TIMESTAMP_LTZ;
         }
     } else {
         return false;
@@ -323,12 +352,19 @@ bool parseOracleType(const std::vector<Token>& t, ColumnType& type, std::string&
 
 namespace {
 
+// Limits of the rewrite: the nesting it follows (every walk over nested
+// forms is bounded by it), and the literals of one INSERT it turns into
+// placeholders (SQLite takes at most 32766 by default).
+const int MAX_NESTING = 200;
+const size_t MAX_HOISTED = 30000;
+
 struct Rewriter {
     const std::vector<Token>& t;
     SchemaResolver& r;
     Rewritten result;
     int binds = 0;
     bool hoist = false;
+    bool bindArrays = false;
     int literalNumber = 0;
     // one entry per open parenthesis (plus the statement): the row limit
     // found in that level's WHERE, -1 for none
@@ -447,12 +483,41 @@ struct Rewriter {
                     }
                 }
                 if (k.text == ";" && next(i, end) >= end) continue;
+                if (k.text == "/") {
+                    out += " * 1.0 /";
+                    continue;
+                }
                 out += k.text;
                 continue;
             }
             if (hoist && (k.kind == Token::NUMBER || k.kind == Token::STRING)) {
                 out += "?" + std::to_string(++literalNumber);
                 result.literals.push_back(k);
+                expectTable = false;
+                continue;
+            }
+            // "OWNER".TABLE: a quoted schema name names the schema of exactly
+            // that name, as in Oracle.
+            if (k.kind == Token::QUOTED && k.text.size() > 2 && k.text[0] == '"') {
+                size_t before = prev(i, begin);
+                size_t dot = next(i, end);
+                if ((before == std::string::npos || !op(before, ".", end)) && op(dot, ".", end) &&
+                    name(next(dot, end), end)) {
+                    std::string owner;
+                    for (size_t c = 1; c + 1 < k.text.size(); ++c) {
+                        owner += k.text[c];
+                        if (k.text[c] == '"') ++c;  // a doubled quote stands for one
+                    }
+                    std::string alias = r.schemaAlias(owner);
+                    if (!alias.empty()) {
+                        out += "\"" + alias + "\"";
+                        expectTable = false;
+                        continue;
+                    }
+                }
+            }
+            if (k.kind == Token::STRING && k.text == "''") {
+                out += "NULL";
                 expectTable = false;
                 continue;
             }
@@ -636,7 +701,39 @@ struct Rewriter {
             }
         }
         if (start < close) args.push_back({start, close});
+        if (bindArrays && args.size() > 100 && bindArray(out, args)) return;
         emitChunks(out, fn, args, 0, args.size());
+    }
+
+    // An array of literal numbers (signed) and NULLs as one bound value;
+    // false when an argument is anything else.
+    bool bindArray(std::string& out, const std::vector<std::pair<size_t, size_t>>& args) {
+        NumArray array;
+        array.values.reserve(args.size());
+        array.nulls.reserve(args.size());
+        for (const auto& arg : args) {
+            size_t k = arg.first;
+            while (k < arg.second && !significant(k)) ++k;
+            bool negative = false;
+            if (op(k, "-", arg.second) || op(k, "+", arg.second)) {
+                negative = t[k].text == "-";
+                k = next(k, arg.second);
+            }
+            if (k >= arg.second || next(k, arg.second) < arg.second) return false;
+            if (t[k].kind == Token::NUMBER) {
+                double v = std::strtod(t[k].text.c_str(), nullptr);
+                array.values.push_back(negative ? -v : v);
+                array.nulls.push_back(false);
+            } else if (word(k, "NULL", arg.second) && !negative) {
+                array.values.push_back(0);
+                array.nulls.push_back(true);
+            } else {
+                return false;
+            }
+        }
+        out += "?" + std::to_string(++literalNumber);
+        result.literals.push_back(Token{Token::BLOB, encodeArray(array), t[args.front().first].line, 0});
+        return true;
     }
 
     void emitChunks(std::string& out, const std::string& fn,
@@ -666,10 +763,177 @@ struct Rewriter {
 
 }  // namespace
 
-Rewritten rewriteSql(const std::string& sql, SchemaResolver& resolver, bool hoistLiterals) {
+namespace {
+
+// Chains of || become TVX_CONCAT(operand, ...). An operand is a primary:
+// a name (dotted), a literal (also DATE '...'), a bind, a call, a
+// parenthesised expression or CASE ... END, with an optional sign.
+class ConcatChains {
+public:
+    explicit ConcatChains(const std::vector<Token>& tokens) : t_(tokens) {
+        for (size_t i = 0; i < t_.size(); ++i)
+            if (t_[i].kind != Token::SPACE && t_[i].kind != Token::COMMENT) sig_.push_back(i);
+    }
+
+    bool changed = false;
+
+    std::vector<Token> apply() {
+        std::vector<Token> out;
+        size_t copied = 0;  // tokens of t_ already in out
+        for (size_t k = 0; k < sig_.size(); ++k) {
+            if (!isConcat(k)) continue;
+            size_t first = operandStart(k - 1);
+            if (first == NONE) continue;
+            // the chain's operands
+            std::vector<std::pair<size_t, size_t>> operands{{first, k - 1}};
+            size_t at = k;
+            while (at < sig_.size() && isConcat(at)) {
+                size_t last = operandEnd(at + 1);
+                if (last == NONE) break;
+                operands.push_back({at + 1, last});
+                at = last + 1;
+            }
+            if (operands.size() < 2) continue;
+            size_t from = sig_[operands.front().first];
+            if (from < copied) continue;  // inside an operand already rewritten
+            for (size_t i = copied; i < from; ++i) out.push_back(t_[i]);
+            out.push_back(Token{Token::IDENT, "TVX_CONCAT", t_[from].line, 0});
+            out.push_back(Token{Token::OP, "(", t_[from].line, 0});
+            for (size_t o = 0; o < operands.size(); ++o) {
+                if (o > 0) out.push_back(Token{Token::OP, ",", t_[from].line, 0});
+                for (size_t i = sig_[operands[o].first]; i <= sig_[operands[o].second]; ++i) out.push_back(t_[i]);
+            }
+            out.push_back(Token{Token::OP, ")", t_[from].line, 0});
+            copied = sig_[operands.back().second] + 1;
+            changed = true;
+            k = operands.back().second;
+        }
+        for (size_t i = copied; i < t_.size(); ++i) out.push_back(t_[i]);
+        return out;
+    }
+
+private:
+    static const size_t NONE = static_cast<size_t>(-1);
+
+    const Token& at(size_t k) const { return t_[sig_[k]]; }
+    bool isOpAt(size_t k, const char* o) const { return k < sig_.size() && at(k).kind == Token::OP && at(k).text == o; }
+    bool isWordAt(size_t k, const char* w) const {
+        return k < sig_.size() && at(k).kind == Token::IDENT && at(k).text == w;
+    }
+    bool isConcat(size_t k) const { return isOpAt(k, "||"); }
+    bool isValue(size_t k) const {
+        if (k >= sig_.size()) return false;
+        Token::Kind kind = at(k).kind;
+        return kind == Token::IDENT || kind == Token::QUOTED || kind == Token::NUMBER || kind == Token::STRING ||
+               kind == Token::BIND;
+    }
+
+    // Index of the primary that ends at k (walking left), or NONE.
+    size_t operandStart(size_t k) const {
+        size_t s = NONE;
+        if (isOpAt(k, ")")) {
+            int depth = 0;
+            for (size_t j = k + 1; j-- > 0;) {
+                if (isOpAt(j, ")")) ++depth;
+                else if (isOpAt(j, "(") && --depth == 0) {
+                    s = j;
+                    break;
+                }
+            }
+            if (s == NONE) return NONE;
+            if (s > 0 && (at(s - 1).kind == Token::IDENT || at(s - 1).kind == Token::QUOTED)) s = dotted(s - 1);
+        } else if (isWordAt(k, "END")) {
+            int depth = 0;
+            for (size_t j = k + 1; j-- > 0;) {
+                if (isWordAt(j, "END")) ++depth;
+                else if (isWordAt(j, "CASE") && --depth == 0) {
+                    s = j;
+                    break;
+                }
+            }
+            if (s == NONE) return NONE;
+        } else if (isValue(k)) {
+            s = dotted(k);
+            if (at(k).kind == Token::STRING && s > 0 && (isWordAt(s - 1, "DATE") || isWordAt(s - 1, "TIMESTAMP"))) --s;
+        } else {
+            return NONE;
+        }
+        // a sign directly after an operator or an opening parenthesis
+        if (s > 0 && (isOpAt(s - 1, "-") || isOpAt(s - 1, "+")) &&
+            (s == 1 || at(s - 2).kind == Token::OP || isWordAt(s - 2, "SELECT")) && !isOpAt(s - 2, ")"))
+            --s;
+        return s;
+    }
+
+    size_t dotted(size_t k) const {
+        while (k >= 2 && isOpAt(k - 1, ".") && (at(k - 2).kind == Token::IDENT || at(k - 2).kind == Token::QUOTED))
+            k -= 2;
+        return k;
+    }
+
+    // Index of the last token of the primary that starts at k, or NONE.
+    size_t operandEnd(size_t k) const {
+        while (isOpAt(k, "-") || isOpAt(k, "+")) ++k;
+        if (k >= sig_.size()) return NONE;
+        if (isOpAt(k, "(")) return closing(k);
+        if (isWordAt(k, "CASE")) {
+            int depth = 0;
+            for (size_t j = k; j < sig_.size(); ++j) {
+                if (isWordAt(j, "CASE")) ++depth;
+                else if (isWordAt(j, "END") && --depth == 0) return j;
+            }
+            return NONE;
+        }
+        if ((isWordAt(k, "DATE") || isWordAt(k, "TIMESTAMP")) && k + 1 < sig_.size() && at(k + 1).kind == Token::STRING)
+            return k + 1;
+        if (!isValue(k)) return NONE;
+        size_t e = k;
+        while (isOpAt(e + 1, ".") && e + 2 < sig_.size() && (at(e + 2).kind == Token::IDENT || at(e + 2).kind == Token::QUOTED))
+            e += 2;
+        if (isOpAt(e + 1, "(") && (at(e).kind == Token::IDENT || at(e).kind == Token::QUOTED)) return closing(e + 1);
+        return e;
+    }
+
+    size_t closing(size_t k) const {
+        int depth = 0;
+        for (size_t j = k; j < sig_.size(); ++j) {
+            if (isOpAt(j, "(")) ++depth;
+            else if (isOpAt(j, ")") && --depth == 0) return j;
+        }
+        return NONE;
+    }
+
+    const std::vector<Token>& t_;
+    std::vector<size_t> sig_;
+};
+
+}  // namespace
+
+Rewritten rewriteSql(const std::string& sql, SchemaResolver& resolver, bool hoistLiterals, bool bindArrays) {
     std::vector<Token> tokens = tokenize(sql);
+    bool concatenates = false;
+    int depth = 0;
+    size_t literals = 0;
+    for (const Token& k : tokens) {
+        if (k.kind == Token::OP && k.text == "||") concatenates = true;
+        if (k.kind == Token::NUMBER || k.kind == Token::STRING) ++literals;
+        if (k.kind == Token::OP && k.text == "(" && ++depth > MAX_NESTING)
+            raise(3001, "unimplemented feature: expressions nested deeper than " + std::to_string(MAX_NESTING) +
+                            " parentheses");
+        if (k.kind == Token::OP && k.text == ")") --depth;
+    }
+    // more literals than SQLite takes placeholders: the text keeps them
+    if (literals > MAX_HOISTED) hoistLiterals = false;
+    // a chain inside an operand of another is rewritten on the next round
+    while (concatenates) {
+        ConcatChains chains(tokens);
+        std::vector<Token> rewritten = chains.apply();
+        concatenates = chains.changed;
+        tokens.swap(rewritten);
+    }
     Rewriter w(tokens, resolver);
-    if (hoistLiterals) {
+    w.bindArrays = bindArrays;
+    if (hoistLiterals || bindArrays) {
         bool first = true, insert = false, select = false;
         int userBinds = 0;
         for (const Token& t : tokens) {
@@ -679,7 +943,7 @@ Rewritten rewriteSql(const std::string& sql, SchemaResolver& resolver, bool hois
             if (t.kind == Token::IDENT && t.text == "SELECT") select = true;
             if (t.kind == Token::BIND) ++userBinds;
         }
-        w.hoist = insert && !select;
+        w.hoist = hoistLiterals && insert && !select;
         w.result.userBinds = userBinds;
         w.literalNumber = userBinds;
     }

@@ -295,8 +295,8 @@ void sysDate(sqlite3_context* ctx, int, sqlite3_value**) {
 void toChar(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     int type = sqlite3_value_type(argv[0]);
     if (type == SQLITE_NULL) return sqlite3_result_null(ctx);
-    if (type == SQLITE_INTEGER || type == SQLITE_FLOAT)
-        return resultText(ctx, numberText(sqlite3_value_double(argv[0])));
+    if (type == SQLITE_INTEGER) return resultText(ctx, std::to_string(sqlite3_value_int64(argv[0])));
+    if (type == SQLITE_FLOAT) return resultText(ctx, numberText(sqlite3_value_double(argv[0])));
     std::string text = textArg(argv[0]);
     DateTime v;
     if (argc >= 2 && parseStoredDateTime(text.data(), text.size(), v)) {
@@ -342,6 +342,22 @@ void rawToHex(sqlite3_context* ctx, int /*argc*/, sqlite3_value** argv) {
         out += HEX[p[i] >> 4];
         out += HEX[p[i] & 15];
     }
+    resultText(ctx, out);
+}
+
+// Oracle's ||: NULL operands count as empty text, numbers read as Oracle
+// writes them, and an empty result is NULL.
+void concat(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    std::string out;
+    for (int i = 0; i < argc; ++i) {
+        switch (sqlite3_value_type(argv[i])) {
+            case SQLITE_NULL: break;
+            case SQLITE_INTEGER: out += std::to_string(sqlite3_value_int64(argv[i])); break;
+            case SQLITE_FLOAT: out += numberText(sqlite3_value_double(argv[i])); break;
+            default: out += textArg(argv[i]); break;
+        }
+    }
+    if (out.empty()) return sqlite3_result_null(ctx);
     resultText(ctx, out);
 }
 
@@ -510,6 +526,7 @@ void registerFunctions(sqlite3* db) {
         {"HEXTORAW", 1, hexToRaw, true},
         {"RAWTOHEX", 1, rawToHex, true},
         {"NVL", 2, nvl, true},
+        {"TVX_CONCAT", -1, concat, true},
         {"TVX_MAP_ORACLE_SRID_TO_EPSG", 1, mapOracleSridToEpsg, true},
     };
     for (const Fn& f : FUNCTIONS)

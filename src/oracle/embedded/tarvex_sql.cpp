@@ -5,23 +5,31 @@
 //
 // Statements end with ";" (outside quotes, q'[...]' quotes and comments); a line holding only
 // "/" ends a statement too; "--" and "/* */" comments are skipped, and so
-// are the SQL*Plus commands SET, PROMPT, SPOOL, WHENEVER, REM, EXIT, QUIT
-// at the start of a statement. Each script runs in one transaction on its
-// own administrator session: COMMIT inside a script is deferred to its end,
-// and a failing script is rolled back and the schema files it created are
-// removed, so it leaves nothing half-built. Scripts run in the given order;
-// the first failure stops the run. Messages go to standard output; the exit
-// status is 0 on success, 1 on failure.
+// are the SQL*Plus commands SET, PROMPT, SPOOL, WHENEVER, REM, SHOW at the
+// start of a statement. EXIT and QUIT end the script there (what ran is
+// committed). A comment or quote left open is an error naming the line where
+// it starts. Each script runs in one transaction on its own administrator
+// session: COMMIT inside a script is deferred to its end, and a failing
+// script is rolled back; users it created exist only once it commits (their
+// schema files are written under temporary names), so it leaves nothing
+// half-built, even when interrupted. One run holds an exclusive lock on the
+// database directory: a second run waits up to 10 s for it, then gives up.
+// Scripts run in the given order; the first failure stops the run. Messages
+// go to standard output; the exit status is 0 on success, 1 on failure.
 #include "admin.h"
 #include "internal.h"
+#include "script.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -30,142 +38,43 @@ using oracle::occi::Environment;
 using oracle::occi::ResultSet;
 using oracle::occi::SQLException;
 using oracle::occi::Statement;
+using oracle::occi::embedded::ScriptStatement;
+using oracle::occi::embedded::SplitError;
+using oracle::occi::embedded::splitScript;
 
 namespace {
 
-struct ScriptStatement {
-    std::string text;
-    int line;
-};
-
-bool isSqlPlusCommand(const std::string& word) {
-    static const char* const WORDS[] = {"SET", "PROMPT", "SPOOL", "WHENEVER", "REM", "REMARK",
-                                        "EXIT", "QUIT", "SHOW", nullptr};
-    for (int i = 0; WORDS[i]; ++i)
-        if (word == WORDS[i]) return true;
-    return false;
-}
-
-// Calls run(statement) for each statement of the script in order, until it
-// returns false; false then.
-template <typename Run>
-bool splitScript(const std::string& s, Run run) {
-    bool going = true;
-    std::string current;
-    int line = 1, startLine = 0;
-    bool significant = false;
-    size_t i = 0, n = s.size();
-    auto finish = [&]() {
-        if (significant && going) going = run(ScriptStatement{current, startLine});
-        current.clear();
-        significant = false;
-    };
-    bool lineStart = true;
-    while (i < n && going) {
-        char c = s[i];
-        if (lineStart) {
-            // a line holding only "/" ends the statement
-            size_t e = i;
-            while (e < n && (s[e] == ' ' || s[e] == '\t' || s[e] == '\r')) ++e;
-            if (e < n && s[e] == '/') {
-                size_t f = e + 1;
-                while (f < n && (s[f] == ' ' || s[f] == '\t' || s[f] == '\r')) ++f;
-                if (f == n || s[f] == '\n') {
-                    finish();
-                    i = f;
-                    continue;
-                }
-            }
-            // SQL*Plus commands at the start of a statement take one line
-            if (!significant) {
-                size_t w = e;
-                std::string word;
-                while (w < n && std::isalpha(static_cast<unsigned char>(s[w])))
-                    word += static_cast<char>(std::toupper(static_cast<unsigned char>(s[w++])));
-                if (isSqlPlusCommand(word) && (w == n || !std::isalnum(static_cast<unsigned char>(s[w])))) {
-                    while (i < n && s[i] != '\n') ++i;
-                    continue;
-                }
-            }
-            lineStart = false;
-        }
-        if (c == '\n') {
-            ++line;
-            lineStart = true;
-            current += c;
-            ++i;
-            continue;
-        }
-        if (c == '-' && i + 1 < n && s[i + 1] == '-') {
-            while (i < n && s[i] != '\n') ++i;
-            continue;
-        }
-        if (c == '/' && i + 1 < n && s[i + 1] == '*') {
-            i += 2;
-            while (i < n && !(s[i] == '*' && i + 1 < n && s[i + 1] == '/')) {
-                if (s[i] == '\n') {
-                    ++line;
-                    current += '\n';
-                }
-                ++i;
-            }
-            i = i < n ? i + 2 : n;
-            current += ' ';
-            continue;
-        }
-        if (c == ';') {
-            finish();
-            ++i;
-            continue;
-        }
-        if (!std::isspace(static_cast<unsigned char>(c)) && !significant) {
-            significant = true;
-            startLine = line;
-            current.clear();
-        }
-        if ((c == 'q' || c == 'Q') && i + 2 < n && s[i + 1] == '\'' &&
-            (i == 0 || !(std::isalnum(static_cast<unsigned char>(s[i - 1])) || s[i - 1] == '_'))) {
-            // q'[...]' quoting: up to the closing delimiter and quote
-            char open = s[i + 2];
-            char close = open == '[' ? ']' : open == '{' ? '}' : open == '<' ? '>' : open == '(' ? ')' : open;
-            size_t j = i + 3;
-            while (j + 1 < n && !(s[j] == close && s[j + 1] == '\'')) {
-                if (s[j] == '\n') ++line;
-                ++j;
-            }
-            j = j + 1 < n ? j + 2 : n;
-            current.append(s, i, j - i);
-            i = j;
-            continue;
-        }
-        if (c == '\'' || c == '"') {
-            size_t j = i + 1;
-            while (j < n && s[j] != c) {
-                if (s[j] == '\n') ++line;
-                ++j;
-            }
-            j = j < n ? j + 1 : n;
-            current.append(s, i, j - i);
-            i = j;
-            continue;
-        }
-        current += c;
-        ++i;
+// Takes the exclusive lock of a database directory, waiting up to 10 s for
+// another run; the descriptor to keep open, or -1 after reporting.
+int lockDatabase(const std::string& dir) {
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        std::printf("tarvex-sql: cannot open %s\n", dir.c_str());
+        return -1;
     }
-    finish();
-    return going;
-}
-
-std::set<std::string> schemaFiles(const std::string& dir) {
-    std::set<std::string> files;
+    for (int waited = 0; ::flock(fd, LOCK_EX | LOCK_NB) != 0; waited += 100) {
+        if (waited == 0) {
+            std::printf("tarvex-sql: %s is in use by another tarvex-sql run; waiting up to 10 s\n", dir.c_str());
+            std::fflush(stdout);
+        }
+        if (waited >= 10000) {
+            std::printf("tarvex-sql: %s is still in use by another tarvex-sql run; nothing was changed\n",
+                        dir.c_str());
+            ::close(fd);
+            return -1;
+        }
+        ::usleep(100000);
+    }
+    // schema files of users whose run was interrupted before it committed
     if (DIR* d = ::opendir(dir.c_str())) {
         while (struct dirent* e = ::readdir(d)) {
             std::string f = e->d_name;
-            if (f.size() > 3 && f.compare(f.size() - 3, 3, ".db") == 0) files.insert(f);
+            if (f.size() > 1 && f[0] == '.' && f.find(".db.new-") != std::string::npos)
+                ::unlinkat(fd, f.c_str(), 0);
         }
         ::closedir(d);
     }
-    return files;
+    return fd;
 }
 
 std::string firstWord(const std::string& text) {
@@ -179,6 +88,11 @@ std::string firstWord(const std::string& text) {
 
 // Runs one script in one transaction; false after reporting its error.
 bool runScript(Environment* env, const std::string& dir, const std::string& file) {
+    struct stat st;
+    if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        std::printf("%s: not a readable regular file\n", file.c_str());
+        return false;
+    }
     std::ifstream in(file, std::ios::binary);
     if (!in) {
         std::printf("%s: cannot read the script\n", file.c_str());
@@ -193,7 +107,6 @@ bool runScript(Environment* env, const std::string& dir, const std::string& file
         return false;
     }
     in.close();
-    std::set<std::string> before = schemaFiles(dir);
     Connection* conn = nullptr;
     bool ok = true;
     int line = 0;
@@ -201,8 +114,9 @@ bool runScript(Environment* env, const std::string& dir, const std::string& file
     try {
         conn = oracle::occi::embedded::connectAsAdministrator(env, dir);
         Statement* stmt = conn->createStatement();
+        SplitError malformed;
         try {
-            splitScript(text, [&](const ScriptStatement& s) {
+            bool whole = splitScript(text, [&](const ScriptStatement& s) {
                 line = s.line;
                 std::string word = firstWord(s.text);
                 if (word == "COMMIT") return true;  // the script commits as a whole
@@ -216,7 +130,14 @@ bool runScript(Environment* env, const std::string& dir, const std::string& file
                 }
                 ++executed;
                 return true;
-            });
+            }, malformed);
+            if (!whole && malformed.line > 0) {
+                line = malformed.line;
+                std::string message = malformed.message;
+                if (message.compare(0, 4, "ORA-") == 0)
+                    throw SQLException(std::atoi(message.c_str() + 4), message);
+                throw SQLException(0, message);
+            }
         } catch (...) {
             conn->terminateStatement(stmt);
             throw;
@@ -235,12 +156,6 @@ bool runScript(Environment* env, const std::string& dir, const std::string& file
         env->terminateConnection(conn);
     }
     if (!ok) {
-        for (const std::string& f : schemaFiles(dir)) {
-            if (before.count(f)) continue;
-            std::string path = dir + "/" + f;
-            ::unlink(path.c_str());
-            ::unlink((path + "-journal").c_str());
-        }
         std::printf("%s: rolled back, the database is as it was before the script\n", file.c_str());
     } else {
         std::printf("%s: %zu statements\n", file.c_str(), executed);
@@ -260,13 +175,23 @@ int main(int argc, char** argv) {
     }
     std::string dir = argv[1];
     std::string error;
+    // the directory first, then its lock, then its contents
+    struct stat st;
+    if (::stat(dir.c_str(), &st) != 0 && !oracle::occi::embedded::createDatabase(dir, error)) {
+        std::printf("tarvex-sql: %s\n", error.c_str());
+        return 1;
+    }
+    int lock = lockDatabase(dir);
+    if (lock < 0) return 1;
     if (!oracle::occi::embedded::createDatabase(dir, error)) {
         std::printf("tarvex-sql: %s\n", error.c_str());
+        ::close(lock);
         return 1;
     }
     Environment* env = Environment::createEnvironment(Environment::OBJECT);
     bool ok = true;
     for (int i = 2; i < argc && ok; ++i) ok = runScript(env, dir, argv[i]);
     Environment::terminateEnvironment(env);
+    ::close(lock);
     return ok ? 0 : 1;
 }

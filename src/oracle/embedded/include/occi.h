@@ -29,6 +29,59 @@ class SQLException;
 class PObject;
 class AnyData;
 class Map;
+class Clob;
+
+// ---------------------------------------------------------------- codes
+
+// External type codes, as the real client's occiCommon.h names them (the
+// subset this client reports or accepts).
+enum Type {
+    OCCI_SQLT_CHR = 1,
+    OCCI_SQLT_NUM = 2,
+    OCCIINT = 3,
+    OCCIFLOAT = 4,
+    OCCI_SQLT_STR = 5,
+    OCCI_SQLT_LNG = 8,
+    OCCI_SQLT_DAT = 12,
+    OCCIBFLOAT = 21,
+    OCCIBDOUBLE = 22,
+    OCCI_SQLT_BIN = 23,
+    OCCI_SQLT_LBI = 24,
+    OCCI_SQLT_AFC = 96,
+    OCCIIBFLOAT = 100,
+    OCCIIBDOUBLE = 101,
+    OCCI_SQLT_RDD = 104,
+    OCCI_SQLT_NTY = 108,
+    OCCI_SQLT_CLOB = 112,
+    OCCI_SQLT_BLOB = 113,
+    OCCI_SQLT_TIMESTAMP = 187,
+    OCCI_SQLT_TIMESTAMP_TZ = 188,
+    OCCI_SQLT_INTERVAL_YM = 189,
+    OCCI_SQLT_INTERVAL_DS = 190,
+    OCCI_SQLT_TIMESTAMP_LTZ = 232
+};
+
+// Character set form of a text or CLOB value (ATTR_CHARSET_FORM).
+enum CharSetForm {
+    OCCI_SQLCS_IMPLICIT = 1,  // the database character set
+    OCCI_SQLCS_NCHAR = 2,     // the national character set
+    OCCI_SQLCS_EXPLICIT = 3,
+    OCCI_SQLCS_FLEXIBLE = 4,
+    OCCI_SQLCS_LIT_NULL = 5
+};
+
+// BINARY_FLOAT and BINARY_DOUBLE values (ResultSet::getBFloat/getBDouble).
+struct BFloat {
+    float value;
+    bool isNull;
+    BFloat() : value(0), isNull(false) {}
+};
+
+struct BDouble {
+    double value;
+    bool isNull;
+    BDouble() : value(0), isNull(false) {}
+};
 
 // ---------------------------------------------------------------- errors
 
@@ -57,28 +110,34 @@ private:
 
 class Number {
 public:
-    Number() : value_(0.0), null_(true) {}
+    Number() : value_(0.0), integer_(0), exact_(false), null_(true) {}
     Number(const Number& other) = default;
     Number& operator=(const Number& other) = default;
 
-    Number(long double v) : value_(static_cast<double>(v)), null_(false) {}
-    Number(double v) : value_(v), null_(false) {}
-    Number(float v) : value_(v), null_(false) {}
-    Number(long v) : value_(static_cast<double>(v)), null_(false) {}
-    Number(int v) : value_(v), null_(false) {}
-    Number(short v) : value_(v), null_(false) {}
-    Number(char v) : value_(v), null_(false) {}
-    Number(signed char v) : value_(v), null_(false) {}
-    Number(unsigned long v) : value_(static_cast<double>(v)), null_(false) {}
-    Number(unsigned int v) : value_(v), null_(false) {}
-    Number(unsigned short v) : value_(v), null_(false) {}
-    Number(unsigned char v) : value_(v), null_(false) {}
+    // Integer arguments are held exactly (64 bits); others as doubles.
+    Number(long double v) : value_(static_cast<double>(v)), integer_(0), exact_(false), null_(false) {}
+    Number(double v) : value_(v), integer_(0), exact_(false), null_(false) {}
+    Number(float v) : value_(v), integer_(0), exact_(false), null_(false) {}
+    Number(long v) : value_(static_cast<double>(v)), integer_(v), exact_(true), null_(false) {}
+    Number(int v) : value_(v), integer_(v), exact_(true), null_(false) {}
+    Number(short v) : value_(v), integer_(v), exact_(true), null_(false) {}
+    Number(char v) : value_(v), integer_(v), exact_(true), null_(false) {}
+    Number(signed char v) : value_(v), integer_(v), exact_(true), null_(false) {}
+    Number(unsigned long v)
+        : value_(static_cast<double>(v)),
+          integer_(static_cast<long long>(v)),
+          exact_(v <= 9223372036854775807UL),
+          null_(false) {}
+    Number(unsigned int v) : value_(v), integer_(v), exact_(true), null_(false) {}
+    Number(unsigned short v) : value_(v), integer_(v), exact_(true), null_(false) {}
+    Number(unsigned char v) : value_(v), integer_(v), exact_(true), null_(false) {}
 
     // Conversions of a NULL number give 0. Conversions to integer types
-    // truncate towards zero and saturate at the target's limits.
-    operator long double() const { return value_; }
-    operator double() const { return value_; }
-    operator float() const { return static_cast<float>(value_); }
+    // truncate towards zero and saturate at the target's limits; an exact
+    // integer converts exactly where the target holds it.
+    operator long double() const { return exact_ ? static_cast<long double>(integer_) : value_; }
+    operator double() const { return exact_ ? static_cast<double>(integer_) : value_; }
+    operator float() const { return exact_ ? static_cast<float>(integer_) : static_cast<float>(value_); }
     operator long() const;
     operator int() const;
     operator short() const;
@@ -90,10 +149,25 @@ public:
     operator unsigned char() const;
 
     bool isNull() const { return null_; }
-    void setNull() { value_ = 0.0; null_ = true; }
+    void setNull() {
+        value_ = 0.0;
+        integer_ = 0;
+        exact_ = false;
+        null_ = true;
+    }
+
+    // The number as text by an Oracle number format model: "" or "TM"/"TM9"
+    // give Oracle's shortest text (TO_CHAR without a model), otherwise the
+    // elements 9 0 , . G D S MI FM and EEEE. An unknown element raises
+    // ORA-01481; a value too wide for the model gives '#'s. A NULL number
+    // gives "".
+    std::string toText(const Environment* envp, const std::string& fmt,
+                       const std::string& nlsParam = "") const;
 
 private:
     double value_;
+    long long integer_;
+    bool exact_;
     bool null_;
 };
 
@@ -166,7 +240,9 @@ public:
         ATTR_SUB_NAME = 10,
         ATTR_POSITION = 11,
         ATTR_CHARSET_ID = 31,
-        ATTR_CHARSET_FORM = 32
+        ATTR_CHARSET_FORM = 32,
+        ATTR_CHAR_USED = 285,
+        ATTR_CHAR_SIZE = 286
     };
 
     MetaData(const MetaData& other) = default;
@@ -180,6 +256,8 @@ public:
     MetaData(const std::string& name, int dataType, int dataSize,
              int precision, int scale, bool isNullable = true,
              const std::string& typeName = "", const std::string& schemaName = "");
+    // embedded only: the character attributes of a text or CLOB column
+    void setCharacterAttributes(bool charUsed, int charSize, int charsetForm);
 
 private:
     std::string name_;
@@ -190,6 +268,45 @@ private:
     int precision_;
     int scale_;
     bool isNullable_;
+    bool charUsed_ = false;
+    int charSize_ = 0;
+    int charsetForm_ = 0;
+};
+
+// ---------------------------------------------------------------- Clob
+
+// A CLOB or NCLOB value as read from a result set. The value is copied
+// when read (the embedded client has no server-side locators): length and
+// read work after the result set has moved on.
+class Clob {
+public:
+    Clob();
+    Clob(const Connection* connectionp);
+    Clob(const Clob& srcClob);
+    Clob& operator=(const Clob& srcClob);
+    ~Clob();
+
+    bool isNull() const;
+    void setNull();
+    bool isInitialized() const;
+    // Length in characters.
+    unsigned int length() const;
+    // Copies up to amt characters from the 1-based character position
+    // offset into buffer, never more than bufsize bytes and never part of a
+    // character; returns the number of bytes copied. Raises ORA-24801 for
+    // an offset beyond the end + 1 or 0, ORA-22275 on a NULL Clob.
+    unsigned int read(unsigned int amt, unsigned char* buffer, unsigned int bufsize,
+                      unsigned int offset = 1) const;
+    CharSetForm getCharSetForm() const;
+
+    // embedded only
+    Clob(const std::string& text, CharSetForm form);
+
+private:
+    std::string text_;
+    CharSetForm form_;
+    bool null_;
+    bool initialized_;
 };
 
 // ---------------------------------------------------------------- objects
@@ -274,6 +391,9 @@ public:
     virtual double getDouble(unsigned int colIndex) = 0;
     virtual float getFloat(unsigned int colIndex) = 0;
     virtual Number getNumber(unsigned int colIndex) = 0;
+    virtual BFloat getBFloat(unsigned int colIndex) = 0;
+    virtual BDouble getBDouble(unsigned int colIndex) = 0;
+    virtual Clob getClob(unsigned int colIndex) = 0;
     virtual std::string getString(unsigned int colIndex) = 0;
     virtual Date getDate(unsigned int colIndex) = 0;
     virtual Timestamp getTimestamp(unsigned int colIndex) = 0;

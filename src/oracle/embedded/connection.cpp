@@ -1,0 +1,395 @@
+// Connection: opening a user or administrator session on its schema file,
+// reaching other schemas, the password check, the ALL_ view refresh and
+// what a session may do (the SQLite authorizer).
+#include "session.h"
+
+#include <sodium.h>
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace oracle {
+namespace occi {
+namespace embedded {
+
+ConnectionImpl::ConnectionImpl(EnvironmentImpl* env, const std::string& directory, const std::string& user,
+                               bool admin)
+    : env_(env), dir_(directory), user_(user), admin_(admin) {}
+
+ConnectionImpl::~ConnectionImpl() {
+    for (StatementImpl* s : statements_) delete s;
+    statements_.clear();
+    if (db_) {
+        // a normal disconnect commits, as Oracle's does
+        bool committed = true;
+        if (admin_ && !sqlite3_get_autocommit(db_))
+            committed = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+        try {
+            if (committed) publishUsers();
+            else discardUsers();
+        } catch (const SQLException&) {
+            // nothing to report to from a destructor
+        }
+        sqlite3_close_v2(db_);
+    }
+}
+
+void ConnectionImpl::open(const std::string& password) {
+    mainSchema_ = admin_ ? "MDSYS" : user_;
+    std::string path = schemaFile(dir_, mainSchema_);
+    if (!isFile(path)) {
+        if (admin_) raise(12154, "TNS:could not resolve the connect identifier specified");
+        raise(1017, "invalid username/password; logon denied");
+    }
+    // one thread per connection, as with the real client's default
+    // environment: no SQLite mutex around every column read
+    int flags = (admin_ ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_URI |
+                SQLITE_OPEN_NOMUTEX;
+    if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+        std::string msg = db_ ? sqlite3_errmsg(db_) : "out of memory";
+        raise(12154, "TNS:could not resolve the connect identifier specified (" + msg + ")");
+    }
+    sqlite3_extended_result_codes(db_, 0);
+    sqlite3_busy_timeout(db_, BUSY_WAIT_MS);
+    if (!admin_) {
+        checkPassword(password);
+        // the system privilege SELECT ANY TABLE, kept in the user's own file
+        sqlite3_stmt* q = nullptr;
+        if (sqlite3_prepare_v2(db_, "SELECT 1 FROM main.\"TVX$SYS_PRIVS\" WHERE PRIVILEGE = 'SELECT ANY TABLE'", -1,
+                               &q, nullptr) == SQLITE_OK)
+            selectAny_ = sqlite3_step(q) == SQLITE_ROW;
+        sqlite3_finalize(q);
+    }
+    // A user session scans: a small page cache and no memory mapping keep
+    // its memory flat however many rows it reads; sorts and temporary
+    // results go to temporary files. Loading wants a cache.
+    execOn(db_, admin_ ? "PRAGMA temp_store = FILE; PRAGMA cache_size = -16384;"
+                       : "PRAGMA temp_store = FILE; PRAGMA cache_size = -2048; PRAGMA mmap_size = 0;");
+    registerFunctions(db_);
+    sqlite3_set_authorizer(db_, &ConnectionImpl::authorize, this);
+    // the table functions connect on first use: once here, outside the
+    // session's rules
+    execOn(db_, "SELECT * FROM TVX_ELEM_INFO(NULL), TVX_ORDINATES(NULL)");
+    execOn(db_,
+           "CREATE TEMP TABLE DUAL(DUMMY TEXT); INSERT INTO temp.DUAL VALUES ('X');"
+           "CREATE TEMP TABLE \"TVX$ALL_GEOM_METADATA\"(OWNER TEXT, TABLE_NAME TEXT, "
+           "COLUMN_NAME TEXT, DIMINFO, SRID NUMERIC);");
+    createCatalog(db_, "temp");
+    execOn(db_,
+           "INSERT INTO temp.\"TVX$COLUMNS\" VALUES "
+           "('DUAL','DUMMY',1,1,1,0,0,NULL,NULL,0,1,1),"
+           "('TVX$ALL_GEOM_METADATA','OWNER',1,1,32,0,0,NULL,NULL,0,32,1),"
+           "('TVX$ALL_GEOM_METADATA','TABLE_NAME',2,1,32,0,0,NULL,NULL,0,32,1),"
+           "('TVX$ALL_GEOM_METADATA','COLUMN_NAME',3,1,1024,0,0,NULL,NULL,0,1024,1),"
+           "('TVX$ALL_GEOM_METADATA','DIMINFO',4,108,0,0,0,'SDO_DIM_ARRAY','MDSYS',0,0,0),"
+           "('TVX$ALL_GEOM_METADATA','SRID',5,2,22,0,-127,NULL,NULL,0,0,0);");
+    int limit = sqlite3_limit(db_, SQLITE_LIMIT_ATTACHED, -1);
+    attachLimit_ = limit > 0 ? static_cast<size_t>(limit) : 0;
+}
+
+Statement* ConnectionImpl::createStatement(const std::string& sql) {
+    StatementImpl* s = new StatementImpl(this, sql);
+    statements_.insert(s);
+    return s;
+}
+
+void ConnectionImpl::terminateStatement(Statement* statement) {
+    StatementImpl* s = static_cast<StatementImpl*>(statement);
+    if (statements_.erase(s)) delete s;
+}
+
+void ConnectionImpl::commit() {
+    if (!sqlite3_get_autocommit(db_)) {
+        int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+        if (rc != SQLITE_OK) raiseSqlite(sqlite3_errmsg(db_));
+    }
+    publishUsers();
+}
+
+void ConnectionImpl::rollback() {
+    if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    discardUsers();
+}
+
+// The users created in the committed transaction get their schema files'
+// own names; a name taken meanwhile is not overwritten (ORA-01920).
+void ConnectionImpl::publishUsers() {
+    std::string failed;
+    for (const auto& p : pending_) {
+        sqlite3_exec(db_, ("DETACH DATABASE " + quoteIdent(p.first)).c_str(), nullptr, nullptr, nullptr);
+        attached_.erase(p.first);
+        std::string target = schemaFile(dir_, p.first);
+        if (::link(p.second.c_str(), target.c_str()) != 0 && failed.empty()) failed = p.first;
+        ::unlink(p.second.c_str());
+    }
+    pending_.clear();
+    if (!failed.empty()) raise(1920, "user name '" + failed + "' conflicts with another user or role name");
+}
+
+void ConnectionImpl::discardUsers() {
+    for (const auto& p : pending_) {
+        sqlite3_exec(db_, ("DETACH DATABASE " + quoteIdent(p.first)).c_str(), nullptr, nullptr, nullptr);
+        attached_.erase(p.first);
+        ::unlink(p.second.c_str());
+        ::unlink((p.second + "-journal").c_str());
+    }
+    pending_.clear();
+}
+
+std::string ConnectionImpl::getServerVersion() const {
+    return std::string("Tarvex Embedded Database 1.0 (Oracle client API subset) - SQLite ") +
+           sqlite3_libversion();
+}
+
+std::string ConnectionImpl::schemaAlias(const std::string& name) {
+    if (!validSchemaName(name)) return "";
+    if (name == mainSchema_) return "main";
+    if (attached_.count(name)) {
+        used_.insert(name);
+        return name;
+    }
+    auto pending = pending_.find(name);
+    std::string file = pending != pending_.end() ? pending->second : schemaFile(dir_, name);
+    if (!isFile(file)) return "";
+    if (attached_.size() >= attachLimit_) makeRoom();
+    std::string target = admin_ ? file : uriPath(file) + "?mode=ro";
+    execOn(db_, "ATTACH DATABASE " + quoteLiteral(target) + " AS " + quoteIdent(name));
+    attached_.insert(name);
+    used_.insert(name);
+    if (!admin_) grants_[name] = grantsOf(db_, name);
+    // loading: the schema's catalogue is read on every CREATE TABLE, a cache
+    // keeps it in memory
+    if (admin_) execOn(db_, "PRAGMA " + quoteIdent(name) + ".cache_size = -32768");
+    return name;
+}
+
+std::string ConnectionImpl::currentAlias() {
+    if (!admin_) return "main";
+    if (current_.empty())
+        raise(1435, "user does not exist (no current schema: ALTER SESSION SET CURRENT_SCHEMA first)");
+    std::string alias = schemaAlias(current_);
+    if (alias.empty()) raise(1435, "user does not exist");
+    return alias;
+}
+
+std::string ConnectionImpl::sessionUser() const { return admin_ ? "SYS" : user_; }
+
+bool ConnectionImpl::qualifyTables() const { return admin_ && qualify_; }
+
+Rewritten ConnectionImpl::rewrite(const std::string& sql, bool hoistLiterals) {
+    used_.clear();
+    Rewritten r = rewriteSql(sql, *this, hoistLiterals, true);
+    if (r.usesAllMetadata) refreshAllMetadata();
+    return r;
+}
+
+sqlite3* ConnectionImpl::db() const { return db_; }
+
+EnvironmentImpl* ConnectionImpl::env() const { return env_; }
+
+void ConnectionImpl::checkPassword(const std::string& password) {
+    sqlite3_stmt* st = nullptr;
+    bool ok = false;
+    int rc = sqlite3_prepare_v2(db_, "SELECT PASSWORD_HASH FROM main.\"TVX$USER\" WHERE NAME = ?1", -1, &st,
+                                nullptr);
+    if (rc == SQLITE_OK) {
+        sqlite3_bind_text(st, 1, user_.c_str(), -1, SQLITE_TRANSIENT);
+        rc = sqlite3_step(st);
+        if (rc == SQLITE_ROW) {
+            const char* hash = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+            ok = hash && sodium_init() >= 0 &&
+                 crypto_pwhash_str_verify(hash, password.c_str(), password.size()) == 0;
+        }
+    }
+    // A file that is busy is busy, and one that cannot be read (damaged,
+    // empty, not a schema file at all) is a damaged database: neither is a
+    // wrong password.
+    int code = sqlite3_errcode(db_);
+    std::string message = sqlite3_errmsg(db_);
+    sqlite3_finalize(st);
+    if (ok) return;
+    if (code == SQLITE_BUSY || code == SQLITE_LOCKED || code == SQLITE_CORRUPT || code == SQLITE_NOTADB)
+        raiseSqlite(message.c_str());
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        raise(1578, "ORACLE data block corrupted (" + schemaFile(dir_, mainSchema_) + " is not a schema file: " +
+                        message + ")");
+    raise(1017, "invalid username/password; logon denied");
+}
+
+// Whether a user session may read table (or, through view, a view's
+// table) of the schema attached as db: its own schema and MDSYS always,
+// other schemas' tables granted to it or to PUBLIC, everything with SELECT
+// ANY TABLE. Other schemas' catalogue tables only through their views.
+bool ConnectionImpl::mayRead(const char* db, const char* table, const char* view) const {
+    if (admin_ || !db || !table) return true;
+    if (std::strcmp(db, "main") == 0 || std::strcmp(db, "temp") == 0 || std::strcmp(db, "MDSYS") == 0) return true;
+    if (std::strncmp(table, "TVX$", 4) == 0 || std::strcmp(table, "sqlite_master") == 0 ||
+        std::strcmp(table, "sqlite_schema") == 0)
+        return false;
+    if (selectAny_) return true;
+    auto granted = grants_.find(db);
+    if (granted == grants_.end()) return false;
+    return granted->second.count(view && *view ? view : table) > 0;
+}
+
+// The tables of schema (attached as alias, or open as other) granted to
+// the session's user or to PUBLIC; none when the schema keeps no grants.
+std::set<std::string> ConnectionImpl::grantsOf(sqlite3* db, const std::string& alias) const {
+    std::set<std::string> tables;
+    sqlite3_stmt* q = nullptr;
+    std::string sql = "SELECT TABLE_NAME FROM " + quoteIdent(alias) +
+                      ".\"TVX$GRANTS\" WHERE GRANTEE = ?1 OR GRANTEE = 'PUBLIC'";
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &q, nullptr) == SQLITE_OK) {
+        sqlite3_bind_text(q, 1, user_.c_str(), -1, SQLITE_TRANSIENT);
+        while (sqlite3_step(q) == SQLITE_ROW)
+            tables.insert(reinterpret_cast<const char*>(sqlite3_column_text(q, 0)));
+    }
+    sqlite3_finalize(q);
+    return tables;
+}
+
+void ConnectionImpl::makeRoom() {
+    for (auto it = attached_.begin(); it != attached_.end(); ++it) {
+        if (used_.count(*it) || pending_.count(*it)) continue;
+        if (sqlite3_exec(db_, ("DETACH DATABASE " + quoteIdent(*it)).c_str(), nullptr, nullptr,
+                         nullptr) == SQLITE_OK) {
+            attached_.erase(it);
+            return;
+        }
+    }
+    raise(2020, "too many database links in use (at most " + std::to_string(attachLimit_) +
+                    " other schemas in one statement or in one transaction)");
+}
+
+std::vector<std::string> ConnectionImpl::listSchemas() const {
+    std::vector<std::string> names;
+    DIR* d = ::opendir(dir_.c_str());
+    if (!d) return names;
+    while (struct dirent* e = ::readdir(d)) {
+        std::string f = e->d_name;
+        if (f.size() > 3 && f.compare(f.size() - 3, 3, ".db") == 0) {
+            std::string name = f.substr(0, f.size() - 3);
+            if (validSchemaName(name)) names.push_back(name);
+        }
+    }
+    ::closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void ConnectionImpl::refreshAllMetadata() {
+    execOn(db_, "DELETE FROM temp.\"TVX$ALL_GEOM_METADATA\"");
+    for (const std::string& schema : listSchemas()) {
+        std::string alias = schema == mainSchema_ ? "main" : attached_.count(schema) ? schema : "";
+        // the rows of the tables the session may read
+        bool all = admin_ || selectAny_ || alias == "main" || schema == "MDSYS";
+        if (!alias.empty()) {
+            std::string only;
+            if (!all) {
+                for (const std::string& table : grants_[schema]) only += (only.empty() ? "" : ", ") + quoteLiteral(table);
+                if (only.empty()) continue;
+            }
+            execOn(db_, "INSERT INTO temp.\"TVX$ALL_GEOM_METADATA\" SELECT " + quoteLiteral(schema) +
+                            ", TABLE_NAME, COLUMN_NAME, DIMINFO, SRID FROM " + quoteIdent(alias) +
+                            ".\"TVX$GEOM_METADATA\"" + (all ? "" : " WHERE TABLE_NAME IN (" + only + ")") +
+                            " ORDER BY rowid");
+            continue;
+        }
+        // a schema not attached is read on a connection of its own; every
+        // failure (busy, damaged) reaches the caller
+        sqlite3* other = nullptr;
+        sqlite3_stmt* read = nullptr;
+        sqlite3_stmt* write = nullptr;
+        std::string failure;
+        if (sqlite3_open_v2(schemaFile(dir_, schema).c_str(), &other, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+            failure = other ? sqlite3_errmsg(other) : "out of memory";
+        } else {
+            sqlite3_busy_timeout(other, BUSY_WAIT_MS);
+            if (sqlite3_prepare_v2(other,
+                                   "SELECT TABLE_NAME, COLUMN_NAME, DIMINFO, SRID FROM "
+                                   "\"TVX$GEOM_METADATA\" ORDER BY rowid",
+                                   -1, &read, nullptr) != SQLITE_OK) {
+                failure = sqlite3_errmsg(other);
+            } else if (sqlite3_prepare_v2(db_, "INSERT INTO temp.\"TVX$ALL_GEOM_METADATA\" VALUES (?1,?2,?3,?4,?5)",
+                                          -1, &write, nullptr) != SQLITE_OK) {
+                failure = sqlite3_errmsg(db_);
+            } else {
+                std::set<std::string> granted;
+                if (!all) granted = grantsOf(other, "main");
+                int rc;
+                while ((rc = sqlite3_step(read)) == SQLITE_ROW) {
+                    const unsigned char* table = sqlite3_column_text(read, 0);
+                    if (!all && (!table || !granted.count(reinterpret_cast<const char*>(table)))) continue;
+                    sqlite3_bind_text(write, 1, schema.c_str(), -1, SQLITE_TRANSIENT);
+                    for (int c = 0; c < 4; ++c) sqlite3_bind_value(write, c + 2, sqlite3_column_value(read, c));
+                    int wrc = sqlite3_step(write);
+                    sqlite3_reset(write);
+                    if (wrc != SQLITE_DONE) {
+                        failure = sqlite3_errmsg(db_);
+                        break;
+                    }
+                }
+                if (failure.empty() && rc != SQLITE_DONE) failure = sqlite3_errmsg(other);
+            }
+        }
+        sqlite3_finalize(read);
+        sqlite3_finalize(write);
+        sqlite3_close_v2(other);
+        if (failure.find("no such table") != std::string::npos)
+            failure = "ORA-01578: ORACLE data block corrupted (" + schemaFile(dir_, schema) + " is not a schema file)";
+        if (!failure.empty()) raiseSqlite(failure.c_str());
+    }
+}
+
+void ConnectionImpl::upgradeCatalog(const std::string& alias) {
+    sqlite3_stmt* probe = nullptr;
+    std::string sql = "SELECT CHARSET_FORM FROM " + quoteIdent(alias) + ".\"TVX$COLUMNS\" LIMIT 0";
+    bool current = sqlite3_prepare_v2(db_, sql.c_str(), -1, &probe, nullptr) == SQLITE_OK;
+    sqlite3_finalize(probe);
+    if (current) return;
+    for (const char* column : {"CHAR_USED", "CHAR_SIZE", "CHARSET_FORM"})
+        execOn(db_, "ALTER TABLE " + quoteIdent(alias) + ".\"TVX$COLUMNS\" ADD COLUMN " + column + " INTEGER");
+}
+
+void ConnectionImpl::beginWrite() {
+    if (admin_ && sqlite3_get_autocommit(db_)) execOn(db_, "BEGIN");
+}
+
+void ConnectionImpl::requireAdmin() {
+    if (!admin_) raise(1031, "insufficient privileges");
+}
+
+int ConnectionImpl::authorize(void* self, int action, const char* a, const char* b, const char* db,
+                              const char* view) {
+    ConnectionImpl* c = static_cast<ConnectionImpl*>(self);
+    if (!c->guard) return SQLITE_OK;
+    switch (action) {
+        case SQLITE_READ:
+            if (a && std::strcmp(a, "TVX$USER") == 0) return SQLITE_DENY;
+            if (!c->mayRead(db, a, view)) {
+                c->denied = true;
+                return SQLITE_DENY;
+            }
+            return SQLITE_OK;
+        case SQLITE_SELECT:
+        case SQLITE_RECURSIVE:
+            return SQLITE_OK;
+        case SQLITE_FUNCTION:
+            return b && sqlite3_stricmp(b, "fts3_tokenizer") == 0 ? SQLITE_DENY : SQLITE_OK;
+        case SQLITE_ATTACH:
+        case SQLITE_DETACH:
+        case SQLITE_PRAGMA:
+        case SQLITE_TRANSACTION:
+        case SQLITE_SAVEPOINT:
+            return SQLITE_DENY;
+        default:
+            return c->admin_ ? SQLITE_OK : SQLITE_DENY;
+    }
+}
+
+}  // namespace embedded
+}  // namespace occi
+}  // namespace oracle

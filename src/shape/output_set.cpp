@@ -1,0 +1,379 @@
+#include "shape/output_set.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <random>
+
+#include "diag/log.h"
+
+namespace {
+
+// Files of the sets in progress, kept where a signal handler can reach them
+// without allocating: a slot holds one path while it is in use.
+const int REGISTRY_SLOTS = 32;
+const size_t REGISTRY_PATH_BYTES = 4096;
+char g_registryPaths[REGISTRY_SLOTS][REGISTRY_PATH_BYTES];
+volatile sig_atomic_t g_registryUsed[REGISTRY_SLOTS];
+
+// Per thread: each export routes its own files.
+thread_local tvOutputSet* g_active = nullptr;
+
+// The temporaries' names: "." + set name + TEMP_MARK + process id + "-" +
+// six letters or digits + extension. The lock: "." + set name + LOCK_MARK.
+const char* const TEMP_MARK = ".tarvex-";
+const char* const LOCK_MARK = ".tarvex-lock";
+const int TEMP_RANDOM_CHARS = 6;
+
+// A slot for p_path, or -1 when none is free or the path is too long (the
+// file is then only removed by the normal clean-up).
+int registerPath(const std::string& p_path) {
+    if (p_path.size() >= REGISTRY_PATH_BYTES) return -1;
+    for (int i = 0; i < REGISTRY_SLOTS; ++i) {
+        if (g_registryUsed[i] == 0) {
+            std::memcpy(g_registryPaths[i], p_path.c_str(), p_path.size() + 1);
+            g_registryUsed[i] = 1;
+            return i;
+        }
+    }
+    return -1;
+}
+
+void unregisterPath(int p_slot) {
+    if (p_slot >= 0 && p_slot < REGISTRY_SLOTS) g_registryUsed[p_slot] = 0;
+}
+
+std::string lowerText(std::string p_text) {
+    for (char& c : p_text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return p_text;
+}
+
+std::string errnoText(int p_errno) { return std::string(" (") + std::strerror(p_errno) + ")"; }
+
+std::string randomText() {
+    static const char alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    static std::mt19937 engine(std::random_device{}() ^ static_cast<unsigned>(::getpid()));
+    std::uniform_int_distribution<int> pick(0, static_cast<int>(sizeof alphabet) - 2);
+    std::string text;
+    for (int i = 0; i < TEMP_RANDOM_CHARS; ++i) text += alphabet[pick(engine)];
+    return text;
+}
+
+// Whether p_entry is a temporary of the set p_name, by its naming alone.
+bool isTemporaryOf(const std::string& p_entry, const std::string& p_name) {
+    const std::string prefix = "." + p_name + TEMP_MARK;
+    if (p_entry.compare(0, prefix.size(), prefix) != 0) return false;
+    std::string rest = p_entry.substr(prefix.size());
+    size_t dash = rest.find('-');
+    if (dash == 0 || dash == std::string::npos) return false;
+    for (size_t i = 0; i < dash; ++i) {
+        if (rest[i] < '0' || rest[i] > '9') return false;
+    }
+    rest = rest.substr(dash + 1);
+    if (rest.size() != static_cast<size_t>(TEMP_RANDOM_CHARS) + 4) return false;
+    for (int i = 0; i < TEMP_RANDOM_CHARS; ++i) {
+        char c = rest[static_cast<size_t>(i)];
+        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return false;
+    }
+    return rest[TEMP_RANDOM_CHARS] == '.' &&
+           tvIsSetCompanionExtension(rest.substr(static_cast<size_t>(TEMP_RANDOM_CHARS)));
+}
+
+// Holds SIGINT, SIGTERM and SIGHUP off while it lives.
+class SignalHold {
+public:
+    SignalHold() {
+        sigset_t held;
+        sigemptyset(&held);
+        sigaddset(&held, SIGINT);
+        sigaddset(&held, SIGTERM);
+        sigaddset(&held, SIGHUP);
+        sigprocmask(SIG_BLOCK, &held, &_previous);
+    }
+    ~SignalHold() { sigprocmask(SIG_SETMASK, &_previous, nullptr); }
+    SignalHold(const SignalHold&) = delete;
+    SignalHold& operator=(const SignalHold&) = delete;
+
+private:
+    sigset_t _previous;
+};
+
+}  // namespace
+
+bool tvIsSetCompanionExtension(const std::string& p_ext) {
+    static const char* const extensions[] = {".shp", ".shx", ".dbf", ".prj", ".cpg",
+                                             ".qix", ".sbn", ".sbx"};
+    const std::string ext = lowerText(p_ext);
+    for (const char* known : extensions) {
+        if (ext == known) return true;
+    }
+    return false;
+}
+
+tvOutputSet* tvActiveOutputSet() { return g_active; }
+
+void tvSetActiveOutputSet(tvOutputSet* p_set) { g_active = p_set; }
+
+void tvRemoveOutputTemporariesNow() {
+    for (int i = 0; i < REGISTRY_SLOTS; ++i) {
+        if (g_registryUsed[i] != 0) {
+            ::unlink(g_registryPaths[i]);
+            g_registryUsed[i] = 0;
+        }
+    }
+}
+
+tvOutputSet::~tvOutputSet() {
+    if (g_active == this) g_active = nullptr;
+    abandon();
+}
+
+bool tvOutputSet::begin(const std::string& p_base) {
+    abandon();
+    _base = p_base;
+    size_t slash = p_base.rfind('/');
+    _dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : p_base.substr(0, slash));
+    _name = slash == std::string::npos ? p_base : p_base.substr(slash + 1);
+    if (_name.empty() || _name == "." || _name == "..") {
+        tvLog("Output name does not name a file : ", p_base, LOG_ERROR);
+        return false;
+    }
+    _lockPath = (_dir == "/" ? "" : _dir) + "/." + _name + LOCK_MARK;
+
+    // The lock file is removed when a set is done; a lock taken on a file
+    // that was removed (or replaced) meanwhile guards nothing: try again.
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        int fd = ::open(_lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            int err = errno;
+            tvLog("Cannot lock shapefile set : ", p_base + errnoText(err), LOG_ERROR);
+            return false;
+        }
+        struct flock lock;
+        std::memset(&lock, 0, sizeof lock);
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        if (::fcntl(fd, F_SETLK, &lock) != 0) {
+            int err = errno;
+            if (err == EACCES || err == EAGAIN) {
+                struct flock holder;
+                std::memset(&holder, 0, sizeof holder);
+                holder.l_type = F_WRLCK;
+                holder.l_whence = SEEK_SET;
+                std::string who = "another process";
+                if (::fcntl(fd, F_GETLK, &holder) == 0 && holder.l_type != F_UNLCK) {
+                    who += " (process " + std::to_string(holder.l_pid) + ")";
+                }
+                tvLog("Shapefile set is being written by " + who + " : ", p_base, LOG_ERROR);
+            } else {
+                tvLog("Cannot lock shapefile set : ", p_base + errnoText(err), LOG_ERROR);
+            }
+            ::close(fd);
+            return false;
+        }
+        struct stat held;
+        struct stat named;
+        if (::fstat(fd, &held) == 0 && ::lstat(_lockPath.c_str(), &named) == 0 &&
+            held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+            _lockFd = fd;
+            break;
+        }
+        ::close(fd);
+    }
+    if (_lockFd < 0) {
+        tvLog("Cannot lock shapefile set : ", p_base + " (its lock file keeps changing)", LOG_ERROR);
+        return false;
+    }
+    _lockSlot = registerPath(_lockPath);
+    std::string pid = std::to_string(::getpid()) + "\n";
+    if (::ftruncate(_lockFd, 0) != 0 || ::write(_lockFd, pid.data(), pid.size()) < 0) {
+        // Only a note for people looking at the directory; the lock holds.
+        tvLog("Could not note the process id in the lock file : ", _lockPath, LOG_DEBUG);
+    }
+    removeStaleTemporaries();
+    _token = std::to_string(::getpid()) + "-" + randomText();
+    return true;
+}
+
+void tvOutputSet::removeStaleTemporaries() {
+    // Only the holder of the lock writes temporaries of this set: any that
+    // exist now were left by a run that ended without cleaning up.
+    DIR* dir = ::opendir(_dir.c_str());
+    if (dir == nullptr) return;
+    std::vector<std::string> stale;
+    while (struct dirent* entry = ::readdir(dir)) {
+        std::string name = entry->d_name;
+        if (isTemporaryOf(name, _name)) stale.push_back(name);
+    }
+    ::closedir(dir);
+    for (const std::string& name : stale) {
+        std::string path = _dir + "/" + name;
+        if (::unlink(path.c_str()) == 0) {
+            tvLog("Removed a temporary file left by an earlier run : ", path, LOG_DETAILED);
+        }
+    }
+}
+
+bool tvOutputSet::owns(const std::string& p_path) const {
+    if (_lockFd < 0 || p_path.size() <= _base.size()) return false;
+    if (p_path.compare(0, _base.size(), _base) != 0) return false;
+    return tvIsSetCompanionExtension(p_path.substr(_base.size()));
+}
+
+tvOutputSet::TempFile* tvOutputSet::findTemp(const std::string& p_ext) {
+    for (TempFile& temp : _temps) {
+        if (temp.ext == p_ext) return &temp;
+    }
+    return nullptr;
+}
+
+int tvOutputSet::open(const std::string& p_path, int p_flags) {
+    if (!owns(p_path)) {
+        errno = EINVAL;
+        return -1;
+    }
+    const std::string ext = lowerText(p_path.substr(_base.size()));
+    TempFile* temp = findTemp(ext);
+    const int access = p_flags & (O_ACCMODE | O_APPEND | O_TRUNC);
+    if (temp != nullptr) return ::open(temp->path.c_str(), access | O_NOFOLLOW | O_CLOEXEC);
+    if ((p_flags & O_CREAT) == 0) {
+        errno = ENOENT;
+        return -1;
+    }
+    TempFile created;
+    created.ext = ext;
+    created.path = (_dir == "/" ? "" : _dir) + "/." + _name + TEMP_MARK + _token + ext;
+    created.slot = registerPath(created.path);
+    int fd = ::open(created.path.c_str(), access | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        int err = errno;
+        unregisterPath(created.slot);
+        errno = err;
+        return -1;
+    }
+    _temps.push_back(created);
+    return fd;
+}
+
+int tvOutputSet::remove(const std::string& p_path) {
+    if (!owns(p_path)) {
+        errno = EINVAL;
+        return -1;
+    }
+    const std::string ext = lowerText(p_path.substr(_base.size()));
+    for (size_t i = 0; i < _temps.size(); ++i) {
+        if (_temps[i].ext != ext) continue;
+        int result = ::unlink(_temps[i].path.c_str());
+        unregisterPath(_temps[i].slot);
+        _temps.erase(_temps.begin() + static_cast<long>(i));
+        return result;
+    }
+    return 0;
+}
+
+bool tvOutputSet::commit() {
+    if (_lockFd < 0) return false;
+    bool ok = true;
+    // The data reaches the disk before the names change.
+    for (const TempFile& temp : _temps) {
+        int fd = ::open(temp.path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0 || ::fsync(fd) != 0) {
+            int err = errno;
+            tvLog("Cannot write to file : ", _base + temp.ext + errnoText(err), LOG_ERROR);
+            ok = false;
+        }
+        if (fd >= 0) ::close(fd);
+        if (!ok) break;
+    }
+
+    SignalHold hold;
+    // A stop signal that came before the first rename wins: the previous
+    // set stays, as it does for a signal a moment earlier.
+    sigset_t pending;
+    if (ok && sigpending(&pending) == 0 &&
+        (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1 ||
+         sigismember(&pending, SIGHUP) == 1)) {
+        ok = false;
+    }
+    // The .shp last: a reader that finds it finds the rest of the set.
+    std::vector<const TempFile*> order;
+    for (const TempFile& temp : _temps) {
+        if (temp.ext != ".shp") order.push_back(&temp);
+    }
+    for (const TempFile& temp : _temps) {
+        if (temp.ext == ".shp") order.push_back(&temp);
+    }
+    for (size_t i = 0; ok && i < order.size(); ++i) {
+        const std::string target = _base + order[i]->ext;
+        if (::rename(order[i]->path.c_str(), target.c_str()) != 0) {
+            int err = errno;
+            tvLog("Cannot put the shapefile set in place : ", target + errnoText(err), LOG_ERROR);
+            ok = false;
+        }
+    }
+
+    if (ok) {
+        // Companions this run did not write would describe other data.
+        DIR* dir = ::opendir(_dir.c_str());
+        std::vector<std::string> stale;
+        if (dir != nullptr) {
+            while (struct dirent* entry = ::readdir(dir)) {
+                std::string name = entry->d_name;
+                if (name.size() <= _name.size() || name.compare(0, _name.size(), _name) != 0) continue;
+                std::string ext = name.substr(_name.size());
+                if (!tvIsSetCompanionExtension(ext)) continue;
+                bool written = false;
+                for (const TempFile& temp : _temps) written = written || temp.ext == ext;
+                if (!written) stale.push_back(name);
+            }
+            ::closedir(dir);
+        }
+        for (const std::string& name : stale) {
+            std::string path = _dir + "/" + name;
+            if (::unlink(path.c_str()) == 0) {
+                tvLog("Removed a file of the replaced set : ", path, LOG_DETAILED);
+            } else if (errno != ENOENT) {
+                int err = errno;
+                tvLog("Cannot remove a file of the replaced set : ", path + errnoText(err), LOG_ERROR);
+                ok = false;
+            }
+        }
+        int dirFd = ::open(_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dirFd >= 0) {
+            ::fsync(dirFd);
+            ::close(dirFd);
+        }
+        // The renamed temporaries are the set's files now.
+        for (TempFile& temp : _temps) unregisterPath(temp.slot);
+        _temps.clear();
+    }
+    abandon();
+    return ok;
+}
+
+void tvOutputSet::abandon() {
+    for (const TempFile& temp : _temps) {
+        ::unlink(temp.path.c_str());
+        unregisterPath(temp.slot);
+    }
+    _temps.clear();
+    release();
+}
+
+void tvOutputSet::release() {
+    if (_lockFd < 0) return;
+    // Removed while still held: a process that opened it meanwhile sees
+    // that its lock guards a removed file and takes a new one.
+    ::unlink(_lockPath.c_str());
+    unregisterPath(_lockSlot);
+    _lockSlot = -1;
+    ::close(_lockFd);
+    _lockFd = -1;
+}

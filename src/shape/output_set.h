@@ -1,0 +1,89 @@
+// The file lifecycle of one shapefile set: a lock against other tarvex
+// processes writing the same set, temporary files in the set's directory,
+// and the commit that renames them over the final names, or the clean-up
+// that removes them.
+//
+// While a set is active, the file layer (shape/buffered_io.h) opens every
+// file of the set's base name through it: the writer keeps using the final
+// names, in its calls and in its messages, and the bytes go to the
+// temporaries. Until commit() the previous set stays exactly as it was.
+#ifndef TARVEX_SHAPE_OUTPUT_SET_H
+#define TARVEX_SHAPE_OUTPUT_SET_H
+
+#include <string>
+#include <vector>
+
+class tvOutputSet {
+public:
+    tvOutputSet() = default;
+    // Abandons the set when it was begun and not committed.
+    ~tvOutputSet();
+    tvOutputSet(const tvOutputSet&) = delete;
+    tvOutputSet& operator=(const tvOutputSet&) = delete;
+
+    // Takes the lock of the set p_base (a path without extension) and
+    // removes temporaries of this set that earlier runs left behind. False,
+    // with one LOG_ERROR line, when another process holds the set or its
+    // directory cannot be used.
+    bool begin(const std::string& p_base);
+
+    // Whether p_path is a file of this set (its base name with one of the
+    // set's extensions, in any letter case).
+    bool owns(const std::string& p_path) const;
+
+    // Opens the temporary file standing for p_path with the open(2) access
+    // flags p_flags: a writing open creates it exclusively (O_EXCL,
+    // O_NOFOLLOW, mode 0666 less the umask) the first time and truncates it
+    // later, other opens reach the temporary created before. The file
+    // descriptor, or -1 with errno set.
+    int open(const std::string& p_path, int p_flags);
+
+    // Removes the temporary of p_path, so that the file is not part of the
+    // set; 0, or -1 with errno set.
+    int remove(const std::string& p_path);
+
+    // Renames every temporary over its final name (a link at a final name is
+    // replaced, never followed) and removes the companion files of the base
+    // name that this run did not write, signals held off meanwhile; then
+    // releases the lock. False, with one LOG_ERROR line, when the set could
+    // not be put in place.
+    bool commit();
+
+    // Removes the temporaries and releases the lock; the previous set stays.
+    void abandon();
+
+private:
+    struct TempFile {
+        std::string ext;   // ".shp", ... in lower case
+        std::string path;  // the temporary's path
+        int slot;          // its place in the signal-time registry
+    };
+
+    std::string _base;
+    std::string _dir;   // the directory, "." when the base has none
+    std::string _name;  // the base's last component
+    std::string _lockPath;
+    std::string _token;  // process id and random letters in the temporaries' names
+    int _lockFd = -1;
+    int _lockSlot = -1;
+    std::vector<TempFile> _temps;
+
+    TempFile* findTemp(const std::string& p_ext);
+    void removeStaleTemporaries();
+    void release();
+};
+
+// The set the file layer routes its files through in this thread, or null.
+tvOutputSet* tvActiveOutputSet();
+// Makes p_set (or none, with null) the active set.
+void tvSetActiveOutputSet(tvOutputSet* p_set);
+
+// For a signal handler: removes every temporary file and lock file of the
+// sets in progress. Only async-signal-safe calls.
+void tvRemoveOutputTemporariesNow();
+
+// The extensions of a shapefile set's companion files that a replaced set
+// must not keep: those the writer may write and the spatial indexes.
+bool tvIsSetCompanionExtension(const std::string& p_ext);
+
+#endif

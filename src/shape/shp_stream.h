@@ -1,0 +1,28 @@
+// The streaming writer of a .shp/.shx pair, on files opened through the
+// buffered hooks of shape/buffered_io.h.
+#ifndef TARVEX_SHAPE_SHP_STREAM_H
+#define TARVEX_SHAPE_SHP_STREAM_H
+
+#include <shapefil.h>
+
+#include <string>
+
+// Appends shape records to a .shp/.shx pair through the buffered files,
+// with memory that does not grow with the record count: the same bytes as
+// SHPCreateLL + SHPWriteObject(-1, ...) + SHPClose, but the .shx index is
+// written as the records come instead of being kept in memory until the
+// end. A record of another type than the file's (SHPT_NULL excepted), or a
+// point without a vertex, is refused (-1) instead of aborting the process.
+struct tvShpStream;
+// p_filename with or without ".shp"; null when the files cannot be created
+// (the failure is recorded as for the hooks).
+tvShpStream* tvShpCreate(const std::string& p_filename, int p_shapeType);
+// The new record's index, or -1.
+int tvShpWriteObject(tvShpStream* p_stream, const SHPObject* p_object);
+int tvShpShapeType(const tvShpStream* p_stream);
+int tvShpRecordCount(const tvShpStream* p_stream);
+// Writes the final headers and closes both files; false when any write of
+// the pair failed (the files are then incomplete). Frees p_stream.
+bool tvShpClose(tvShpStream* p_stream);
+
+#endif

@@ -1,0 +1,144 @@
+// Who reads what: a user reads its own schema, the tables granted to it (or
+// to PUBLIC), and everything with SELECT ANY TABLE; anything else is
+// ORA-00942, as Oracle answers for a table one may not see, and the ALL_
+// view lists only what the user may read.
+#include <gtest/gtest.h>
+#include <occi.h>
+
+#include <cstdlib>
+#include <functional>
+#include <set>
+#include <string>
+
+#include "oracle/embedded/admin.h"
+
+using namespace oracle::occi;
+
+namespace {
+
+int errorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const SQLException& e) {
+        return e.getErrorCode();
+    }
+    return 0;
+}
+
+class Privileges : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/tarvex-privileges-XXXXXX";
+        const char* made = mkdtemp(pattern);
+        ASSERT_NE(made, nullptr);
+        dir = made;
+        std::string error;
+        ASSERT_TRUE(embedded::createDatabase(dir, error)) << error;
+        env = Environment::createEnvironment();
+        admin("CREATE USER owner IDENTIFIED BY pw; CREATE USER reader IDENTIFIED BY pw; "
+              "CREATE USER boss IDENTIFIED BY pw; ALTER SESSION SET CURRENT_SCHEMA = owner; "
+              "CREATE TABLE open_t (id NUMBER(3), geom SDO_GEOMETRY); INSERT INTO open_t VALUES (1, NULL); "
+              "CREATE TABLE closed_t (id NUMBER(3), geom SDO_GEOMETRY); INSERT INTO closed_t VALUES (2, NULL); "
+              "CREATE VIEW closed_v AS SELECT id FROM closed_t; "
+              "INSERT INTO USER_SDO_GEOM_METADATA VALUES ('OPEN_T', 'GEOM', NULL, NULL); "
+              "INSERT INTO USER_SDO_GEOM_METADATA VALUES ('CLOSED_T', 'GEOM', NULL, NULL); "
+              "GRANT SELECT ON owner.open_t TO reader; GRANT SELECT ANY TABLE TO boss");
+    }
+    void TearDown() override {
+        Environment::terminateEnvironment(env);
+        std::system(("rm -rf '" + dir + "'").c_str());
+    }
+    // Runs ;-separated statements as the administrator, in one transaction.
+    void admin(const std::string& script) {
+        Connection* c = embedded::connectAsAdministrator(env, dir);
+        Statement* s = c->createStatement();
+        size_t from = 0;
+        while (from < script.size()) {
+            size_t end = script.find(';', from);
+            if (end == std::string::npos) end = script.size();
+            s->executeUpdate(script.substr(from, end - from));
+            from = end + 1;
+        }
+        c->terminateStatement(s);
+        c->commit();
+        env->terminateConnection(c);
+    }
+    // The number of rows a user reads, or the ORA number of the failure
+    // (negative).
+    int rows(const std::string& user, const std::string& sql) {
+        Connection* c = env->createConnection(user, "pw", dir);
+        Statement* s = c->createStatement(sql);
+        int n = 0;
+        int code = errorOf([&] {
+            ResultSet* rs = s->executeQuery();
+            while (rs->next()) ++n;
+            s->closeResultSet(rs);
+        });
+        c->terminateStatement(s);
+        env->terminateConnection(c);
+        return code ? -code : n;
+    }
+    std::set<std::string> listed(const std::string& user) {
+        Connection* c = env->createConnection(user, "pw", dir);
+        Statement* s = c->createStatement("SELECT owner, table_name FROM ALL_SDO_GEOM_METADATA");
+        ResultSet* rs = s->executeQuery();
+        std::set<std::string> names;
+        while (rs->next()) names.insert(rs->getString(1) + "." + rs->getString(2));
+        s->closeResultSet(rs);
+        c->terminateStatement(s);
+        env->terminateConnection(c);
+        return names;
+    }
+
+    std::string dir;
+    Environment* env = nullptr;
+};
+
+TEST_F(Privileges, GrantedTablesOnly) {
+    EXPECT_EQ(rows("reader", "SELECT * FROM owner.open_t"), 1);
+    EXPECT_EQ(rows("reader", "SELECT count(*) FROM owner.closed_t"), -942);
+    EXPECT_EQ(rows("reader", "SELECT o.id FROM owner.open_t o JOIN owner.closed_t c ON o.id = c.id"), -942);
+    EXPECT_EQ(rows("reader", "SELECT * FROM owner.closed_v"), -942);
+    EXPECT_EQ(rows("reader", "SELECT * FROM owner.sqlite_master"), -942);
+    EXPECT_EQ(rows("reader", "SELECT * FROM owner.\"TVX$GEOM_METADATA\""), -942);
+    EXPECT_EQ(listed("reader"), (std::set<std::string>{"OWNER.OPEN_T"}));
+    // the owner reads its own, MDSYS's catalogue is public
+    EXPECT_EQ(rows("owner", "SELECT * FROM closed_t"), 1);
+    EXPECT_EQ(rows("reader", "SELECT count(*) FROM mdsys.cs_srs"), 1);
+    EXPECT_EQ(listed("owner"), (std::set<std::string>{"OWNER.OPEN_T", "OWNER.CLOSED_T"}));
+}
+
+TEST_F(Privileges, SelectAnyTableReadsEverything) {
+    EXPECT_EQ(rows("boss", "SELECT * FROM owner.closed_t"), 1);
+    EXPECT_EQ(listed("boss"), (std::set<std::string>{"OWNER.OPEN_T", "OWNER.CLOSED_T"}));
+    admin("REVOKE SELECT ANY TABLE FROM boss");
+    EXPECT_EQ(rows("boss", "SELECT * FROM owner.closed_t"), -942);
+    EXPECT_TRUE(listed("boss").empty());
+}
+
+TEST_F(Privileges, RevokeAndPublicAndViews) {
+    admin("REVOKE SELECT ON owner.open_t FROM reader");
+    EXPECT_EQ(rows("reader", "SELECT * FROM owner.open_t"), -942);
+    admin("GRANT SELECT ON owner.closed_v TO PUBLIC");
+    // a grant on a view reads the view, not its table
+    EXPECT_EQ(rows("reader", "SELECT * FROM owner.closed_v"), 1);
+    EXPECT_EQ(rows("boss", "SELECT * FROM owner.closed_v"), 1);
+    EXPECT_EQ(rows("reader", "SELECT * FROM owner.closed_t"), -942);
+}
+
+TEST_F(Privileges, GrantsAreChecked) {
+    EXPECT_EQ(errorOf([&] { admin("GRANT SELECT ON owner.nosuch TO reader"); }), 942);
+    EXPECT_EQ(errorOf([&] { admin("GRANT SELECT ON owner.open_t TO nobody"); }), 1917);
+    EXPECT_EQ(errorOf([&] { admin("GRANT SELECT ON nobody.open_t TO reader"); }), 1918);
+    EXPECT_EQ(errorOf([&] { admin("GRANT SELECT ON owner.open_t reader"); }), 994);
+    // other privileges are accepted and change nothing
+    EXPECT_EQ(errorOf([&] { admin("GRANT CREATE SESSION TO reader"); }), 0);
+    // and a user session grants nothing
+    Connection* c = env->createConnection("owner", "pw", dir);
+    Statement* s = c->createStatement();
+    EXPECT_EQ(errorOf([&] { s->executeUpdate("GRANT SELECT ON closed_t TO reader"); }), 1031);
+    c->terminateStatement(s);
+    env->terminateConnection(c);
+}
+
+}  // namespace

@@ -1,0 +1,117 @@
+// Oracle's expression semantics in the embedded client: division, the empty
+// text as NULL, concatenation with NULL. Each expectation is what Oracle
+// answers for the same query.
+#include <gtest/gtest.h>
+#include <occi.h>
+
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+#include "oracle/embedded/admin.h"
+
+using namespace oracle::occi;
+
+namespace {
+
+class ClientSemantics : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        char pattern[] = "/tmp/tarvex-semantics-XXXXXX";
+        const char* made = mkdtemp(pattern);
+        ASSERT_NE(made, nullptr);
+        dir_ = made;
+        std::string error;
+        ASSERT_TRUE(embedded::createDatabase(dir_, error)) << error;
+        Environment* env = Environment::createEnvironment();
+        Connection* admin = embedded::connectAsAdministrator(env, dir_);
+        Statement* s = admin->createStatement();
+        for (const char* sql : {"CREATE USER u IDENTIFIED BY pw", "ALTER SESSION SET CURRENT_SCHEMA = u",
+                                "CREATE TABLE t (id NUMBER(3), name VARCHAR2(10), c CHAR(4))",
+                                "INSERT INTO t VALUES (1, 'one', 'ab')", "INSERT INTO t VALUES (2, '', NULL)",
+                                "INSERT INTO t VALUES (3, NULL, 'cd')"})
+            s->executeUpdate(sql);
+        admin->terminateStatement(s);
+        admin->commit();
+        Environment::terminateEnvironment(env);
+    }
+    static void TearDownTestSuite() { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+    void SetUp() override {
+        env = Environment::createEnvironment();
+        conn = env->createConnection("u", "pw", dir_);
+    }
+    void TearDown() override { Environment::terminateEnvironment(env); }
+
+    // Column 1 of the first row as text; "<null>" for NULL.
+    std::string value(const std::string& sql) {
+        Statement* s = conn->createStatement(sql);
+        ResultSet* rs = s->executeQuery();
+        std::string v = "<no row>";
+        if (rs->next()) v = rs->isNull(1) ? "<null>" : rs->getString(1);
+        s->closeResultSet(rs);
+        conn->terminateStatement(s);
+        return v;
+    }
+
+    static std::string dir_;
+    Environment* env = nullptr;
+    Connection* conn = nullptr;
+};
+
+std::string ClientSemantics::dir_;
+
+TEST_F(ClientSemantics, DivisionIsNeverIntegerDivision) {
+    EXPECT_EQ(value("SELECT 7/2 half FROM dual"), "3.5");
+    // Oracle's NUMBER shows 40 digits; a double shows the digits that read
+    // back as the same double
+    EXPECT_EQ(value("SELECT id/3 FROM t WHERE id = 1"), ".3333333333333333");
+    EXPECT_EQ(value("SELECT 6/3 FROM dual"), "2");
+    EXPECT_EQ(value("SELECT 1 + 7/2*2 FROM dual"), "8");
+    EXPECT_EQ(value("SELECT 12/2/4 FROM dual"), "1.5");
+    EXPECT_EQ(value("SELECT -7/2 FROM dual"), "-3.5");
+    EXPECT_EQ(value("SELECT count(*) FROM t WHERE id/2 = 0.5"), "1");
+}
+
+TEST_F(ClientSemantics, EmptyTextIsNull) {
+    EXPECT_EQ(value("SELECT count(*) FROM t WHERE name IS NULL"), "2");  // '' was stored as NULL
+    EXPECT_EQ(value("SELECT count(*) FROM t WHERE name = ''"), "0");     // = NULL is never true
+    EXPECT_EQ(value("SELECT '' FROM dual"), "<null>");
+    EXPECT_EQ(value("SELECT CASE WHEN '' IS NULL THEN 'yes' ELSE 'no' END FROM dual"), "yes");
+    EXPECT_EQ(value("SELECT NVL('', 'x') FROM dual"), "x");
+    EXPECT_EQ(value("SELECT NVL(name, '-') FROM t WHERE id = 2"), "-");
+    // a bound empty text is NULL as well
+    Statement* s = conn->createStatement("SELECT count(*) FROM t WHERE :1 IS NULL");
+    s->setString(1, "");
+    ResultSet* rs = s->executeQuery();
+    ASSERT_TRUE(rs->next());
+    EXPECT_EQ(rs->getInt(1), 3);
+    s->closeResultSet(rs);
+    conn->terminateStatement(s);
+}
+
+TEST_F(ClientSemantics, ConcatenationKeepsTheOtherSideOfNull) {
+    EXPECT_EQ(value("SELECT 'a' || NULL FROM dual"), "a");
+    EXPECT_EQ(value("SELECT NULL || 'b' || NULL FROM dual"), "b");
+    EXPECT_EQ(value("SELECT NULL || NULL FROM dual"), "<null>");
+    EXPECT_EQ(value("SELECT '' || '' FROM dual"), "<null>");
+    EXPECT_EQ(value("SELECT 'x' || name || 'y' FROM t WHERE id = 2"), "xy");
+    EXPECT_EQ(value("SELECT t.name || '-' || t.id FROM t WHERE id = 1"), "one-1");
+    EXPECT_EQ(value("SELECT 'n=' || 0.5 || '/' || -2 FROM dual"), "n=.5/-2");
+    EXPECT_EQ(value("SELECT upper('a' || name) || (CASE WHEN id > 0 THEN '+' END) FROM t WHERE id = 3"), "A+");
+    EXPECT_EQ(value("SELECT 'f(' || NVL(name, 'x' || NULL) || ')' FROM t WHERE id = 3"), "f(x)");
+    EXPECT_EQ(value("SELECT DATE '2020-01-02' || '' FROM dual").substr(0, 10), "2020-01-02");
+    // the rewrite leaves || inside literals alone
+    EXPECT_EQ(value("SELECT 'a||b' FROM dual"), "a||b");
+}
+
+TEST_F(ClientSemantics, NumbersRoundAndOverflowAsStated) {
+    EXPECT_EQ(value("SELECT round(2.5) FROM dual"), "3");  // half away from zero
+    EXPECT_EQ(value("SELECT round(-2.5) FROM dual"), "-3");
+    EXPECT_EQ(value("SELECT round(1.005, 2) FROM dual"), "1.01");
+    EXPECT_EQ(value("SELECT -7 % 3 FROM dual"), "-1");  // the sign of the dividend, as MOD
+    EXPECT_EQ(value("SELECT mod(-7, 3) FROM dual"), "-1");
+    EXPECT_EQ(value("SELECT 1/0 FROM dual"), "<null>");  // Oracle: ORA-01476 (a stated limit)
+    EXPECT_EQ(value("SELECT 9223372036854775807 + 1 FROM dual"), "9223372036854775808");
+}
+
+}  // namespace

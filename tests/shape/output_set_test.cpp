@@ -1,0 +1,245 @@
+// The output set's file lifecycle: temporaries, lock, commit, clean-up.
+#include "shape/output_set.h"
+
+#include <gtest/gtest.h>
+#include <shapefil.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "diag/log.h"
+#include "shape/buffered_io.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readFile(const std::string& p_path) {
+    std::ifstream in(p_path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeFile(const std::string& p_path, const std::string& p_text) {
+    std::ofstream out(p_path, std::ios::binary);
+    out << p_text;
+}
+
+// Writes p_text to p_path through the buffered hooks, as the writer does.
+bool writeThroughHooks(const std::string& p_path, const std::string& p_text) {
+    SAHooks hooks = tvBufferedHooks();
+    SAFile file = hooks.FOpen(p_path.c_str(), "wb");
+    if (file == nullptr) return false;
+    std::string text = p_text;
+    bool ok = hooks.FWrite(&text[0], 1, text.size(), file) == text.size();
+    return hooks.FClose(file) == 0 && ok;
+}
+
+class OutputSetTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/tarvex_outset_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        base_ = dir_ + "/set";
+        g_log_level = LOG_SILENT;
+        tvResetIOErrors();
+    }
+    void TearDown() override {
+        tvSetActiveOutputSet(nullptr);
+        g_log_level = LOG_BASIC;
+        fs::remove_all(dir_);
+    }
+
+    std::vector<std::string> entries() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir_)) names.push_back(entry.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    std::string dir_;
+    std::string base_;
+};
+
+TEST_F(OutputSetTest, CommitReplacesTheSetWholeAndRemovesStaleCompanions) {
+    writeFile(base_ + ".shp", "old shp");
+    writeFile(base_ + ".dbf", "old dbf");
+    writeFile(base_ + ".prj", "old prj");
+    writeFile(base_ + ".PRJ", "old PRJ");
+    writeFile(base_ + ".qix", "old index");
+    writeFile(dir_ + "/set_2.prj", "another set");
+    writeFile(dir_ + "/set.txt", "not a companion");
+
+    tvOutputSet set;
+    ASSERT_TRUE(set.begin(base_));
+    tvSetActiveOutputSet(&set);
+    ASSERT_TRUE(writeThroughHooks(base_ + ".shp", "new shp"));
+    ASSERT_TRUE(writeThroughHooks(base_ + ".dbf", "new dbf"));
+    ASSERT_TRUE(writeThroughHooks(base_ + ".shx", "new shx"));
+    // Until the commit the previous set is untouched.
+    EXPECT_EQ(readFile(base_ + ".shp"), "old shp");
+    EXPECT_EQ(readFile(base_ + ".dbf"), "old dbf");
+    EXPECT_FALSE(fs::exists(base_ + ".shx"));
+    // Files of other names are not part of the set.
+    EXPECT_FALSE(set.owns(dir_ + "/set_2.prj"));
+    EXPECT_FALSE(set.owns(base_ + ".txt"));
+    EXPECT_TRUE(set.owns(base_ + ".SHP"));
+
+    ASSERT_TRUE(set.commit());
+    tvSetActiveOutputSet(nullptr);
+    EXPECT_EQ(readFile(base_ + ".shp"), "new shp");
+    EXPECT_EQ(readFile(base_ + ".dbf"), "new dbf");
+    EXPECT_EQ(readFile(base_ + ".shx"), "new shx");
+    EXPECT_EQ(entries(), (std::vector<std::string>{"set.dbf", "set.shp", "set.shx", "set.txt", "set_2.prj"}));
+    EXPECT_FALSE(tvIOFailed()) << tvLastIOError();
+}
+
+TEST_F(OutputSetTest, AbandonLeavesThePreviousSetAndNoTemporaries) {
+    writeFile(base_ + ".shp", "old shp");
+    writeFile(base_ + ".prj", "old prj");
+    {
+        tvOutputSet set;
+        ASSERT_TRUE(set.begin(base_));
+        tvSetActiveOutputSet(&set);
+        ASSERT_TRUE(writeThroughHooks(base_ + ".shp", "half"));
+        ASSERT_TRUE(writeThroughHooks(base_ + ".cpg", "UTF-8"));
+        tvSetActiveOutputSet(nullptr);
+        set.abandon();
+    }
+    EXPECT_EQ(entries(), (std::vector<std::string>{"set.prj", "set.shp"}));
+    EXPECT_EQ(readFile(base_ + ".shp"), "old shp");
+
+    // The destructor abandons a set that was never committed.
+    {
+        tvOutputSet set;
+        ASSERT_TRUE(set.begin(base_));
+        tvSetActiveOutputSet(&set);
+        ASSERT_TRUE(writeThroughHooks(base_ + ".dbf", "half"));
+    }
+    EXPECT_EQ(tvActiveOutputSet(), nullptr);
+    EXPECT_EQ(entries(), (std::vector<std::string>{"set.prj", "set.shp"}));
+}
+
+TEST_F(OutputSetTest, ReopenRemoveAndSignalTimeCleanUp) {
+    tvOutputSet set;
+    ASSERT_TRUE(set.begin(base_));
+    tvSetActiveOutputSet(&set);
+    // shapelib creates the .dbf, closes it and opens it again for update.
+    ASSERT_TRUE(writeThroughHooks(base_ + ".dbf", "abc"));
+    SAHooks hooks = tvBufferedHooks();
+    SAFile file = hooks.FOpen((base_ + ".dbf").c_str(), "rb+");
+    ASSERT_NE(file, nullptr);
+    char got[4] = {0, 0, 0, 0};
+    EXPECT_EQ(hooks.FRead(got, 1, 3, file), 3u);
+    EXPECT_EQ(std::string(got), "abc");
+    EXPECT_EQ(hooks.FClose(file), 0);
+    // A file that was never written cannot be read.
+    EXPECT_EQ(hooks.FOpen((base_ + ".shx").c_str(), "rb"), nullptr);
+    tvResetIOErrors();
+
+    // shapelib's Remove leaves the file out of the set.
+    ASSERT_TRUE(writeThroughHooks(base_ + ".cpg", "UTF-8"));
+    EXPECT_EQ(hooks.Remove((base_ + ".cpg").c_str()), 0);
+
+    std::vector<std::string> during = entries();
+    EXPECT_EQ(during.size(), 2u);  // the lock and the .dbf's temporary
+    for (const std::string& name : during) EXPECT_EQ(name.compare(0, 12, ".set.tarvex-"), 0) << name;
+
+    // What a stop signal's handler does: no temporary, no lock remains.
+    tvRemoveOutputTemporariesNow();
+    EXPECT_TRUE(entries().empty());
+    tvSetActiveOutputSet(nullptr);
+}
+
+TEST_F(OutputSetTest, StaleTemporariesOfThisSetOnlyAreRemoved) {
+    const std::vector<std::string> stale = {".set.tarvex-123-abc123.shp", ".set.tarvex-9-zzzzzz.DBF"};
+    const std::vector<std::string> kept = {".set.tarvex-12x-abc123.shp", ".set.tarvex-1-abc.shp",
+                                           ".set.tarvex-1-abcdef.txt", ".sets.tarvex-1-abcdef.shp",
+                                           ".set.shp", "set.tarvex-1-abcdef.shp"};
+    for (const std::string& name : stale) writeFile(dir_ + "/" + name, "x");
+    for (const std::string& name : kept) writeFile(dir_ + "/" + name, "x");
+    // A link with a temporary's name is removed, never followed.
+    writeFile(dir_ + "/victim", "keep");
+    ASSERT_EQ(symlink((dir_ + "/victim").c_str(), (dir_ + "/.set.tarvex-5-linked.shx").c_str()), 0);
+
+    tvOutputSet set;
+    ASSERT_TRUE(set.begin(base_));
+    set.abandon();
+    std::vector<std::string> expected = kept;
+    expected.push_back("victim");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(entries(), expected);
+    EXPECT_EQ(readFile(dir_ + "/victim"), "keep");
+}
+
+TEST_F(OutputSetTest, LinksAtFinalNamesAreReplacedNotFollowed) {
+    writeFile(dir_ + "/victim", "keep");
+    ASSERT_EQ(symlink((dir_ + "/victim").c_str(), (base_ + ".shp").c_str()), 0);
+    ASSERT_EQ(symlink((dir_ + "/victim").c_str(), (base_ + ".prj").c_str()), 0);
+    tvOutputSet set;
+    ASSERT_TRUE(set.begin(base_));
+    tvSetActiveOutputSet(&set);
+    ASSERT_TRUE(writeThroughHooks(base_ + ".shp", "new"));
+    ASSERT_TRUE(set.commit());
+    tvSetActiveOutputSet(nullptr);
+    EXPECT_EQ(readFile(dir_ + "/victim"), "keep");
+    EXPECT_FALSE(fs::is_symlink(base_ + ".shp"));
+    EXPECT_EQ(readFile(base_ + ".shp"), "new");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(base_ + ".prj")));
+}
+
+TEST_F(OutputSetTest, OneWriterPerSetAcrossProcesses) {
+    tvOutputSet set;
+    ASSERT_TRUE(set.begin(base_));
+    // Another process: the same set is refused, another name in the same
+    // directory is not.
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        tvOutputSet same;
+        tvOutputSet other;
+        int code = (same.begin(base_) ? 1 : 0) + (other.begin(dir_ + "/other") ? 0 : 2);
+        bool named = getLastError().find("process " + std::to_string(getppid())) != std::string::npos;
+        other.abandon();
+        _exit(code + (named ? 0 : 4));
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: not refused, 2: other set refused, 4: holder not named";
+
+    set.abandon();
+    child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        tvOutputSet again;
+        bool ok = again.begin(base_);
+        again.abandon();
+        _exit(ok ? 0 : 1);
+    }
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "free once released";
+    EXPECT_TRUE(entries().empty());
+}
+
+TEST_F(OutputSetTest, BadNamesAndUnusableDirectoriesAreRefused) {
+    tvOutputSet set;
+    EXPECT_FALSE(set.begin(dir_ + "/"));
+    EXPECT_FALSE(set.begin(dir_ + "/.."));
+    EXPECT_FALSE(set.begin(dir_ + "/missing/set"));
+    EXPECT_NE(getLastError().find(dir_ + "/missing/set (No such file or directory)"), std::string::npos)
+        << getLastError();
+    EXPECT_FALSE(set.commit());
+}
+
+}  // namespace
