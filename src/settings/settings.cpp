@@ -242,6 +242,11 @@ bool parseArgs(int argc, char** argv, std::map<std::string, std::string>& p_args
         result = false;
     }
 
+    // -e only changes how the .prj of -p is written; alone it would be lost.
+    if (result && valueOf(p_args, "esri_prj") == "yes" && valueOf(p_args, "output_proj") != "yes") {
+        tvLog("[WARNING] -e has no effect without -p : ", std::string("no .prj is written"), LOG_BASIC);
+    }
+
     std::string table = valueOf(p_args, "table");
     if (!table.empty() && valueOf(p_args, "shapefile").empty()) {
         std::string name = table == "*" ? table : fileNameFromTable(table);

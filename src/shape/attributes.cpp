@@ -1,71 +1,66 @@
 // Per-row writing of the attribute record, and the end of the file set.
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <string>
-#include <type_traits>
 
 #include "diag/log.h"
+#include "oracle/globals.h"
 #include "oracle/sdo.h"
 #include "shape/buffered_io.h"
+#include "shape/number_text.h"
 #include "shape/shape_writer.h"
+#include "shape/utf8_text.h"
 
+using oracle::occi::BDouble;
+using oracle::occi::BFloat;
+using oracle::occi::Clob;
 using oracle::occi::Date;
+using oracle::occi::Number;
 using oracle::occi::ResultSet;
 using oracle::occi::Timestamp;
 
 namespace {
 
-// Longest text written into a text field, in bytes.
-const size_t MAX_TEXT_BYTES = 255;
+// Numbers are read as text in the database's own decimal digits, with '.' as
+// the decimal character whatever the session's settings: "TM9" gives every
+// digit, in exponent form only beyond 64 characters.
+const char* const NUMBER_FORMAT = "TM9";
+const char* const NUMBER_NLS = "NLS_NUMERIC_CHARACTERS='.,'";
 
-// Cuts p_text to at most MAX_TEXT_BYTES bytes at a UTF-8 character boundary.
-void cutText(std::string& p_text) {
-    if (p_text.size() <= MAX_TEXT_BYTES) return;
-    size_t cut = MAX_TEXT_BYTES;
-    while (cut > 0 && (static_cast<unsigned char>(p_text[cut]) & 0xC0) == 0x80) --cut;
-    p_text.resize(cut);
-}
+// UTF-8 takes at most four bytes per character.
+const unsigned int UTF8_MAX_BYTES = 4;
 
 // The date as the number YYYYMMDD.
-double dateNumber(int p_year, unsigned int p_month, unsigned int p_day) {
-    return static_cast<double>(p_year) * 10000.0 + p_month * 100.0 + p_day;
+long long dateNumber(int p_year, unsigned int p_month, unsigned int p_day) {
+    return static_cast<long long>(p_year) * 10000 + p_month * 100 + p_day;
 }
 
-// Writes a number into a numeric or date field as shapelib would ("%*.*f":
-// right-aligned, the given decimals), without going through printf. False
-// when the text is wider than the field (shapelib would cut it and fail).
-template <typename T>
-bool writeNumber(DBFHandle p_dbf, int p_record, int p_field, int p_width, int p_decimals, T p_value) {
-    char digits[512];
-    std::to_chars_result converted;
-    if constexpr (std::is_integral<T>::value) {
-        converted = std::to_chars(digits, digits + sizeof digits, p_value);
-        if (converted.ec == std::errc() && p_decimals > 0) {
-            // Whole numbers in a field with decimals: ".000..." follows.
-            if (converted.ptr + 1 + p_decimals > digits + sizeof digits) return false;
-            *converted.ptr++ = '.';
-            std::memset(converted.ptr, '0', static_cast<size_t>(p_decimals));
-            converted.ptr += p_decimals;
-        }
-    } else {
-        // A large value that does not fit with the field's decimals is
-        // written with fewer: a double that large has no more fractional
-        // digits to keep.
-        int decimals = p_decimals;
-        do {
-            converted = std::to_chars(digits, digits + sizeof digits, p_value,
-                                      std::chars_format::fixed, decimals);
-        } while (converted.ec == std::errc() && converted.ptr - digits > p_width && decimals-- > 0);
-    }
-    if (converted.ec != std::errc()) return false;
-    const size_t length = static_cast<size_t>(converted.ptr - digits);
-    const size_t width = static_cast<size_t>(p_width);
-    if (length > width) return false;
-    char field[256];
-    std::memset(field, ' ', width - length);
-    std::memcpy(field + (width - length), digits, length);
-    field[width] = '\0';
-    return DBFWriteAttributeDirectly(p_dbf, p_record, p_field, field) != 0;
+// Right-aligns digits in a field of p_width characters, as shapelib writes
+// numbers; false when they do not fit.
+bool rightAligned(const char* p_begin, const char* p_end, int p_width, std::string& p_text) {
+    const size_t length = static_cast<size_t>(p_end - p_begin);
+    if (p_width < 0 || length > static_cast<size_t>(p_width)) return false;
+    p_text.assign(static_cast<size_t>(p_width) - length, ' ');
+    p_text.append(p_begin, length);
+    return true;
+}
+
+// Makes text valid UTF-8 and cuts it to the field, counting what changed.
+template <typename Changes>
+void fitText(std::string& p_text, int p_width, Changes& p_changes, bool p_alreadyCut = false) {
+    bool replaced = false, nul = false;
+    tvCleanUtf8(p_text, replaced, nul);
+    if (replaced) ++p_changes.replaced;
+    if (nul) ++p_changes.nul;
+    if (tvCutUtf8(p_text, static_cast<size_t>(p_width)) || p_alreadyCut) ++p_changes.cut;
+}
+
+void warn(long p_count, const char* p_what, const std::string& p_column) {
+    if (p_count == 0) return;
+    tvLog(std::string("[WARNING] ") + p_what + " in " + std::to_string(p_count) +
+              (p_count == 1 ? " row" : " rows") + " of column : ",
+          p_column, LOG_BASIC);
 }
 
 }  // namespace
@@ -73,8 +68,9 @@ bool writeNumber(DBFHandle p_dbf, int p_record, int p_field, int p_width, int p_
 bool tvShapeWriter::writeShapeRecord(SDOGeometry* p_geometry, ResultSet* p_resultSet) {
     if (_shpHandle == nullptr || _dbfHandle == nullptr || p_resultSet == nullptr) return false;
 
-    bool result = writeShapeGeometry(p_geometry);
-    if (result) result = writeDBFAttributes(p_resultSet);
+    bool result = prepareAttributes(p_resultSet);
+    if (result) result = writeShapeGeometry(p_geometry);
+    if (result) result = writePreparedAttributes();
 
     if (result) {
         ++_currentRecord;
@@ -89,109 +85,194 @@ bool tvShapeWriter::writeShapeRecord(SDOGeometry* p_geometry, ResultSet* p_resul
 }
 
 bool tvShapeWriter::writeDBFAttributes(ResultSet* p_resultSet) {
+    return prepareAttributes(p_resultSet) && writePreparedAttributes();
+}
+
+bool tvShapeWriter::prepareAttributes(ResultSet* p_resultSet) {
     const bool debug = g_log_level >= LOG_DEBUG;
     const bool detailed = g_log_level >= LOG_DETAILED;
     if (debug) tvLog("Enterting tvShapeWriter::writeDBFAttributes", "", LOG_DEBUG);
+    if (_dbfHandle == nullptr || p_resultSet == nullptr) return false;
 
-    bool result = _dbfHandle != nullptr && p_resultSet != nullptr;
-    if (!result) return false;
-
-    const int record = _currentRecord;
-    std::string text;
-    for (std::vector<FieldInfo>::const_iterator field = _fields.begin();
-         field != _fields.end() && result; ++field) {
-        const unsigned int position = static_cast<unsigned int>(field->oraclePosition);
-        const int index = field->dbfPosition;
+    _prepared.resize(_fields.size());
+    std::string raw;
+    for (size_t f = 0; f < _fields.size(); ++f) {
+        FieldInfo& field = _fields[f];
+        PreparedValue& value = _prepared[f];
+        const unsigned int position = static_cast<unsigned int>(field.oraclePosition);
         if (debug) {
-            tvLog("DBF field name : ", field->name, LOG_DEBUG);
-            tvLog("DBF field type : ", static_cast<int>(field->dbfType), LOG_DEBUG);
-            tvLog("Oracle field position : ", field->oraclePosition, LOG_DEBUG);
-            tvLog("DBF field position : ", index, LOG_DEBUG);
+            tvLog("DBF field name : ", field.name, LOG_DEBUG);
+            tvLog("DBF field type : ", static_cast<int>(field.dbfType), LOG_DEBUG);
+            tvLog("Oracle field position : ", field.oraclePosition, LOG_DEBUG);
+            tvLog("DBF field position : ", field.dbfPosition, LOG_DEBUG);
         }
 
-        if (p_resultSet->isNull(position)) {
-            result = DBFWriteNULLAttribute(_dbfHandle, record, index) != 0;
-            if (detailed) tvLog("Written value for '" + field->name + "' : ", "NULL", LOG_DETAILED);
-        } else {
-            switch (field->dbfType) {
-                case FTString: {
-                    if (field->oracleType == 187 || field->oracleType == 188) {
-                        Timestamp value = p_resultSet->getTimestamp(position);
-                        text = value.isNull() ? std::string() : value.toText(_dateFmt, 2, "");
-                    } else if (field->oracleType == 12 || field->oracleType == 184) {
-                        Date value = p_resultSet->getDate(position);
-                        text = value.isNull() ? std::string() : value.toText(_dateFmt, "");
-                    } else {
-                        text = p_resultSet->getString(position);
-                        cutText(text);
+        value.isNull = p_resultSet->isNull(position);
+        value.text.clear();
+        if (!value.isNull) {
+            switch (field.source) {
+                case FROM_STRING:
+                    value.text = p_resultSet->getString(position);
+                    fitText(value.text, field.width, field.changes);
+                    break;
+                case FROM_CLOB: {
+                    // Only the characters the field can show are read.
+                    Clob clob = p_resultSet->getClob(position);
+                    if (clob.isNull()) {
+                        value.isNull = true;
+                        break;
                     }
-                    result = DBFWriteStringAttribute(_dbfHandle, record, index, text.c_str()) != 0;
-                    if (detailed) tvLog("Written value for '" + field->name + "' : ", text, LOG_DETAILED);
+                    const unsigned int chars = static_cast<unsigned int>(field.width);
+                    const unsigned int length = clob.length();
+                    raw.resize(chars * UTF8_MAX_BYTES);
+                    unsigned int got = 0;
+                    if (length > 0) {
+                        got = clob.read(chars, reinterpret_cast<unsigned char*>(&raw[0]),
+                                        static_cast<unsigned int>(raw.size()), 1);
+                    }
+                    value.text.assign(raw, 0, got);
+                    fitText(value.text, field.width, field.changes, length > chars);
                     break;
                 }
-                case FTDate: {
+                case FROM_DATE_TEXT: {
+                    Date date = p_resultSet->getDate(position);
+                    value.isNull = date.isNull();
+                    if (!value.isNull) value.text = date.toText(_dateFmt, "");
+                    fitText(value.text, field.width, field.changes);
+                    break;
+                }
+                case FROM_STAMP_TEXT: {
+                    Timestamp stamp = p_resultSet->getTimestamp(position);
+                    value.isNull = stamp.isNull();
+                    if (!value.isNull) value.text = stamp.toText(_dateFmt, 2, "");
+                    fitText(value.text, field.width, field.changes);
+                    break;
+                }
+                case FROM_DATE:
+                case FROM_STAMP: {
                     int year = 0;
                     unsigned int month = 0, day = 0;
-                    bool isNull;
-                    if (field->oracleType == 187 || field->oracleType == 188) {
-                        Timestamp value = p_resultSet->getTimestamp(position);
-                        isNull = value.isNull();
-                        if (!isNull) value.getDate(year, month, day);
+                    if (field.source == FROM_STAMP) {
+                        Timestamp stamp = p_resultSet->getTimestamp(position);
+                        value.isNull = stamp.isNull();
+                        if (!value.isNull) stamp.getDate(year, month, day);
                     } else {
-                        Date value = p_resultSet->getDate(position);
-                        isNull = value.isNull();
+                        Date date = p_resultSet->getDate(position);
+                        value.isNull = date.isNull();
                         unsigned int hour, minute, second;
-                        if (!isNull) value.getDate(year, month, day, hour, minute, second);
+                        if (!value.isNull) date.getDate(year, month, day, hour, minute, second);
                     }
-                    if (isNull) {
-                        result = DBFWriteNULLAttribute(_dbfHandle, record, index) != 0;
+                    if (!value.isNull) {
+                        char digits[32];
+                        std::to_chars_result r =
+                            std::to_chars(digits, digits + sizeof digits, dateNumber(year, month, day));
+                        // A year beyond 9999 or before 1 has no YYYYMMDD form.
+                        if (r.ec != std::errc() || !rightAligned(digits, r.ptr, field.width, value.text)) {
+                            value.isNull = true;
+                            ++field.changes.unfit;
+                        }
+                    }
+                    break;
+                }
+                case FROM_INT:
+                case FROM_NUMBER:
+                case FROM_BFLOAT:
+                case FROM_BDOUBLE: {
+                    tvDecimal decimal;
+                    bool known = true;
+                    if (field.source == FROM_INT) {
+                        std::string digits = std::to_string(p_resultSet->getInt(position));
+                        known = tvParseDecimal(digits, decimal);
+                    } else if (field.source == FROM_NUMBER) {
+                        Number number = p_resultSet->getNumber(position);
+                        if (number.isNull()) {
+                            value.isNull = true;
+                            break;
+                        }
+                        // Anything but digits is one of the infinities an old
+                        // NUMBER can hold ("~", "-~").
+                        known = tvParseDecimal(number.toText(env, NUMBER_FORMAT, NUMBER_NLS), decimal);
+                        if (!known) ++field.changes.nonFinite;
+                    } else if (field.source == FROM_BFLOAT) {
+                        BFloat number = p_resultSet->getBFloat(position);
+                        if (number.isNull) {
+                            value.isNull = true;
+                            break;
+                        }
+                        known = tvDecimalFromFloat(number.value, decimal);
+                        if (!known) ++field.changes.nonFinite;
                     } else {
-                        result = writeNumber(_dbfHandle, record, index, field->width, 0,
-                                             static_cast<long long>(dateNumber(year, month, day)));
+                        BDouble number = p_resultSet->getBDouble(position);
+                        if (number.isNull) {
+                            value.isNull = true;
+                            break;
+                        }
+                        known = tvDecimalFromDouble(number.value, decimal);
+                        if (!known) ++field.changes.nonFinite;
                     }
-                    if (detailed) {
-                        tvLog("Written value for '" + field->name + "' : ",
-                              isNull ? std::string() : std::to_string(static_cast<long long>(
-                                                           dateNumber(year, month, day))),
-                              LOG_DETAILED);
+                    tvNumberFit fit = NUMBER_UNFIT;
+                    if (known) fit = tvFormatNumberField(decimal, field.width, field.decimals, value.text);
+                    if (fit == NUMBER_ROUNDED) ++field.changes.rounded;
+                    if (fit == NUMBER_UNFIT) {
+                        if (known) ++field.changes.unfit;
+                        value.isNull = true;
                     }
                     break;
                 }
-                case FTDouble: {
-                    double value = p_resultSet->getDouble(position);
-                    result = writeNumber(_dbfHandle, record, index, field->width, field->decimals, value);
-                    if (detailed) tvLog("Written value for '" + field->name + "' : ", value, LOG_DETAILED);
-                    break;
-                }
-                case FTInteger: {
-                    int value = p_resultSet->getInt(position);
-                    result = writeNumber(_dbfHandle, record, index, field->width, field->decimals, value);
-                    if (detailed) tvLog("Written value for '" + field->name + "' : ", value, LOG_DETAILED);
-                    break;
-                }
-                default:
-                    tvLog("Unsupported / unknown DBFFieldType in writeDBFAttributes for field : ",
-                          field->name, LOG_ERROR);
-                    result = false;
-                    continue;
             }
         }
-        if (!result && !tvIOFailed()) tvLog("Value does not fit its DBF field : ", field->name, LOG_ERROR);
+        if (detailed) {
+            size_t first = value.text.find_first_not_of(' ');
+            tvLog("Written value for '" + field.name + "' : ",
+                  value.isNull ? std::string("NULL")
+                               : first == std::string::npos ? value.text : value.text.substr(first),
+                  LOG_DETAILED);
+        }
     }
+    return true;
+}
 
-    if (result && _fidField >= 0) {
-        result = writeNumber(_dbfHandle, record, _fidField, 11, 0, record);
+bool tvShapeWriter::writePreparedAttributes() {
+    const int record = _currentRecord;
+    bool result = _prepared.size() == _fields.size();
+    for (size_t f = 0; f < _fields.size() && result; ++f) {
+        const PreparedValue& value = _prepared[f];
+        const int index = _fields[f].dbfPosition;
+        result = value.isNull ? DBFWriteNULLAttribute(_dbfHandle, record, index) != 0
+                              : DBFWriteAttributeDirectly(_dbfHandle, record, index, const_cast<char*>(value.text.c_str())) != 0;
     }
-    if (result && tvIOFailed()) {
-        tvLog("Failed to write attributes to DBF file : ", _filename + ".dbf", LOG_DEBUG);
+    if (result && _fidField >= 0) {
+        char digits[16];
+        std::to_chars_result r = std::to_chars(digits, digits + sizeof digits, record);
+        std::string text;
+        result = rightAligned(digits, r.ptr, 11, text) &&
+                 DBFWriteAttributeDirectly(_dbfHandle, record, _fidField, &text[0]) != 0;
+    }
+    if (!result || tvIOFailed()) {
+        // After an I/O failure the file layer has logged the cause.
+        tvLog("Failed to write attributes to DBF file : ", _filename + ".dbf",
+              tvIOFailed() ? LOG_DEBUG : LOG_ERROR);
         result = false;
     }
     return result;
 }
 
+void tvShapeWriter::reportChanges() {
+    for (FieldInfo& field : _fields) {
+        warn(field.changes.cut, "Text cut to the field width", field.column);
+        warn(field.changes.replaced, "Invalid UTF-8 replaced by U+FFFD", field.column);
+        warn(field.changes.nul, "NUL characters replaced by spaces", field.column);
+        warn(field.changes.nonFinite, "Infinity or NaN written as NULL", field.column);
+        warn(field.changes.rounded, "Numbers rounded to the field width", field.column);
+        warn(field.changes.unfit, "Values too wide for the field written as NULL", field.column);
+        field.changes = Changes();
+    }
+}
+
 bool tvShapeWriter::closeShapeFile() {
     bool closed = false;
     reportMendedRings();
+    if (_shpHandle != nullptr || _dbfHandle != nullptr) reportChanges();
     if (_shpHandle != nullptr) {
         tvShpClose(_shpHandle);  // failures are recorded with the other I/O errors
         _shpHandle = nullptr;

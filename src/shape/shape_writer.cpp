@@ -7,6 +7,7 @@
 #include "diag/strings.h"
 #include "settings/settings.h"
 #include "shape/buffered_io.h"
+#include "shape/date_width.h"
 
 using oracle::occi::MetaData;
 
@@ -71,41 +72,80 @@ struct FieldShape {
     int decimals;
 };
 
+// Unconstrained numbers (NUMBER without precision, FLOAT, BINARY_FLOAT,
+// BINARY_DOUBLE) get the field GDAL itself gives a double: 24 characters with
+// 15 decimals hold a double's 15 significant digits in fixed-point form from
+// 1e-15 to below 1e8, and 18 significant digits in exponent form at any
+// magnitude; readers parse both.
+const int FREE_NUMBER_WIDTH = 24;
+const int FREE_NUMBER_DECIMALS = 15;
+// Digits of a NUMBER of scale 0 whose precision is not reported.
+const int NUMBER_MAX_DIGITS = 38;
+// Most bytes one character takes in UTF-8: any character, and a character of
+// the national character set (AL16UTF16: the Basic Multilingual Plane, or a
+// surrogate pair, which is 4 bytes for 2 UTF-16 units).
+const int UTF8_CHAR_BYTES = 4;
+const int UTF8_NCHAR_BYTES = 3;
+
+// The text of a column description attribute, read only where the client
+// defines it (text columns).
+struct TextSize {
+    int bytes;         // ATTR_DATA_SIZE
+    bool charUsed;     // ATTR_CHAR_USED: the length counts characters
+    int chars;         // ATTR_CHAR_SIZE
+    bool national;     // ATTR_CHARSET_FORM is the national character set
+};
+
+// Bytes of UTF-8 the longest value of a text column can take.
+int textBytes(const TextSize& p_size) {
+    if (p_size.national && p_size.chars > 0) return p_size.chars * UTF8_NCHAR_BYTES;
+    if (p_size.charUsed && p_size.chars > 0) return p_size.chars * UTF8_CHAR_BYTES;
+    return p_size.bytes;
+}
+
 // DBF type, width and decimals of a supported column.
-FieldShape fieldShapeFor(int p_code, int p_size, int p_precision, int p_scale,
+FieldShape fieldShapeFor(int p_code, const TextSize& p_text, int p_precision, int p_scale,
                          const std::string& p_dateFmt) {
     FieldShape shape = {getDBFTypeFromOracleType(p_code), 0, 0};
     if (isOraDateType(p_code)) {
-        shape.width = p_dateFmt.empty()
-                          ? 8
-                          : std::min(static_cast<int>(p_dateFmt.size()) + 1, DBF_MAX_WIDTH);
+        shape.width = p_dateFmt.empty() ? 8 : std::clamp(tvDateFormatWidth(p_dateFmt), 1, DBF_MAX_WIDTH);
     } else if (p_code == 1 || p_code == 96) {
-        shape.width = std::max(1, std::min(p_size, DBF_MAX_WIDTH));
+        shape.width = std::clamp(textBytes(p_text), 1, DBF_MAX_WIDTH);
+    } else if (p_code == 112) {
+        shape.width = DBF_MAX_WIDTH;
     } else if (p_code == 3) {
-        shape.width = std::max(1, std::min(p_size + 1, 15));
+        shape.width = std::max(1, std::min(p_text.bytes + 1, 15));
         shape.decimals = std::max(0, p_scale);
+    } else if (p_code == 100 || p_code == 101) {
+        shape.width = FREE_NUMBER_WIDTH;
+        shape.decimals = FREE_NUMBER_DECIMALS;
     } else if (p_code == 2) {
         if (p_scale == -127) {
             // NUMBER without precision, a computed number, or FLOAT: any
-            // magnitude, shown with four decimals.
+            // magnitude.
             shape.type = FTDouble;
-            shape.width = 20;
-            shape.decimals = 4;
-        } else if (p_scale == 0 && p_precision <= 8) {
+            shape.width = FREE_NUMBER_WIDTH;
+            shape.decimals = FREE_NUMBER_DECIMALS;
+        } else if (p_scale == 0 && p_precision > 0 && p_precision <= 8) {
             // Room for the sign of a value that fills the precision.
             shape.type = FTInteger;
-            shape.width = p_precision > 0 ? p_precision + 1
-                                          : std::max(1, std::min(p_size, DBF_MAX_WIDTH));
+            shape.width = p_precision + 1;
+        } else if (p_scale == 0 && p_precision != 9) {
+            // Every digit and the sign: GDAL reads widths up to 18 as 64-bit
+            // integers, wider ones as doubles (the text keeps every digit).
+            shape.type = FTDouble;
+            shape.width = (p_precision > 0 ? p_precision : NUMBER_MAX_DIGITS) + 1;
         } else if (p_scale < 0) {
             // Values are whole multiples of a power of ten: precision digits,
             // the zeros the scale adds, and the sign.
             shape.type = FTDouble;
-            int digits = (p_precision > 0 ? p_precision : 38) - p_scale;
+            int digits = (p_precision > 0 ? p_precision : NUMBER_MAX_DIGITS) - p_scale;
             shape.width = std::min(digits + 1, DBF_MAX_WIDTH);
             shape.decimals = 0;
         } else {
+            // The digits, the sign and the decimal point.
             shape.type = FTDouble;
-            shape.width = std::min(p_precision + 2, 20);
+            shape.width = p_precision + 2;
             shape.decimals = p_scale;
             // A scale at or above the precision: "-0." and the decimals.
             if (p_scale >= p_precision) shape.width = std::min(p_scale + 3, DBF_MAX_WIDTH);
@@ -117,18 +157,24 @@ FieldShape fieldShapeFor(int p_code, int p_size, int p_precision, int p_scale,
 
 }  // namespace
 
-bool isOraDateType(int code) { return code == 12 || code == 184 || code == 187 || code == 188; }
+bool isOraDateType(int code) {
+    return code == 12 || code == 184 || code == 187 || code == 188 || code == 232;
+}
 
 bool isOracleDataTypeSupported(int code) {
-    return code == 1 || code == 2 || code == 3 || code == 96 || isOraDateType(code);
+    return code == 1 || code == 2 || code == 3 || code == 96 || code == 100 || code == 101 ||
+           code == 112 || isOraDateType(code);
 }
 
 DBFFieldType getDBFTypeFromOracleType(int code) {
     if (isOraDateType(code)) return setting("date_fmt").empty() ? FTDate : FTString;
     switch (code) {
         case 1:
-        case 96: return FTString;
-        case 2: return FTDouble;
+        case 96:
+        case 112: return FTString;
+        case 2:
+        case 100:
+        case 101: return FTDouble;
         case 3: return FTInteger;
         default: return FTInvalid;
     }
@@ -187,7 +233,7 @@ bool tvShapeWriter::createShapeFile(std::string p_filename, unsigned short p_sha
             int code = column.getInt(MetaData::ATTR_DATA_TYPE);
             tvLog("Oracle data type retrieved : ", code, LOG_DEBUG);
             if (!isOracleDataTypeSupported(code)) {
-                tvLog("Unsupported Oracle type in field : ", name, LOG_BASIC);
+                tvLog("[WARNING] Unsupported Oracle type in field : ", name, LOG_BASIC);
                 continue;
             }
 
@@ -198,7 +244,15 @@ bool tvShapeWriter::createShapeFile(std::string p_filename, unsigned short p_sha
             int scale = column.getInt(MetaData::ATTR_SCALE);
             tvLog("Oracle scale retrieved : ", scale, LOG_DEBUG);
 
-            FieldShape shape = fieldShapeFor(code, size, precision, scale, _dateFmt);
+            TextSize text = {size, false, 0, false};
+            if (code == 1 || code == 96) {
+                text.charUsed = column.getInt(MetaData::ATTR_CHAR_USED) != 0;
+                text.chars = column.getInt(MetaData::ATTR_CHAR_SIZE);
+                text.national =
+                    column.getInt(MetaData::ATTR_CHARSET_FORM) == oracle::occi::OCCI_SQLCS_NCHAR;
+                tvLog("Oracle character length retrieved : ", text.chars, LOG_DEBUG);
+            }
+            FieldShape shape = fieldShapeFor(code, text, precision, scale, _dateFmt);
             name = uniqueFieldName(name, usedNames);
 
             if (DBFAddField(_dbfHandle, name.c_str(), shape.type, shape.width, shape.decimals) ==
@@ -208,12 +262,29 @@ bool tvShapeWriter::createShapeFile(std::string p_filename, unsigned short p_sha
                 break;
             }
             usedNames.insert(nameKey(name));
+            ValueSource source = FROM_NUMBER;
+            if (code == 1 || code == 96) {
+                source = FROM_STRING;
+            } else if (code == 112) {
+                source = FROM_CLOB;
+            } else if (code == 100) {
+                source = FROM_BFLOAT;
+            } else if (code == 101) {
+                source = FROM_BDOUBLE;
+            } else if (isOraDateType(code)) {
+                const bool stamp = code != 12 && code != 184;
+                if (shape.type == FTString) source = stamp ? FROM_STAMP_TEXT : FROM_DATE_TEXT;
+                else source = stamp ? FROM_STAMP : FROM_DATE;
+            } else if (code == 3 || shape.type == FTInteger) {
+                source = FROM_INT;
+            }
             _oraclePositions[name] = static_cast<int>(i) + 1;
             _oracleTypes[name] = code;
             _dbfPositions[name] = dbfField;
             _dbfTypes[name] = shape.type;
-            _fields.push_back({name, static_cast<int>(i) + 1, code, dbfField, shape.type, shape.width,
-                               shape.decimals});
+            _fields.push_back({name, columnName, static_cast<int>(i) + 1, code, dbfField, shape.type,
+                               shape.width, shape.decimals, source,
+                               Changes()});
             ++dbfField;
         }
         if (result && _fields.empty()) {

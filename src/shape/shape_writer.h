@@ -45,12 +45,16 @@ public:
     bool createShapeFile(std::string p_filename, unsigned short p_shapeType,
                          std::vector<oracle::occi::MetaData> p_metaData,
                          std::string p_geom_column, int p_srid);
+    // Reads every attribute of the row first, then writes the shape, then the
+    // attribute record: a row that fails leaves nothing behind.
     bool writeShapeRecord(SDOGeometry* p_geometry, oracle::occi::ResultSet* p_resultSet);
     bool writeShapeGeometry(SDOGeometry* p_geometry);
     bool writeDBFAttributes(oracle::occi::ResultSet* p_resultSet);
     bool writePrjFile(std::string p_filename, int p_srid);
-    // Closes whatever is open; false when a pending write could not be
-    // completed (the files are then incomplete).
+    // Closes whatever is open, after one warning line per column and kind of
+    // change for the values that were cut, cleaned, rounded or replaced by
+    // NULL; false when a pending write could not be completed (the files are
+    // then incomplete).
     bool closeShapeFile();
     int getRecordCount();
 
@@ -64,18 +68,57 @@ private:
     std::map<std::string, DBFFieldType> _dbfTypes;
     int _currentRecord;
 
+    // How a field's value is read from the result set.
+    enum ValueSource {
+        FROM_STRING,       // getString: VARCHAR2, CHAR and their national forms
+        FROM_CLOB,         // getClob and Clob::read of the first characters
+        FROM_DATE_TEXT,    // getDate, Date::toText with "date_fmt"
+        FROM_STAMP_TEXT,   // getTimestamp, Timestamp::toText with "date_fmt"
+        FROM_DATE,         // getDate as YYYYMMDD
+        FROM_STAMP,        // getTimestamp as YYYYMMDD
+        FROM_INT,          // getInt: integers of at most 9 digits
+        FROM_NUMBER,       // getNumber and Number::toText: exact decimal text
+        FROM_BFLOAT,       // getBFloat
+        FROM_BDOUBLE       // getBDouble
+    };
+
+    // Values changed on their way into a field, counted per column for the
+    // warnings at the end of the export.
+    struct Changes {
+        long cut = 0;        // text cut to the field width
+        long replaced = 0;   // invalid UTF-8 replaced by U+FFFD
+        long nul = 0;        // NUL characters replaced by spaces
+        long nonFinite = 0;  // infinity or NaN written as NULL
+        long rounded = 0;    // digits rounded to fit the width
+        long unfit = 0;      // no form of the value fits the field: NULL
+    };
+
     // One attribute field as defined in the DBF, kept in field name order so
     // that rows are written without map lookups.
     struct FieldInfo {
         std::string name;
+        std::string column;  // the column's name as the query reports it
         int oraclePosition;
         int oracleType;
         int dbfPosition;
         DBFFieldType dbfType;
         int width;
         int decimals;
+        ValueSource source;
+        Changes changes;
     };
     std::vector<FieldInfo> _fields;
+
+    // The row being written: one value per field, in _fields order, read in
+    // full before anything is written.
+    struct PreparedValue {
+        bool isNull;
+        std::string text;  // right-aligned for numbers
+    };
+    std::vector<PreparedValue> _prepared;
+    bool prepareAttributes(oracle::occi::ResultSet* p_resultSet);
+    bool writePreparedAttributes();
+    void reportChanges();
     // A query without attribute columns gets the field FID holding the record
     // number: a DBF without fields cannot hold records, and readers show no
     // features for shapes without a DBF record.

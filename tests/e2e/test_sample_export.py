@@ -194,7 +194,7 @@ class SampleExport(unittest.TestCase):
                             continue
                         self.assertTrue(feature.IsFieldSetAndNotNull(field))
                         got = feature.GetField(field)
-                        if kind.startswith(("VARCHAR2", "CHAR", "NVARCHAR2", "NCHAR")):
+                        if kind.startswith(("VARCHAR2", "CHAR", "NVARCHAR2", "NCHAR", "CLOB", "NCLOB")):
                             self.assertEqual(got, value)
                         elif kind.startswith(("DATE", "TIMESTAMP")):
                             text = value.text if isinstance(value, sample_sql.Typed) else value.args[0]

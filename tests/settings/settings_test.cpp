@@ -292,6 +292,15 @@ TEST_F(ParseArgsTest, UnknownOptionsAndRepeatedOptions) {
     EXPECT_EQ(g_args.count("-z"), 0u);
 }
 
+TEST_F(ParseArgsTest, EsriDialectWithoutProjectionFileIsWarnedAbout) {
+    g_log_level = LOG_BASIC;
+    ASSERT_TRUE(parse({"u/p@s", "-t", "cities", "-e"}));
+    EXPECT_EQ(output, "[WARNING] -e has no effect without -p : no .prj is written\n");
+    output.clear();
+    ASSERT_TRUE(parse({"u/p@s", "-t", "cities", "-e", "-p"}));
+    EXPECT_EQ(output, "");
+}
+
 TEST_F(ParseArgsTest, SilentLevelPrintsNothingForARefusedCommandLine) {
     g_log_level = LOG_SILENT;
     Args args{"u/p@s", "-q", "select * from x"};

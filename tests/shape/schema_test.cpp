@@ -59,6 +59,17 @@ MetaData column(const std::string& p_name, int p_type, int p_size, int p_precisi
     return MetaData(p_name, p_type, p_size, p_precision, p_scale);
 }
 
+// A text column as the client describes it: the size in bytes, and for
+// character semantics or a national type the length in characters.
+MetaData textColumn(const std::string& p_name, int p_type, int p_bytes, bool p_charUsed, int p_chars,
+                    bool p_national) {
+    MetaData meta(p_name, p_type, p_bytes, 0, 0);
+    meta.setCharacterAttributes(p_charUsed, p_chars,
+                                p_national ? oracle::occi::OCCI_SQLCS_NCHAR : oracle::occi::OCCI_SQLCS_IMPLICIT);
+    return meta;
+}
+
+
 }  // namespace
 
 TEST(AttributeSchema, FieldTypesWidthsAndDecimals) {
@@ -81,33 +92,56 @@ TEST(AttributeSchema, FieldTypesWidthsAndDecimals) {
         column("STREETNAME", 1, 20, 0, 0),
         column("BORN", 12, 7, 0, 0),
         column("SEEN", 187, 11, 0, 6),
-        column("doc", 112, 4000, 0, 0),       // CLOB: not exported
+        column("doc", 113, 4000, 0, 0),       // BLOB: not exported
         column("geom2", 108, 0, 0, 0),        // an object column: not exported
         column("NATIVE", 3, 4, 0, 0),
+        column("WIDE", 2, 22, 38, 2),         // NUMBER(38,2)
+        column("INTEGER", 2, 22, 38, 0),      // INTEGER, NUMBER(*,0)
+        column("DECIMAL", 2, 22, 0, 0),       // scale 0, precision not reported
+        column("ID17", 2, 22, 17, 0),         // NUMBER(17): GDAL's 64-bit integers
+        column("SINGLE", 100, 4, 0, 0),       // BINARY_FLOAT
+        column("DOUBLE", 101, 8, 0, 0),       // BINARY_DOUBLE
+        column("MEMO", 112, 4000, 0, 0),      // CLOB
+        column("LOCAL", 232, 11, 0, 6),       // TIMESTAMP WITH LOCAL TIME ZONE
+        column("SPAN", 190, 11, 2, 6),        // INTERVAL DAY TO SECOND: not exported
+        textColumn("CHARS", 1, 20, true, 5, false),    // VARCHAR2(5 CHAR)
+        textColumn("NATIONAL", 1, 10, true, 5, true),  // NVARCHAR2(5)
+        textColumn("NFIXED", 96, 4, true, 2, true),    // NCHAR(2)
+        textColumn("BYTES", 1, 7, false, 7, false),    // VARCHAR2(7 BYTE)
+        textColumn("HUGECHARS", 1, 4000, true, 1000, false),
     };
     std::string base = makeTempDir() + "/schema";
     tvShapeWriter writer;
     testing::internal::CaptureStdout();
     ASSERT_TRUE(writer.createShapeFile(base, SHPT_POINT, columns, "geom", -1));
     std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("Unsupported Oracle type in field : doc\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("Unsupported Oracle type in field : geom2\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("[WARNING] Unsupported Oracle type in field : doc\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("[WARNING] Unsupported Oracle type in field : geom2\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("[WARNING] Unsupported Oracle type in field : SPAN\n"), std::string::npos) << out;
     ASSERT_TRUE(writer.closeShapeFile());
 
     std::vector<Field> expected = {
         {"ID", 'N', 6, 0},        {"CODE", 'N', 9, 0},
         {"DESCRIPT02", 'C', 255, 0}, {"BIG", 'N', 11, 0},
-        {"RATIO", 'N', 12, 2},     {"HUGE", 'N', 20, 0},
-        {"FREE", 'N', 20, 4},      {"REAL", 'N', 20, 4},
+        {"RATIO", 'N', 12, 2},     {"HUGE", 'N', 39, 0},
+        {"FREE", 'N', 24, 15},     {"REAL", 'N', 24, 15},
         {"HUNDREDS", 'N', 8, 0},   {"TINY", 'N', 8, 5},
         {"NOTES", 'C', 255, 0},    {"STATE", 'C', 2, 0},
         {"STREETNAME", 'C', 20, 0}, {"BORN", 'D', 8, 0},
         {"SEEN", 'D', 8, 0},         {"NATIVE", 'N', 5, 0},
+        {"WIDE", 'N', 40, 2},        {"INTEGER", 'N', 39, 0},
+        {"DECIMAL", 'N', 39, 0},     {"ID17", 'N', 18, 0},
+        {"SINGLE", 'N', 24, 15},     {"DOUBLE", 'N', 24, 15},
+        {"MEMO", 'C', 255, 0},       {"LOCAL", 'D', 8, 0},
+        {"CHARS", 'C', 20, 0},       {"NATIONAL", 'C', 15, 0},
+        {"NFIXED", 'C', 6, 0},       {"BYTES", 'C', 7, 0},
+        {"HUGECHARS", 'C', 255, 0},
     };
     EXPECT_EQ(dbfFields(base), expected);
     EXPECT_EQ(readFile(base + ".cpg"), "UTF-8");
 
-    // With "date_fmt" dates and timestamps become text one wider than it.
+    // With "date_fmt" dates and timestamps become text as wide as the longest
+    // text the format gives.
     settings.set("date_fmt", "dd/mm/yyyy hh:mi:ss");
     std::string base2 = makeTempDir() + "/dates";
     tvShapeWriter dated;
@@ -115,7 +149,13 @@ TEST(AttributeSchema, FieldTypesWidthsAndDecimals) {
                                       {column("BORN", 12, 7, 0, 0), column("SEEN", 188, 13, 0, 6)},
                                       "GEOM", -1));
     dated.closeShapeFile();
-    EXPECT_EQ(dbfFields(base2), (std::vector<Field>{{"BORN", 'C', 20, 0}, {"SEEN", 'C', 20, 0}}));
+    EXPECT_EQ(dbfFields(base2), (std::vector<Field>{{"BORN", 'C', 19, 0}, {"SEEN", 'C', 19, 0}}));
+    settings.set("date_fmt", "Day dd Month yyyy");
+    std::string base3 = makeTempDir() + "/names";
+    tvShapeWriter named;
+    ASSERT_TRUE(named.createShapeFile(base3, SHPT_POINT, {column("BORN", 12, 7, 0, 0)}, "GEOM", -1));
+    named.closeShapeFile();
+    EXPECT_EQ(dbfFields(base3), (std::vector<Field>{{"BORN", 'C', 27, 0}}));
 }
 
 TEST(AttributeSchema, FieldNamesAreUniqueAndKeepTheirCharacters) {
@@ -230,44 +270,108 @@ TEST(AttributeRecords, ValuesNullsAndCutText) {
               "[7, 0.5, '" + std::string(254, 'a') + "', None, None]\n");
 }
 
-TEST(AttributeRecords, AValueThatDoesNotFitFailsTheRow) {
+TEST(AttributeRecords, NoValueFailsTheRowForItsSize) {
     SettingsGuard settings;
+    std::string base = makeTempDir() + "/unfit";
     tvShapeWriter writer;
-    ASSERT_TRUE(writer.createShapeFile(makeTempDir() + "/unfit", SHPT_NULL,
+    ASSERT_TRUE(writer.createShapeFile(base, SHPT_NULL,
                                        {column("ID", 2, 22, 5, 0), column("RATIO", 2, 22, 10, 2),
-                                        column("LABEL", 1, 4000, 0, 0)},
+                                        column("LABEL", 1, 3, 0, 0)},
                                        "GEOM", -1));
     ScriptedResultSet rows({Cell::integer(7), Cell::real(0.5), Cell::string("x")});
     ASSERT_TRUE(writer.writeShapeRecord(nullptr, &rows));
-    rows.setRow({Cell::integer(7), Cell::real(1e15), Cell::string("x")});
+    // Wider than the fields: exponent form, and text cut at a character.
+    rows.setRow({Cell::integer(7), Cell::real(1e15), Cell::string("aé€")});
+    ASSERT_TRUE(writer.writeShapeRecord(nullptr, &rows));
+    rows.setRow({Cell::integer(7), Cell::real(-1.234567890123e300), Cell::string("€€")});
+    ASSERT_TRUE(writer.writeShapeRecord(nullptr, &rows));
+    EXPECT_EQ(writer.getRecordCount(), 3);
     testing::internal::CaptureStdout();
-    EXPECT_FALSE(writer.writeShapeRecord(nullptr, &rows));
-    std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("[ERROR] Value does not fit its DBF field : RATIO\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("[ERROR] Failed writing row : 2\n"), std::string::npos) << out;
-    EXPECT_EQ(writer.getRecordCount(), 1);
     EXPECT_TRUE(writer.closeShapeFile());
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out,
+              "[WARNING] Text cut to the field width in 2 rows of column : LABEL\n"
+              "[WARNING] Numbers rounded to the field width in 1 row of column : RATIO\n");
+
+    DBFHandle dbf = DBFOpen((base + ".dbf").c_str(), "rb");
+    ASSERT_NE(dbf, nullptr);
+    EXPECT_STREQ(DBFReadStringAttribute(dbf, 1, 1), "1e+15");
+    EXPECT_EQ(DBFReadDoubleAttribute(dbf, 1, 1), 1e15);
+    EXPECT_STREQ(DBFReadStringAttribute(dbf, 2, 1), "-1.2346e+300");
+    EXPECT_STREQ(DBFReadStringAttribute(dbf, 1, 2), "aé");
+    EXPECT_STREQ(DBFReadStringAttribute(dbf, 2, 2), "€");
+    DBFClose(dbf);
 }
 
-TEST(AttributeRecords, LargeValuesKeepTheirDigitsWithFewerDecimals) {
+TEST(AttributeRecords, UnconstrainedNumbersKeepEveryDigit) {
     SettingsGuard settings;
     std::string base = makeTempDir() + "/large";
     tvShapeWriter writer;
-    // NUMBER without precision: width 20, 4 decimals.
-    ASSERT_TRUE(writer.createShapeFile(base, SHPT_NULL, {column("AMOUNT", 2, 22, 0, -127)}, "GEOM", -1));
-    const double values[] = {1234567890123456.5, -98765432109876543.0, 1e19, 0.25};
+    // NUMBER without precision and BINARY_DOUBLE: width 24, 15 decimals.
+    ASSERT_TRUE(writer.createShapeFile(base, SHPT_NULL,
+                                       {column("AMOUNT", 2, 22, 0, -127), column("MEASURE", 101, 8, 0, 0),
+                                        column("SINGLE", 100, 4, 0, 0)},
+                                       "GEOM", -1));
+    const double values[] = {1234567890123456.5, -98765432109876543.0, 1e19,  0.25, 0.000001,
+                             3.14159265,         1e-10,                1e125, 1e100, -0.0,
+                             1.0 / 3.0,          123456789.123456789,  -2.5e-300};
+    // BINARY_FLOAT gets the values a float holds.
+    auto single = [](double p_value) {
+        float value = static_cast<float>(p_value);
+        return std::isfinite(value) ? value : 1.5f;
+    };
     for (double value : values) {
-        ScriptedResultSet rows({Cell::real(value)});
+        ScriptedResultSet rows({Cell::real(value), Cell::real(value), Cell::real(single(value))});
         EXPECT_TRUE(writer.writeShapeRecord(nullptr, &rows)) << value;
     }
+    ScriptedResultSet special({Cell::null(), Cell::real(INFINITY), Cell::real(NAN)});
+    EXPECT_TRUE(writer.writeShapeRecord(nullptr, &special));
+    special.setRow({Cell::null(), Cell::real(-INFINITY), Cell::real(1e39)});  // beyond a float
+    EXPECT_TRUE(writer.writeShapeRecord(nullptr, &special));
+    testing::internal::CaptureStdout();
     ASSERT_TRUE(writer.closeShapeFile());
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out,
+              "[WARNING] Infinity or NaN written as NULL in 2 rows of column : MEASURE\n"
+              "[WARNING] Infinity or NaN written as NULL in 2 rows of column : SINGLE\n");
+
     DBFHandle dbf = DBFOpen((base + ".dbf").c_str(), "rb");
     ASSERT_NE(dbf, nullptr);
-    for (int i = 0; i < 4; ++i) {
+    const int count = static_cast<int>(sizeof values / sizeof values[0]);
+    for (int i = 0; i < count; ++i) {
         EXPECT_EQ(DBFReadDoubleAttribute(dbf, i, 0), values[i]) << i;
+        EXPECT_EQ(DBFReadDoubleAttribute(dbf, i, 1), values[i]) << i;
+        EXPECT_EQ(static_cast<float>(DBFReadDoubleAttribute(dbf, i, 2)), single(values[i])) << i;
     }
-    EXPECT_STREQ(DBFReadStringAttribute(dbf, 0, 0), "1234567890123456.500");
+    EXPECT_STREQ(DBFReadStringAttribute(dbf, 0, 0), "1234567890123456.5000000");
+    EXPECT_STREQ(DBFReadStringAttribute(dbf, 4, 0), "0.000001000000000");
+    EXPECT_STREQ(DBFReadStringAttribute(dbf, 7, 0), "1e+125");
+    EXPECT_STREQ(DBFReadStringAttribute(dbf, 9, 1), "-0.000000000000000");
+    EXPECT_STREQ(DBFReadStringAttribute(dbf, 10, 1), "3.333333333333333e-01");
+    // A float shows its own shortest digits.
+    EXPECT_STREQ(DBFReadStringAttribute(dbf, 10, 2), "0.333333340000000");
+    for (int field = 0; field < 3; ++field) EXPECT_TRUE(DBFIsAttributeNULL(dbf, count, field)) << field;
+    EXPECT_TRUE(DBFIsAttributeNULL(dbf, count + 1, 2));
     DBFClose(dbf);
+
+    if (!gdalAvailable()) GTEST_SKIP() << "GDAL's Python bindings are not available";
+    std::string read = runPython(
+        "from osgeo import ogr\n"
+        "ds = ogr.Open('" + base + ".dbf')\n"
+        "for f in ds.GetLayer(0):\n"
+        "    print(repr(f.GetField(0)), repr(f.GetField(1)))\n");
+    std::istringstream lines(read);
+    std::string line;
+    for (int i = 0; i < count; ++i) {
+        ASSERT_TRUE(std::getline(lines, line)) << read;
+        std::istringstream words(line);
+        std::string first, second;
+        words >> first >> second;
+        EXPECT_EQ(std::strtod(first.c_str(), nullptr), values[i]) << line;
+        EXPECT_EQ(std::strtod(second.c_str(), nullptr), values[i]) << line;
+    }
+    ASSERT_TRUE(std::getline(lines, line));
+    EXPECT_EQ(line, "None None");
 }
 
 TEST(AttributeRecords, DatesAsTextWithTheDateFormat) {
@@ -321,60 +425,181 @@ TEST(AttributeSchema, CreationFailures) {
     DBFClose(dbf);
 }
 
-// Numbers are formatted without printf; the records must hold the very text
-// shapelib's own formatting gives.
-TEST(AttributeRecords, NumbersAreStoredAsShapelibFormatsThem) {
+// Values a NUMBER(p,s) column can hold are stored as shapelib itself would
+// format them; integers of any precision keep every digit.
+TEST(AttributeRecords, NumbersOfAPrecisionAsShapelibFormatsThem) {
     SettingsGuard settings;
-    std::vector<MetaData> columns = {column("RATIO", 2, 22, 10, 2), column("FREE", 2, 22, 0, -127),
-                                     column("ID", 2, 22, 8, 0), column("TINY", 2, 22, 3, 5)};
+    std::vector<MetaData> columns = {column("RATIO", 2, 22, 10, 2), column("ID", 2, 22, 8, 0),
+                                     column("TINY", 2, 22, 3, 5)};
     std::string dir = makeTempDir();
     tvShapeWriter writer;
     ASSERT_TRUE(writer.createShapeFile(dir + "/ours", SHPT_NULL, columns, "GEOM", -1));
     DBFHandle reference = DBFCreate((dir + "/reference.dbf").c_str());
     ASSERT_NE(reference, nullptr);
-    ASSERT_EQ(DBFAddField(reference, "FREE", FTDouble, 20, 4), 0);
-    ASSERT_EQ(DBFAddField(reference, "ID", FTInteger, 9, 0), 1);
-    ASSERT_EQ(DBFAddField(reference, "RATIO", FTDouble, 12, 2), 2);
-    ASSERT_EQ(DBFAddField(reference, "TINY", FTDouble, 8, 5), 3);
+    ASSERT_EQ(DBFAddField(reference, "ID", FTInteger, 9, 0), 0);
+    ASSERT_EQ(DBFAddField(reference, "RATIO", FTDouble, 12, 2), 1);
+    ASSERT_EQ(DBFAddField(reference, "TINY", FTDouble, 8, 5), 2);
 
     std::mt19937 random(7);
-    std::uniform_real_distribution<double> ratio(-99999999.99, 99999999.99);
-    std::uniform_real_distribution<double> free(-1e12, 1e12);
+    std::uniform_int_distribution<long long> ratio(-9999999999LL, 9999999999LL);
     std::uniform_int_distribution<int> id(-99999999, 99999999);
-    std::uniform_real_distribution<double> tiny(-0.00999, 0.00999);
-    const double ties[] = {0.125, 2.675, 1.005, -0.005, -0.0, 0.0, 1e-9, -1e-9, 99999999.995, 0.015};
-    int rows = 0;
+    std::uniform_int_distribution<int> tiny(-999, 999);
     for (int i = 0; i < 2000; ++i) {
-        double r = i < 10 ? ties[i] : ratio(random);
-        double f = i < 10 ? ties[i] * 1000 : free(random);
+        // The values the columns can hold: whole hundredths, whole units,
+        // whole hundred-thousandths.
+        double r = static_cast<double>(ratio(random)) / 100;
         int n = i < 10 ? (i - 5) * 19999999 : id(random);
-        double t = i == 8 ? 0.000125 : i < 10 ? ties[i] / 100 : tiny(random);
-        ScriptedResultSet cells({Cell::real(r), Cell::real(f), Cell::integer(n), Cell::real(t)});
-        bool fits = DBFWriteDoubleAttribute(reference, rows, 0, f) && DBFWriteIntegerAttribute(reference, rows, 1, n) &&
-                    DBFWriteDoubleAttribute(reference, rows, 2, r) && DBFWriteDoubleAttribute(reference, rows, 3, t);
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(writer.writeShapeRecord(nullptr, &cells), fits) << r << " " << f << " " << n << " " << t;
-        testing::internal::GetCapturedStdout();
-        if (!fits) break;
-        ++rows;
+        double t = static_cast<double>(tiny(random)) / 100000;
+        ScriptedResultSet cells({Cell::real(r), Cell::integer(n), Cell::real(t)});
+        ASSERT_TRUE(DBFWriteIntegerAttribute(reference, i, 0, n) && DBFWriteDoubleAttribute(reference, i, 1, r) &&
+                    DBFWriteDoubleAttribute(reference, i, 2, t));
+        ASSERT_TRUE(writer.writeShapeRecord(nullptr, &cells)) << r << " " << n << " " << t;
     }
+    testing::internal::CaptureStdout();
     ASSERT_TRUE(writer.closeShapeFile());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");  // nothing rounded or cut
     DBFClose(reference);
 
     DBFHandle ours = DBFOpen((dir + "/ours.dbf").c_str(), "rb");
     reference = DBFOpen((dir + "/reference.dbf").c_str(), "rb");
-    EXPECT_EQ(rows, 2000);
-    EXPECT_EQ(DBFGetRecordCount(ours), rows);
-    for (int i = 0; i < rows; ++i) {
-        // Fields in column order: RATIO, FREE, ID, TINY.
-        // Raw records: deletion flag and 12 + 20 + 9 + 8 bytes, not terminated.
-        std::string mine(DBFReadTuple(ours, i), 50);
-        std::string theirs(DBFReadTuple(reference, i), 50);
-        EXPECT_EQ(mine.substr(1, 12), theirs.substr(30, 12)) << i;
-        EXPECT_EQ(mine.substr(13, 20), theirs.substr(1, 20)) << i;
-        EXPECT_EQ(mine.substr(33, 9), theirs.substr(21, 9)) << i;
-        EXPECT_EQ(mine.substr(42, 8), theirs.substr(42, 8)) << i;
+    EXPECT_EQ(DBFGetRecordCount(ours), 2000);
+    for (int i = 0; i < 2000; ++i) {
+        // Raw records: deletion flag and 12 + 9 + 8 bytes (RATIO, ID, TINY),
+        // in the reference ID, RATIO, TINY.
+        std::string mine(DBFReadTuple(ours, i), 30);
+        std::string theirs(DBFReadTuple(reference, i), 30);
+        EXPECT_EQ(mine.substr(1, 12), theirs.substr(10, 12)) << i;
+        EXPECT_EQ(mine.substr(13, 9), theirs.substr(1, 9)) << i;
+        EXPECT_EQ(mine.substr(22, 8), theirs.substr(22, 8)) << i;
     }
     DBFClose(ours);
     DBFClose(reference);
+}
+
+TEST(AttributeRecords, IntegersOfAnyPrecisionKeepEveryDigit) {
+    SettingsGuard settings;
+    std::string base = makeTempDir() + "/integers";
+    tvShapeWriter writer;
+    ASSERT_TRUE(writer.createShapeFile(base, SHPT_NULL,
+                                       {column("HUGE", 2, 22, 38, 0), column("DECIMAL", 2, 22, 0, 0),
+                                        column("ID17", 2, 22, 17, 0)},
+                                       "GEOM", -1));
+    const char* values[][3] = {
+        {"999999999999999999", "2147483648", "99999999999999999"},
+        {"-9223372036854775807", "-9223372036854775807", "-9999999999999999"},
+        {"12345678901234", "12345678901234", "-12345678901234"},
+    };
+    for (const auto& row : values) {
+        ScriptedResultSet rows({Cell::string(row[0]), Cell::string(row[1]), Cell::string(row[2])});
+        ASSERT_TRUE(writer.writeShapeRecord(nullptr, &rows));
+    }
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(writer.closeShapeFile());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    DBFHandle dbf = DBFOpen((base + ".dbf").c_str(), "rb");
+    ASSERT_NE(dbf, nullptr);
+    for (int i = 0; i < 3; ++i) {
+        for (int field = 0; field < 3; ++field) {
+            std::string text = DBFReadStringAttribute(dbf, i, field);
+            EXPECT_EQ(text.substr(text.find_first_not_of(' ')), values[i][field]) << i << " " << field;
+        }
+    }
+    DBFClose(dbf);
+}
+
+TEST(AttributeRecords, TextIsMadeValidAndCutAtACharacter) {
+    SettingsGuard settings;
+    std::string base = makeTempDir() + "/texts";
+    tvShapeWriter writer;
+    ASSERT_TRUE(writer.createShapeFile(base, SHPT_NULL,
+                                       {textColumn("CHARS", 1, 20, true, 5, false),
+                                        textColumn("NATIONAL", 1, 10, true, 5, true),
+                                        column("MEMO", 112, 4000, 0, 0), column("LABEL", 1, 6, 0, 0)},
+                                       "GEOM", -1));
+    const std::string cjk = "東京都渋谷";  // 5 characters, 15 bytes
+    const std::string megabyte(1 << 20, 'x');
+    std::string wide;  // 100 characters of 3 bytes
+    for (int i = 0; i < 20; ++i) wide += cjk;
+    ScriptedResultSet rows({Cell::string(cjk), Cell::string(cjk), Cell::string(megabyte), Cell::string("ok")});
+    ASSERT_TRUE(writer.writeShapeRecord(nullptr, &rows));
+    rows.setRow({Cell::string("a\xFF" "b"), Cell::string(std::string("a\0b", 3)), Cell::string(wide),
+                 Cell::string("Zürich!")});
+    ASSERT_TRUE(writer.writeShapeRecord(nullptr, &rows));
+    rows.setRow({Cell::null(), Cell::null(), Cell::null(), Cell::null()});
+    ASSERT_TRUE(writer.writeShapeRecord(nullptr, &rows));
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(writer.closeShapeFile());
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out,
+              "[WARNING] Invalid UTF-8 replaced by U+FFFD in 1 row of column : CHARS\n"
+              "[WARNING] Text cut to the field width in 1 row of column : LABEL\n"
+              "[WARNING] Text cut to the field width in 2 rows of column : MEMO\n"
+              "[WARNING] NUL characters replaced by spaces in 1 row of column : NATIONAL\n");
+
+    DBFHandle dbf = DBFOpen((base + ".dbf").c_str(), "rb");
+    ASSERT_NE(dbf, nullptr);
+    // Fields in column order: CHARS, NATIONAL, MEMO, LABEL.
+    EXPECT_EQ(std::string(DBFReadStringAttribute(dbf, 0, 0)), cjk);
+    EXPECT_EQ(std::string(DBFReadStringAttribute(dbf, 0, 1)), cjk);
+    EXPECT_EQ(std::string(DBFReadStringAttribute(dbf, 0, 2)), std::string(255, 'x'));
+    EXPECT_EQ(std::string(DBFReadStringAttribute(dbf, 0, 3)), "ok");
+    EXPECT_EQ(std::string(DBFReadStringAttribute(dbf, 1, 0)), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(std::string(DBFReadStringAttribute(dbf, 1, 1)), "a b");
+    EXPECT_EQ(std::string(DBFReadStringAttribute(dbf, 1, 2)), wide.substr(0, 255));
+    EXPECT_EQ(std::string(DBFReadStringAttribute(dbf, 1, 3)), "Züric");
+    for (int field = 0; field < 4; ++field) EXPECT_TRUE(DBFIsAttributeNULL(dbf, 2, field)) << field;
+    DBFClose(dbf);
+}
+
+namespace {
+
+// A result set whose text getter fails on demand, as a lost connection would.
+class FailingResultSet : public ScriptedResultSet {
+public:
+    using ScriptedResultSet::ScriptedResultSet;
+    bool fail = false;
+    std::string getString(unsigned int p_column) override {
+        if (fail) throw oracle::occi::SQLException(3113, "ORA-03113: end-of-file on communication channel");
+        return ScriptedResultSet::getString(p_column);
+    }
+};
+
+}  // namespace
+
+// A row that fails leaves neither its shape nor any of its attributes.
+TEST(AttributeRecords, ARowIsWrittenWhole) {
+    SettingsGuard settings;
+    std::string base = makeTempDir() + "/whole";
+    tvShapeWriter writer;
+    ASSERT_TRUE(writer.createShapeFile(base, SHPT_POINT,
+                                       {column("ID", 2, 22, 5, 0), column("LABEL", 1, 10, 0, 0)}, "GEOM", -1));
+    GeometryHolder point = pointGeometry(2001, 1, 2, NUL);
+    FailingResultSet rows({Cell::integer(1), Cell::string("one")});
+    ASSERT_TRUE(writer.writeShapeRecord(point.get(), &rows));
+    rows.fail = true;
+    rows.setRow({Cell::integer(2), Cell::string("two")});
+    EXPECT_THROW(writer.writeShapeRecord(point.get(), &rows), oracle::occi::SQLException);
+    // A geometry the writer refuses, after the attributes were read.
+    rows.fail = false;
+    GeometryHolder line = geometry(2002, {1, 2, 1}, {0, 0, 1, 1});
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(writer.writeShapeRecord(line.get(), &rows));
+    testing::internal::GetCapturedStdout();
+    rows.setRow({Cell::integer(3), Cell::string("three")});
+    ASSERT_TRUE(writer.writeShapeRecord(point.get(), &rows));
+    EXPECT_EQ(writer.getRecordCount(), 2);
+    ASSERT_TRUE(writer.closeShapeFile());
+
+    SHPHandle shp = SHPOpen((base + ".shp").c_str(), "rb");
+    ASSERT_NE(shp, nullptr);
+    int shapes = 0;
+    SHPGetInfo(shp, &shapes, nullptr, nullptr, nullptr);
+    SHPClose(shp);
+    EXPECT_EQ(shapes, 2);
+    DBFHandle dbf = DBFOpen((base + ".dbf").c_str(), "rb");
+    ASSERT_NE(dbf, nullptr);
+    EXPECT_EQ(DBFGetRecordCount(dbf), 2);
+    EXPECT_EQ(DBFReadIntegerAttribute(dbf, 1, 0), 3);
+    EXPECT_STREQ(DBFReadStringAttribute(dbf, 1, 1), "three");
+    DBFClose(dbf);
 }

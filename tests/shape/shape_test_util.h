@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <limits>
 #include <map>
@@ -164,21 +165,31 @@ public:
     unsigned int getUInt(unsigned int c) override { return static_cast<unsigned int>(cell(c).number); }
     double getDouble(unsigned int c) override { return cell(c).number; }
     float getFloat(unsigned int c) override { return static_cast<float>(cell(c).number); }
-    oracle::occi::Number getNumber(unsigned int c) override { return num(cell(c).number); }
+    oracle::occi::Number getNumber(unsigned int c) override {
+        const Cell& v = cell(c);
+        if (v.kind == Cell::TEXT) {
+            // Integers held exactly, as the client holds them.
+            char* end = nullptr;
+            long integer = std::strtol(v.text.c_str(), &end, 10);
+            if (end != nullptr && *end == '\0') return oracle::occi::Number(integer);
+            return oracle::occi::Number(std::strtod(v.text.c_str(), nullptr));
+        }
+        return num(v.kind == Cell::NULLV ? NUL : v.number);
+    }
     oracle::occi::BFloat getBFloat(unsigned int c) override {
-        oracle::occi::BFloat b;
-        b.isNull = isNull(c);
-        b.value = static_cast<float>(cell(c).number);
-        return b;
+        oracle::occi::BFloat value;
+        value.isNull = cell(c).kind == Cell::NULLV;
+        value.value = static_cast<float>(cell(c).number);
+        return value;
     }
     oracle::occi::BDouble getBDouble(unsigned int c) override {
-        oracle::occi::BDouble b;
-        b.isNull = isNull(c);
-        b.value = cell(c).number;
-        return b;
+        oracle::occi::BDouble value;
+        value.isNull = cell(c).kind == Cell::NULLV;
+        value.value = cell(c).number;
+        return value;
     }
     oracle::occi::Clob getClob(unsigned int c) override {
-        if (isNull(c)) return oracle::occi::Clob();
+        if (cell(c).kind == Cell::NULLV) return oracle::occi::Clob();
         return oracle::occi::Clob(cell(c).text, oracle::occi::OCCI_SQLCS_IMPLICIT);
     }
     std::string getString(unsigned int c) override { return cell(c).text; }
