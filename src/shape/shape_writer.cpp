@@ -130,11 +130,14 @@ FieldShape fieldShapeFor(int p_code, const TextSize& p_text, int p_precision, in
             // Room for the sign of a value that fills the precision.
             shape.type = FTInteger;
             shape.width = p_precision + 1;
-        } else if (p_scale == 0 && p_precision != 9) {
-            // Every digit and the sign: GDAL reads widths up to 18 as 64-bit
-            // integers, wider ones as doubles (the text keeps every digit).
+        } else if (p_scale == 0) {
+            // Every digit and the sign. The long-standing width of digits + 2
+            // stays wherever it is at most 18, the widest that GDAL reads as a
+            // 64-bit integer; longer ones get digits + 1, so NUMBER(17) still
+            // reads as an integer and wider ones keep every digit as text.
             shape.type = FTDouble;
-            shape.width = (p_precision > 0 ? p_precision : NUMBER_MAX_DIGITS) + 1;
+            int digits = p_precision > 0 ? p_precision : NUMBER_MAX_DIGITS;
+            shape.width = digits + 2 <= 18 ? digits + 2 : digits + 1;
         } else if (p_scale < 0) {
             // Values are whole multiples of a power of ten: precision digits,
             // the zeros the scale adds, and the sign.

@@ -99,6 +99,7 @@ TEST(AttributeSchema, FieldTypesWidthsAndDecimals) {
         column("INTEGER", 2, 22, 38, 0),      // INTEGER, NUMBER(*,0)
         column("DECIMAL", 2, 22, 0, 0),       // scale 0, precision not reported
         column("ID17", 2, 22, 17, 0),         // NUMBER(17): GDAL's 64-bit integers
+        column("ID12", 2, 22, 12, 0),         // NUMBER(12): width as it always was
         column("SINGLE", 100, 4, 0, 0),       // BINARY_FLOAT
         column("DOUBLE", 101, 8, 0, 0),       // BINARY_DOUBLE
         column("MEMO", 112, 4000, 0, 0),      // CLOB
@@ -131,6 +132,7 @@ TEST(AttributeSchema, FieldTypesWidthsAndDecimals) {
         {"SEEN", 'D', 8, 0},         {"NATIVE", 'N', 5, 0},
         {"WIDE", 'N', 40, 2},        {"INTEGER", 'N', 39, 0},
         {"DECIMAL", 'N', 39, 0},     {"ID17", 'N', 18, 0},
+        {"ID12", 'N', 14, 0},
         {"SINGLE", 'N', 24, 15},     {"DOUBLE", 'N', 24, 15},
         {"MEMO", 'C', 255, 0},       {"LOCAL", 'D', 8, 0},
         {"CHARS", 'C', 20, 0},       {"NATIONAL", 'C', 15, 0},
