@@ -28,6 +28,9 @@ namespace {
 const char* const NUMBER_FORMAT = "TM9";
 const char* const NUMBER_NLS = "NLS_NUMERIC_CHARACTERS='.,'";
 
+// Whole numbers below 2^53 in magnitude convert to double exactly.
+const long WHOLE_LIMIT = 9007199254740992L;
+
 // UTF-8 takes at most four bytes per character.
 const unsigned int UTF8_MAX_BYTES = 4;
 
@@ -181,13 +184,38 @@ bool tvShapeWriter::prepareAttributes(ResultSet* p_resultSet) {
                     tvDecimal decimal;
                     bool known = true;
                     if (field.source == FROM_INT) {
-                        std::string digits = std::to_string(p_resultSet->getInt(position));
-                        known = tvParseDecimal(digits, decimal);
+                        tvNumberFit fit = tvFormatIntegerField(p_resultSet->getInt(position), field.width,
+                                                               field.decimals, value.text);
+                        if (fit == NUMBER_ROUNDED) ++field.changes.rounded;
+                        if (fit == NUMBER_UNFIT) {
+                            ++field.changes.unfit;
+                            value.isNull = true;
+                        }
+                        break;
                     } else if (field.source == FROM_NUMBER) {
                         Number number = p_resultSet->getNumber(position);
                         if (number.isNull()) {
                             value.isNull = true;
                             break;
+                        }
+                        if (field.wholeNumber) {
+                            // A NUMBER(p) value is a whole number; below 2^53
+                            // the double conversion confirms that the 64-bit
+                            // one is the whole value, and its digits are the
+                            // text's.
+                            const long whole = static_cast<long>(number);
+                            const double approximate = static_cast<double>(number);
+                            if (whole > -WHOLE_LIMIT && whole < WHOLE_LIMIT &&
+                                static_cast<double>(whole) == approximate) {
+                                tvNumberFit fit =
+                                    tvFormatIntegerField(whole, field.width, field.decimals, value.text);
+                                if (fit == NUMBER_ROUNDED) ++field.changes.rounded;
+                                if (fit == NUMBER_UNFIT) {
+                                    ++field.changes.unfit;
+                                    value.isNull = true;
+                                }
+                                break;
+                            }
                         }
                         // Anything but digits is one of the infinities an old
                         // NUMBER can hold ("~", "-~").

@@ -202,3 +202,22 @@ tvNumberFit tvFormatNumberField(const tvDecimal& p_value, int p_width, int p_dec
     p_text.insert(0, width - p_text.size(), ' ');
     return fit;
 }
+
+tvNumberFit tvFormatIntegerField(long long p_value, int p_width, int p_decimals,
+                                 std::string& p_text) {
+    char digits[24];
+    std::to_chars_result r = std::to_chars(digits, digits + sizeof digits, p_value);
+    const size_t length = static_cast<size_t>(r.ptr - digits);
+    if (p_decimals <= 0 && p_width > 0 && length <= static_cast<size_t>(p_width)) {
+        // The fixed-point form without decimals: every digit, right-aligned.
+        p_text.assign(static_cast<size_t>(p_width) - length, ' ');
+        p_text.append(digits, length);
+        return NUMBER_EXACT;
+    }
+    tvDecimal value;
+    if (!tvParseDecimal(std::string(digits, length), value)) {
+        p_text.clear();
+        return NUMBER_UNFIT;
+    }
+    return tvFormatNumberField(value, p_width, p_decimals, p_text);
+}

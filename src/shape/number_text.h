@@ -42,4 +42,8 @@ enum tvNumberFit {
 tvNumberFit tvFormatNumberField(const tvDecimal& p_value, int p_width, int p_decimals,
                                 std::string& p_text);
 
+// The same text for an integer, without going through a tvDecimal when its
+// digits fit the field as they are (the common case).
+tvNumberFit tvFormatIntegerField(long long p_value, int p_width, int p_decimals, std::string& p_text);
+
 #endif

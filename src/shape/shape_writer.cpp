@@ -288,6 +288,8 @@ bool tvShapeWriter::createShapeFile(std::string p_filename, unsigned short p_sha
             _fields.push_back({name, columnName, static_cast<int>(i) + 1, code, dbfField, shape.type,
                                shape.width, shape.decimals, source,
                                Changes()});
+            _fields.back().wholeNumber = source == FROM_NUMBER && code == 2 && scale == 0 &&
+                                         precision > 0 && precision <= 18 && sizeof(long) >= 8;
             ++dbfField;
         }
         if (result && _fields.empty()) {

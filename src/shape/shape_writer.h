@@ -106,6 +106,9 @@ private:
         int decimals;
         ValueSource source;
         Changes changes;
+        // FROM_NUMBER of a NUMBER(p) with p <= 18: whole numbers that fit a
+        // 64-bit integer, read through the integer conversion.
+        bool wholeNumber = false;
     };
     std::vector<FieldInfo> _fields;
 

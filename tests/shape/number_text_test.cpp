@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "shape/number_text.h"
 
@@ -152,6 +154,34 @@ TEST(NumberText, EveryWidthReadsBackAsTheValue) {
                 } else if (width >= 24) {
                     // 24 characters keep at least 15 significant digits.
                     EXPECT_NEAR(back, value, std::fabs(value) * 1e-14) << text;
+                }
+            }
+        }
+    }
+}
+
+// The integer path must give the decimal path's text and verdict for every
+// value, width and decimals, including the ones it hands over to it.
+TEST(NumberText, IntegersAsTheDecimalPathWritesThem) {
+    std::mt19937_64 random(15);
+    std::vector<long long> values = {0, 1, -1, 9, -9, 10, -10, 99999999, -99999999, 1000000000,
+                                     9007199254740991LL, -9007199254740992LL,
+                                     999999999999999999LL, -999999999999999999LL,
+                                     9223372036854775807LL, -9223372036854775807LL - 1};
+    for (int i = 0; i < 300; ++i) {
+        long long value = static_cast<long long>(random() >> (random() % 64));
+        values.push_back(i % 2 ? -value : value);
+    }
+    for (long long value : values) {
+        for (int width = 0; width <= 22; ++width) {
+            for (int decimals : {0, 2}) {
+                std::string expected, text = "stale";
+                tvNumberFit expectedFit =
+                    tvFormatNumberField(parse(std::to_string(value)), width, decimals, expected);
+                ASSERT_EQ(tvFormatIntegerField(value, width, decimals, text), expectedFit)
+                    << value << " " << width << "." << decimals;
+                if (expectedFit != NUMBER_UNFIT) {
+                    ASSERT_EQ(text, expected) << value << " " << width << "." << decimals;
                 }
             }
         }
