@@ -99,6 +99,7 @@ ResultSet::Status ResultSetImpl::next(unsigned int /*numRows*/) {
     else rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW) {
         state_ = ROW;
+        rowTypes_.assign(types_.size(), -1);
         return DATA_AVAILABLE;
     }
     state_ = END;
@@ -107,7 +108,7 @@ ResultSet::Status ResultSetImpl::next(unsigned int /*numRows*/) {
 }
 
 bool ResultSetImpl::isNull(unsigned int col) const {
-    return sqlite3_column_type(stmt_, check(col)) == SQLITE_NULL;
+    return columnType(check(col)) == SQLITE_NULL;
 }
 
 int ResultSetImpl::getInt(unsigned int col) {
@@ -132,7 +133,7 @@ float ResultSetImpl::getFloat(unsigned int col) { return static_cast<float>(nume
 
 Number ResultSetImpl::getNumber(unsigned int col) {
     int i = check(col);
-    int type = sqlite3_column_type(stmt_, i);
+    int type = columnType(i);
     if (type == SQLITE_NULL) return Number();
     const ColumnType& t = types_[static_cast<size_t>(i)];
     if (type == SQLITE_INTEGER && t.code != TC_BINARY_FLOAT && t.code != TC_BINARY_DOUBLE)
@@ -145,7 +146,7 @@ Number ResultSetImpl::getNumber(unsigned int col) {
 BFloat ResultSetImpl::getBFloat(unsigned int col) {
     BFloat b;
     int i = check(col);
-    if (sqlite3_column_type(stmt_, i) == SQLITE_NULL) {
+    if (columnType(i) == SQLITE_NULL) {
         b.isNull = true;
         return b;
     }
@@ -156,7 +157,7 @@ BFloat ResultSetImpl::getBFloat(unsigned int col) {
 BDouble ResultSetImpl::getBDouble(unsigned int col) {
     BDouble b;
     int i = check(col);
-    if (sqlite3_column_type(stmt_, i) == SQLITE_NULL) {
+    if (columnType(i) == SQLITE_NULL) {
         b.isNull = true;
         return b;
     }
@@ -168,7 +169,7 @@ Clob ResultSetImpl::getClob(unsigned int col) {
     int i = check(col);
     const ColumnType& t = types_[static_cast<size_t>(i)];
     if (t.code != TC_CLOB) raise(932, "inconsistent datatypes: expected CLOB");
-    if (sqlite3_column_type(stmt_, i) == SQLITE_NULL) return Clob();
+    if (columnType(i) == SQLITE_NULL) return Clob();
     const char* s = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, i));
     size_t n = static_cast<size_t>(sqlite3_column_bytes(stmt_, i));
     return Clob(std::string(s ? s : "", n), t.charsetForm == 2 ? OCCI_SQLCS_NCHAR : OCCI_SQLCS_IMPLICIT);
@@ -177,7 +178,7 @@ Clob ResultSetImpl::getClob(unsigned int col) {
 std::string ResultSetImpl::getString(unsigned int col) {
     int i = check(col);
     const ColumnType& t = types_[static_cast<size_t>(i)];
-    int type = sqlite3_column_type(stmt_, i);
+    int type = columnType(i);
     if (type == SQLITE_NULL) return "";
     if (t.code == TC_BINARY_FLOAT || t.code == TC_BINARY_DOUBLE)
         return binaryText(numeric(col), t.code == TC_BINARY_FLOAT);
@@ -218,13 +219,13 @@ std::string ResultSetImpl::getString(unsigned int col) {
 
 Date ResultSetImpl::getDate(unsigned int col) {
     int i = check(col);
-    if (sqlite3_column_type(stmt_, i) == SQLITE_NULL) return Date();
+    if (columnType(i) == SQLITE_NULL) return Date();
     return dateValue(i);
 }
 
 Timestamp ResultSetImpl::getTimestamp(unsigned int col) {
     int i = check(col);
-    if (sqlite3_column_type(stmt_, i) == SQLITE_NULL) return Timestamp();
+    if (columnType(i) == SQLITE_NULL) return Timestamp();
     DateTime v = dateTimeValue(i);
     if (types_[static_cast<size_t>(i)].code == TC_TIMESTAMP_LTZ) v.hasZone = true;
     return Timestamp(nullptr, v.year, v.month, v.day, v.hour, v.minute, v.second, v.fraction, v.tzHour,
@@ -233,7 +234,7 @@ Timestamp ResultSetImpl::getTimestamp(unsigned int col) {
 
 PObject* ResultSetImpl::getObject(unsigned int col) {
     int i = check(col);
-    int type = sqlite3_column_type(stmt_, i);
+    int type = columnType(i);
     if (type == SQLITE_NULL) return nullptr;
     const ColumnType& t = types_[static_cast<size_t>(i)];
     GeomView g;
@@ -260,6 +261,12 @@ std::vector<MetaData> ResultSetImpl::getColumnListMetaData() const { return meta
 
 Statement* ResultSetImpl::getStatement() const { return owner_; }
 
+int ResultSetImpl::columnType(int i) const {
+    int& type = rowTypes_[static_cast<size_t>(i)];
+    if (type < 0) type = sqlite3_column_type(stmt_, i);
+    return type;
+}
+
 int ResultSetImpl::check(unsigned int col) const {
     if (col < 1 || col > types_.size()) raise(1007, "variable not in select list");
     if (state_ != ROW) raise(1002, "fetch out of sequence");
@@ -274,7 +281,7 @@ double ResultSetImpl::numeric(unsigned int col) {
 }
 
 double ResultSetImpl::numericValue(int i) {
-    switch (sqlite3_column_type(stmt_, i)) {
+    switch (columnType(i)) {
         case SQLITE_NULL: return 0.0;
         case SQLITE_INTEGER:
         case SQLITE_FLOAT: return sqlite3_column_double(stmt_, i);
@@ -292,7 +299,7 @@ double ResultSetImpl::numericValue(int i) {
 }
 
 DateTime ResultSetImpl::dateTimeValue(int i) {
-    if (sqlite3_column_type(stmt_, i) != SQLITE_TEXT)
+    if (columnType(i) != SQLITE_TEXT)
         raise(932, "inconsistent datatypes: expected DATE got NUMBER");
     const char* s = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, i));
     DateTime v;

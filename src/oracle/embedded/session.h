@@ -290,6 +290,9 @@ public:
 
 private:
     int check(unsigned int col) const;
+    // sqlite3_column_type of the current row's column i, asked once per row
+    // (the value SQLite stored, before any conversion a getter makes).
+    int columnType(int i) const;
 
     // The value as a double; a BINARY_FLOAT's as its float.
     double numeric(unsigned int col);
@@ -307,6 +310,7 @@ private:
     const long roundTrip_;            // simulated, per prefetch batch, in microseconds
     unsigned long long fetched_ = 0;  // calls of next, for the batches
     std::vector<ColumnType> types_;
+    mutable std::vector<int> rowTypes_;  // per column; -1: not asked yet in this row
     std::vector<MetaData> meta_;
     void* (*reader_)(void*) = nullptr;
 };
