@@ -965,7 +965,7 @@ bool tvShapeWriter::writeShapeGeometry(SDOGeometry* p_geometry) {
         object.padfZ = _buffers.z.data();
         object.padfM = _buffers.m.data();
         object.bMeasureIsUsed = shape.measured ? 1 : 0;
-        SHPComputeExtents(&object);
+        tvComputeExtents(&object);
     }
     if (!writeShapeObject(&object)) return false;
     if (built == BUILD_OK) _closedRings += shape.closedRings;

@@ -273,6 +273,31 @@ int tvShpWriteObject(tvShpStream* p_stream, const SHPObject* p_object) {
     return p_stream->records++;
 }
 
+void tvComputeExtents(SHPObject* p_object) {
+    const int n = p_object->nVertices;
+    if (n <= 0) return;
+    const double* x = p_object->padfX;
+    const double* y = p_object->padfY;
+    const double* z = p_object->padfZ;
+    const double* m = p_object->padfM;
+    double lx = x[0], ly = y[0], lz = z[0], lm = m[0];
+    double hx = lx, hy = ly, hz = lz, hm = lm;
+    for (int i = 0; i < n; ++i) {
+        lx = lx < x[i] ? lx : x[i];
+        hx = hx > x[i] ? hx : x[i];
+        ly = ly < y[i] ? ly : y[i];
+        hy = hy > y[i] ? hy : y[i];
+        lz = lz < z[i] ? lz : z[i];
+        hz = hz > z[i] ? hz : z[i];
+        lm = lm < m[i] ? lm : m[i];
+        hm = hm > m[i] ? hm : m[i];
+    }
+    p_object->dfXMin = lx, p_object->dfXMax = hx;
+    p_object->dfYMin = ly, p_object->dfYMax = hy;
+    p_object->dfZMin = lz, p_object->dfZMax = hz;
+    p_object->dfMMin = lm, p_object->dfMMax = hm;
+}
+
 int tvShpShapeType(const tvShpStream* p_stream) { return p_stream == nullptr ? SHPT_NULL : p_stream->shapeType; }
 
 int tvShpRecordCount(const tvShpStream* p_stream) { return p_stream == nullptr ? 0 : p_stream->records; }

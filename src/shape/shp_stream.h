@@ -19,6 +19,11 @@ struct tvShpStream;
 tvShpStream* tvShpCreate(const std::string& p_filename, int p_shapeType);
 // The new record's index, or -1.
 int tvShpWriteObject(tvShpStream* p_stream, const SHPObject* p_object);
+
+// The object's bounds as shapelib's SHPComputeExtents sets them (the first
+// vertex, then its MIN/MAX over every vertex, NaNs included), in one pass of
+// independent minimum and maximum chains. padfZ and padfM must be there.
+void tvComputeExtents(SHPObject* p_object);
 int tvShpShapeType(const tvShpStream* p_stream);
 int tvShpRecordCount(const tvShpStream* p_stream);
 // Writes the final headers and closes both files; false when any write of

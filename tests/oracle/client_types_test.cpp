@@ -296,3 +296,28 @@ TEST_F(ClientTypes, LocalTimeZoneTimestampsShowInTheSessionZone) {
 }
 
 }  // namespace
+
+// Each row's values are its own: NULLs and types do not carry over from the
+// previous row, and reading a value as text first leaves it a number.
+TEST_F(ClientTypes, NullsAndNumbersAreThoseOfTheCurrentRow) {
+    s->executeUpdate("CREATE TABLE t (k NUMBER(2), n NUMBER(12), v VARCHAR2(5))");
+    s->executeUpdate("INSERT INTO t VALUES (1, 123456789012, 'a')");
+    s->executeUpdate("INSERT INTO t VALUES (2, NULL, NULL)");
+    s->executeUpdate("INSERT INTO t VALUES (3, -7, 'c')");
+    ResultSet* rs = s->executeQuery("SELECT n, v FROM t ORDER BY k");
+    ASSERT_EQ(rs->next(), ResultSet::DATA_AVAILABLE);
+    EXPECT_EQ(rs->getString(1), "123456789012");
+    EXPECT_FALSE(rs->isNull(1));
+    EXPECT_EQ(static_cast<long>(rs->getNumber(1)), 123456789012L);
+    EXPECT_EQ(rs->getNumber(1).toText(env, "TM9"), "123456789012");
+    ASSERT_EQ(rs->next(), ResultSet::DATA_AVAILABLE);
+    EXPECT_TRUE(rs->isNull(1));
+    EXPECT_TRUE(rs->isNull(2));
+    EXPECT_TRUE(rs->getNumber(1).isNull());
+    ASSERT_EQ(rs->next(), ResultSet::DATA_AVAILABLE);
+    EXPECT_FALSE(rs->isNull(1));
+    EXPECT_EQ(rs->getString(2), "c");
+    EXPECT_EQ(static_cast<long>(rs->getNumber(1)), -7L);
+    EXPECT_EQ(rs->next(), ResultSet::END_OF_FETCH);
+    s->closeResultSet(rs);
+}

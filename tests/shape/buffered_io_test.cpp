@@ -10,7 +10,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <limits>
 #include <random>
 #include <sstream>
 #include <string>
@@ -19,6 +21,7 @@
 #include "diag/log.h"
 
 #include "shape/shape_test_util.h"
+#include "shape/shp_stream.h"
 
 namespace {
 
@@ -438,3 +441,35 @@ TEST_F(BufferedIOTest, SymbolicLinksAreNeverWrittenThrough) {
 }
 
 }  // namespace
+
+// The bounds of a record are shapelib's to the bit, NaN vertices included
+// (its MIN/MAX let a NaN replace a bound and the next vertex replace it).
+TEST(ShapeExtents, SameAsShapelibsToTheBit) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> coordinate(-1e6, 1e6);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (int round = 0; round < 200; ++round) {
+        const int n = 1 + static_cast<int>(random() % 40);
+        std::vector<double> c[4];
+        for (std::vector<double>& v : c) {
+            for (int i = 0; i < n; ++i) v.push_back(random() % 7 == 0 ? nan : coordinate(random));
+        }
+        SHPObject ours;
+        std::memset(&ours, 0, sizeof ours);
+        ours.nVertices = n;
+        ours.padfX = c[0].data();
+        ours.padfY = c[1].data();
+        ours.padfZ = c[2].data();
+        ours.padfM = c[3].data();
+        SHPObject theirs = ours;
+        tvComputeExtents(&ours);
+        SHPComputeExtents(&theirs);
+        const double* a[8] = {&ours.dfXMin, &ours.dfYMin, &ours.dfZMin, &ours.dfMMin,
+                              &ours.dfXMax, &ours.dfYMax, &ours.dfZMax, &ours.dfMMax};
+        const double* b[8] = {&theirs.dfXMin, &theirs.dfYMin, &theirs.dfZMin, &theirs.dfMMin,
+                              &theirs.dfXMax, &theirs.dfYMax, &theirs.dfZMax, &theirs.dfMMax};
+        for (int k = 0; k < 8; ++k) {
+            ASSERT_EQ(std::memcmp(a[k], b[k], sizeof(double)), 0) << "round " << round << " bound " << k;
+        }
+    }
+}
