@@ -167,13 +167,28 @@ bool runScript(Environment* env, const std::string& dir, const std::string& file
 }  // namespace
 
 int main(int argc, char** argv) {
+    const char* usage = "usage: tarvex-sql <database directory> [<script.sql>...]\n"
+                        "Creates the database directory when missing and runs the scripts in order,\n"
+                        "each in one transaction, as the database administrator.\n";
     if (argc < 2) {
-        std::printf("usage: tarvex-sql <database directory> [<script.sql>...]\n"
-                    "Creates the database directory when missing and runs the scripts in order,\n"
-                    "each in one transaction, as the database administrator.\n");
+        std::printf("%s", usage);
         return 1;
     }
     std::string dir = argv[1];
+    if (argc == 2 && (dir == "--help" || dir == "-h")) {
+        std::printf("%s", usage);
+        return 0;
+    }
+    if (argc == 2 && (dir == "--version" || dir == "-V")) {
+        std::printf("tarvex-sql %s\n", TARVEX_PROJECT_VERSION);
+        return 0;
+    }
+    // An option is never taken for a directory to create: "./-x" names one.
+    if (dir.size() > 1 && dir[0] == '-') {
+        std::printf("tarvex-sql: unknown option : %s (a directory of that name is written ./%s)\n%s",
+                    dir.c_str(), dir.c_str(), usage);
+        return 1;
+    }
     std::string error;
     // the directory first, then its lock, then its contents
     struct stat st;
