@@ -103,6 +103,28 @@ class LoaderProcesses(unittest.TestCase):
             with self.subTest(file=name):
                 self.assertEqual(stat.S_IMODE(os.stat(os.path.join(self.db, name)).st_mode), 0o600)
 
+    def test_help_and_version_stand_alone(self):
+        cwd = self.work
+        for option in ("--help", "-h", "-H"):
+            done = subprocess.run([TARVEX_SQL, option], stdout=subprocess.PIPE, cwd=cwd, timeout=60)
+            self.assertEqual(done.returncode, 0, option)
+            self.assertTrue(done.stdout.decode().startswith("usage: tarvex-sql"), option)
+        tarvex = os.environ.get("TARVEX_BIN", "")
+        for option in ("--version", "-V", "-v"):
+            done = subprocess.run([TARVEX_SQL, option], stdout=subprocess.PIPE, cwd=cwd, timeout=60)
+            self.assertEqual(done.returncode, 0, option)
+            first = done.stdout.decode().splitlines()[0]
+            self.assertRegex(first, r"^tarvex-sql \d+\.\d+\.\d+$")
+            if tarvex:
+                own = subprocess.run([tarvex, "--version"], stdout=subprocess.PIPE, timeout=60)
+                self.assertEqual(first.split()[1], own.stdout.decode().split()[1])
+        # anything else starting with "-" is refused and never becomes a directory
+        for args in (["--bogus"], ["-x", "script.sql"], ["--help", "script.sql"], ["-V", "db"]):
+            done = subprocess.run([TARVEX_SQL] + args, stdout=subprocess.PIPE, cwd=cwd, timeout=60)
+            self.assertEqual(done.returncode, 1, args)
+            self.assertIn("usage: tarvex-sql", done.stdout.decode(), args)
+        self.assertEqual(os.listdir(cwd), [])
+
     def test_script_that_is_not_a_regular_file(self):
         done = self.load(self.work)
         self.assertEqual(done.returncode, 1)

@@ -248,6 +248,36 @@ TEST_F(LoaderTest, CheaperOldPasswordHashesStillLogOn) {
     Environment::terminateEnvironment(env);
 }
 
+// Every object in a schema file makes each later CREATE in that file slower
+// (SQLite scans its whole catalogue for each object it creates), so the time
+// a script of n tables takes grows with the square of the objects per table:
+// a table is one object, plus two rounding triggers when it has NUMBER(p,s)
+// columns, and nothing else may be added per table.
+TEST_F(LoaderTest, ATableAddsOnlyItsOwnCatalogueObjects) {
+    if (!exists(LOADER)) GTEST_SKIP() << "tarvex-sql not built";
+    std::string text = "CREATE USER empty IDENTIFIED BY pw;\nCREATE USER many IDENTIFIED BY pw;\n";
+    for (int i = 0; i < 20; ++i)
+        text += "CREATE TABLE many.p" + std::to_string(i) + " (id NUMBER, name VARCHAR2(40 CHAR), d DATE);\n";
+    for (int i = 0; i < 10; ++i)
+        text += "CREATE TABLE many.r" + std::to_string(i) + " (id NUMBER(10), v NUMBER(12,3), g SDO_GEOMETRY);\n";
+    LoaderRun r = runLoader(db + " " + script("many.sql", text));
+    ASSERT_EQ(r.status, 0) << r.output;
+    auto objects = [&](const std::string& schema) {
+        sqlite3* file = nullptr;
+        int n = -1;
+        if (sqlite3_open_v2((db + "/" + schema + ".db").c_str(), &file, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK)
+            sqlite3_exec(file, "SELECT count(*) FROM sqlite_master",
+                         [](void* out, int, char** v, char**) {
+                             *static_cast<int*>(out) = std::atoi(v[0]);
+                             return 0;
+                         },
+                         &n, nullptr);
+        sqlite3_close(file);
+        return n;
+    };
+    EXPECT_EQ(objects("MANY") - objects("EMPTY"), 20 + 10 * 3);
+}
+
 // The sample database, when the build made it.
 class SampleTest : public ::testing::Test {
 protected:

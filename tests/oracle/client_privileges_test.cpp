@@ -141,4 +141,31 @@ TEST_F(Privileges, GrantsAreChecked) {
     env->terminateConnection(c);
 }
 
+// Oracle keeps a quoted identifier's letters as written and matches it
+// exactly: "open_t" and "owner" name no table or user when the stored names
+// are OPEN_T and OWNER (ORA-00942 in a query, ORA-01918 for a user in DDL),
+// while an unquoted name stands for its upper case. SQLite's own names
+// ignore case, so the client checks quoted owner and table names itself.
+TEST_F(Privileges, QuotedNamesMatchTheirExactCase) {
+    admin("ALTER SESSION SET CURRENT_SCHEMA = owner; CREATE TABLE \"Mixed\" (id NUMBER(3)); "
+          "INSERT INTO \"Mixed\" VALUES (3); GRANT SELECT ON owner.\"Mixed\" TO reader");
+    EXPECT_EQ(rows("owner", "SELECT * FROM \"OPEN_T\""), 1);
+    EXPECT_EQ(rows("owner", "SELECT * FROM \"open_t\""), -942);
+    EXPECT_EQ(rows("owner", "SELECT * FROM \"Mixed\""), 1);
+    EXPECT_EQ(rows("owner", "SELECT * FROM \"MIXED\""), -942);
+    EXPECT_EQ(rows("owner", "SELECT * FROM open_t a JOIN \"closed_t\" b ON a.id = b.id"), -942);
+    EXPECT_EQ(rows("owner", "SELECT * FROM open_t a, \"Closed_T\" b"), -942);
+    EXPECT_EQ(rows("reader", "SELECT * FROM \"OWNER\".\"OPEN_T\""), 1);
+    EXPECT_EQ(rows("reader", "SELECT * FROM \"OWNER\".open_t"), 1);
+    EXPECT_EQ(rows("reader", "SELECT * FROM \"OWNER\".\"Mixed\""), 1);
+    EXPECT_EQ(rows("reader", "SELECT * FROM \"owner\".\"OPEN_T\""), -942);
+    EXPECT_EQ(rows("reader", "SELECT * FROM owner.\"open_t\""), -942);
+    EXPECT_EQ(rows("boss", "SELECT * FROM \"Owner\".closed_t"), -942);
+    // quoted column and table alias names are not table names
+    EXPECT_EQ(rows("reader", "SELECT \"o\".\"ID\" FROM owner.open_t \"o\""), 1);
+    EXPECT_EQ(errorOf([&] { admin("DROP TABLE owner.\"closed_t\""); }), 942);
+    EXPECT_EQ(errorOf([&] { admin("CREATE TABLE \"owner\".t2 (id NUMBER)"); }), 1918);
+    EXPECT_EQ(rows("owner", "SELECT * FROM closed_t"), 1);
+}
+
 }  // namespace

@@ -175,6 +175,39 @@ std::string ConnectionImpl::currentAlias() {
     return alias;
 }
 
+void ConnectionImpl::exactTable(const std::string& alias, const std::string& name) {
+    // an unqualified name is looked up where SQLite looks first: the
+    // session's own schema (and an administrator's current schema)
+    std::vector<std::string> places;
+    if (!alias.empty()) places.push_back(alias);
+    else {
+        places.push_back("main");
+        if (admin_ && !current_.empty()) {
+            std::string current = schemaAlias(current_);
+            if (!current.empty()) places.push_back(current);
+        }
+    }
+    bool otherCase = false;
+    for (const std::string& place : places) {
+        sqlite3_stmt* q = nullptr;
+        std::string sql = "SELECT name FROM " + quoteIdent(place) +
+                          ".sqlite_master WHERE type IN ('table', 'view') AND name = ?1 COLLATE NOCASE";
+        if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &q, nullptr) == SQLITE_OK) {
+            sqlite3_bind_text(q, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+            while (sqlite3_step(q) == SQLITE_ROW) {
+                const char* stored = reinterpret_cast<const char*>(sqlite3_column_text(q, 0));
+                if (stored && name == stored) {
+                    sqlite3_finalize(q);
+                    return;
+                }
+                otherCase = true;
+            }
+        }
+        sqlite3_finalize(q);
+    }
+    if (otherCase) raise(942, "table or view does not exist");
+}
+
 std::string ConnectionImpl::sessionUser() const { return admin_ ? "SYS" : user_; }
 
 bool ConnectionImpl::qualifyTables() const { return admin_ && qualify_; }

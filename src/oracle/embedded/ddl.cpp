@@ -548,6 +548,7 @@ unsigned int ConnectionImpl::dropTable(const std::vector<Token>& t) {
     size_t i = 2;
     std::string table;
     std::string alias = tableTarget(t, i, table);
+    exactTable(alias, table);
     beginWrite();
     execSingle("DROP TABLE " + quoteIdent(alias) + "." + quoteIdent(table));
     execOn(db_, "DELETE FROM " + quoteIdent(alias) + ".\"TVX$COLUMNS\" WHERE TABLE_NAME = " + quoteLiteral(table));

@@ -100,6 +100,15 @@ public:
     // Whether unqualified table names are to be qualified with the current
     // schema (administrator sessions).
     virtual bool qualifyTables() const = 0;
+    // Called for a quoted table name (NAME without its quotes) in a FROM,
+    // JOIN, INTO or UPDATE position, in schema ALIAS or unqualified (ALIAS
+    // empty): raises ORA-00942 when the schema holds the name only in
+    // another letter case (SQLite's names ignore case, Oracle's quoted
+    // names do not).
+    virtual void exactTable(const std::string& alias, const std::string& name) {
+        (void)alias;
+        (void)name;
+    }
 };
 
 struct Rewritten {

@@ -421,6 +421,16 @@ struct Rewriter {
         return w == "USER_SDO_GEOM_METADATA" || w == "ALL_SDO_GEOM_METADATA" || w == "DUAL";
     }
 
+    // The name of a double-quoted identifier token.
+    static std::string unquoted(const std::string& text) {
+        std::string name;
+        for (size_t c = 1; c + 1 < text.size(); ++c) {
+            name += text[c];
+            if (text[c] == '"') ++c;  // a doubled quote stands for one
+        }
+        return name;
+    }
+
     // The schema prefix of OWNER.NAME at i, if OWNER is a schema.
     std::string schemaAt(size_t i, size_t begin, size_t end) {
         if (t[i].kind != Token::IDENT) return "";
@@ -433,6 +443,8 @@ struct Rewriter {
 
     void emit(std::string& out, size_t begin, size_t end) {
         bool expectTable = false;
+        size_t tableAt = std::string::npos;  // the table name after OWNER. in a table position
+        std::string tableAlias;
         bool afterInto = false;
         int fromDepth = -1;
         int depth = 0;
@@ -503,18 +515,24 @@ struct Rewriter {
                 size_t dot = next(i, end);
                 if ((before == std::string::npos || !op(before, ".", end)) && op(dot, ".", end) &&
                     name(next(dot, end), end)) {
-                    std::string owner;
-                    for (size_t c = 1; c + 1 < k.text.size(); ++c) {
-                        owner += k.text[c];
-                        if (k.text[c] == '"') ++c;  // a doubled quote stands for one
-                    }
-                    std::string alias = r.schemaAlias(owner);
+                    std::string alias = r.schemaAlias(unquoted(k.text));
                     if (!alias.empty()) {
+                        if (expectTable) {
+                            tableAt = next(dot, end);
+                            tableAlias = alias;
+                        }
                         out += "\"" + alias + "\"";
                         expectTable = false;
                         continue;
                     }
+                    // "owner".table where no schema has exactly that name
+                    if (expectTable) raise(942, "table or view does not exist");
                 }
+            }
+            // a quoted table name names the table of exactly that name
+            if (k.kind == Token::QUOTED && k.text.size() > 2 && k.text[0] == '"') {
+                if (i == tableAt) r.exactTable(tableAlias, unquoted(k.text));
+                else if (expectTable && !op(next(i, end), ".", end)) r.exactTable("", unquoted(k.text));
             }
             if (k.kind == Token::STRING && k.text == "''") {
                 out += "NULL";
@@ -621,6 +639,10 @@ struct Rewriter {
             if (!afterDot && op(n1, ".", end)) {
                 std::string alias = schemaAt(i, begin, end);
                 if (!alias.empty()) {
+                    if (expectTable) {
+                        tableAt = next(n1, end);
+                        tableAlias = alias;
+                    }
                     out += "\"" + alias + "\"";
                     expectTable = false;
                     continue;

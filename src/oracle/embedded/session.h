@@ -180,6 +180,7 @@ public:
 
     std::string sessionUser() const override;
     bool qualifyTables() const override;
+    void exactTable(const std::string& alias, const std::string& name) override;
 
     // ------------------------------------------------ execution
 

@@ -2,6 +2,7 @@
 // Oracle syntax, as an administrator would in SQL*Plus.
 //
 //   tarvex-sql <database directory> [<script.sql>...]
+//   tarvex-sql -h | --help | -V | --version
 //
 // Statements end with ";" (outside quotes, q'[...]' quotes and comments); a line holding only
 // "/" ends a statement too; "--" and "/* */" comments are skipped, and so
@@ -24,6 +25,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -164,29 +166,40 @@ bool runScript(Environment* env, const std::string& dir, const std::string& file
     return ok;
 }
 
+void usage() {
+    std::printf("usage: tarvex-sql <database directory> [<script.sql>...]\n"
+                "       tarvex-sql -h | --help | -V | --version\n"
+                "Creates the database directory when missing and runs the scripts in order,\n"
+                "each in one transaction, as the database administrator.\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    const char* usage = "usage: tarvex-sql <database directory> [<script.sql>...]\n"
-                        "Creates the database directory when missing and runs the scripts in order,\n"
-                        "each in one transaction, as the database administrator.\n";
     if (argc < 2) {
-        std::printf("%s", usage);
+        usage();
         return 1;
     }
     std::string dir = argv[1];
-    if (argc == 2 && (dir == "--help" || dir == "-h")) {
-        std::printf("%s", usage);
-        return 0;
-    }
-    if (argc == 2 && (dir == "--version" || dir == "-V")) {
-        std::printf("tarvex-sql %s\n", TARVEX_PROJECT_VERSION);
-        return 0;
-    }
-    // An option is never taken for a directory to create: "./-x" names one.
-    if (dir.size() > 1 && dir[0] == '-') {
-        std::printf("tarvex-sql: unknown option : %s (a directory of that name is written ./%s)\n%s",
-                    dir.c_str(), dir.c_str(), usage);
+    // -h/--help and -V/--version alone (in any letter case, as tarvex's
+    // options); any other first argument starting with "-" is refused, never
+    // taken for a directory name
+    if (!dir.empty() && dir[0] == '-') {
+        std::string option = dir;
+        for (char& c : option) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (argc == 2 && (option == "-h" || option == "--help")) {
+            usage();
+            return 0;
+        }
+        if (argc == 2 && (option == "-v" || option == "--version")) {
+            std::printf("tarvex-sql %s\nOracle client: embedded (oracle::occi over SQLite %s)\n", TARVEX_SQL_VERSION,
+                        sqlite3_libversion());
+            return 0;
+        }
+        bool known = option == "-h" || option == "--help" || option == "-v" || option == "--version";
+        std::printf(known ? "tarvex-sql: %s stands alone on the command line\n" : "tarvex-sql: unknown option %s\n",
+                    dir.c_str());
+        usage();
         return 1;
     }
     std::string error;
