@@ -130,24 +130,6 @@ class LoaderProcesses(unittest.TestCase):
         self.assertEqual(done.returncode, 1)
         self.assertIn("not a readable regular file", done.stdout.decode())
 
-    def test_help_version_and_options_create_nothing(self):
-        # Each answers (or is refused) in the working directory, which stays empty.
-        for args, status, text in ((["--help"], 0, "usage: tarvex-sql"), (["-h"], 0, "usage: tarvex-sql"),
-                                   (["--version"], 0, "tarvex-sql "), (["-V"], 0, "tarvex-sql "),
-                                   (["--force", "x.sql"], 1, "unknown option : --force")):
-            with self.subTest(args=args):
-                done = subprocess.run([TARVEX_SQL] + args, cwd=self.work, stdout=subprocess.PIPE,
-                                      stderr=subprocess.STDOUT, timeout=60)
-                self.assertEqual(done.returncode, status, done.stdout.decode())
-                self.assertIn(text, done.stdout.decode())
-                self.assertEqual(os.listdir(self.work), [])
-        version = subprocess.run([TARVEX_SQL, "--version"], stdout=subprocess.PIPE, timeout=60)
-        self.assertRegex(version.stdout.decode(), r"^tarvex-sql \d+\.\d+\.\d+\n$")
-        # a directory named like an option is still reachable
-        done = subprocess.run([TARVEX_SQL, "./-x"], cwd=self.work, stdout=subprocess.PIPE, timeout=60)
-        self.assertEqual(done.returncode, 0)
-        self.assertEqual(os.listdir(self.work), ["-x"])
-
 
 if __name__ == "__main__":
     unittest.main()
