@@ -9,6 +9,10 @@ KIND is points (2D points), polygons (100-vertex polygons) or lines (3D
 lines of 20 vertices). Each row also has an integer ID and a 20-character
 NAME. OUTDIR receives db/ (the embedded database, user bench/bench, table
 BENCH) and bench.gpkg (layer bench).
+
+KIND schema writes only db/: user bench/bench with the 20 tables T01 to T20,
+each registered in the spatial metadata, of the three kinds in turn (points,
+lines, polygons): N/20 points, N/100 lines or N/200 polygons each.
 """
 import math
 import os
@@ -56,13 +60,43 @@ def row(kind, i):
             "LINESTRING Z (%s)" % wkt)
 
 
+SCHEMA_TABLES = 20
+SCHEMA_KINDS = ("points", "lines", "polygons")
+SCHEMA_DIVISOR = {"points": 20, "lines": 100, "polygons": 200}
+
+
+def schema(n, out, loader):
+    """The 20-table schema of mixed kinds, as an embedded database only."""
+    sql_path = os.path.join(out, "load.sql")
+    with open(sql_path, "w") as sql:
+        sql.write("CREATE USER bench IDENTIFIED BY bench;\nALTER SESSION SET CURRENT_SCHEMA = bench;\n")
+        for t in range(1, SCHEMA_TABLES + 1):
+            kind = SCHEMA_KINDS[(t - 1) % len(SCHEMA_KINDS)]
+            table = "T%02d" % t
+            z_dim = ", SDO_DIM_ELEMENT('Z', -1000, 10000, 0.005)" if kind == "lines" else ""
+            sql.write("CREATE TABLE %s (id NUMBER(10), name VARCHAR2(20), geom SDO_GEOMETRY);\n" % table)
+            sql.write(HEAD.split("\n", 3)[3].replace("'BENCH'", "'%s'" % table) % z_dim)
+            for i in range(1, max(1, n // SCHEMA_DIVISOR[kind]) + 1):
+                geom, _ = row(kind, i)
+                name = "%s%s" % (kind[0], str(i).rjust(19, "0"))
+                sql.write("INSERT INTO %s VALUES (%d, '%s', %s);\n" % (table, i, name, geom))
+                if i % BATCH == 0:
+                    sql.write("COMMIT;\n")
+            sql.write("COMMIT;\n")
+    subprocess.run([loader, os.path.join(out, "db"), sql_path], check=True, stdout=subprocess.DEVNULL)
+    os.remove(sql_path)
+
+
 def main():
-    if len(sys.argv) != 5 or sys.argv[1] not in ("points", "polygons", "lines"):
+    if len(sys.argv) != 5 or sys.argv[1] not in ("points", "polygons", "lines", "schema"):
         sys.exit(__doc__)
     kind, n, out, loader = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4]
     if os.path.exists(out):
         shutil.rmtree(out)
     os.makedirs(out)
+    if kind == "schema":
+        schema(n, out, loader)
+        return
     sql_path = os.path.join(out, "load.sql")
     csv_path = os.path.join(out, "bench.csv")
     z_dim = ", SDO_DIM_ELEMENT('Z', -1000, 10000, 0.005)" if kind == "lines" else ""

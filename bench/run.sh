@@ -12,10 +12,15 @@
 # `ogr2ogr -f "ESRI Shapefile"`, best wall time of $REPEAT runs (default 3;
 # $REPEAT_TARVEX, default REPEAT + 2, for tarvex's short runs), and prints
 # wall and CPU time, rows per second, peak memory and the ratio of the wall
-# times. The peak memory of
-# tarvex for N points is compared with that for N/10 points. Last, the time
-# to convert one geometry of 40,001 rings whose roles come from their nesting
-# (bench/rings.cpp).
+# times; the write floor (the same file sizes written with plain sequential
+# writes) and tarvex's time as a multiple of it. The peak memory of
+# tarvex for N points is compared with that for N/10 points. Then a "*" run
+# over a schema of 20 tables of mixed kinds at -j 1, 2 and 4, without and
+# with a simulated server round trip of 1 ms per prefetch batch
+# (TARVEX_EMBEDDED_ROUND_TRIP_MS, read by the embedded client only). Last, the
+# time to convert one geometry of 40,001 rings whose roles come from their
+# nesting (bench/rings.cpp). First it prints what it runs on: CPU, load, build
+# type and commit.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 n=${1:-1000000}
@@ -25,13 +30,38 @@ build=$root/build-bench
 data=${TARVEX_BENCH_DATA:-$build/data}
 
 if [ -z "${TARVEX_BIN:-}" ] || [ -z "${TARVEX_SQL:-}" ]; then
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTARVEX_BUILD_TESTS=OFF >/dev/null
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTARVEX_SANITIZE=OFF -DTARVEX_BUILD_TESTS=OFF >/dev/null
   cmake --build "$build" -j"$(nproc)" --target tarvex tarvex-sql bench_rings >/dev/null
   TARVEX_BIN=$build/tarvex
   TARVEX_SQL=$build/src/oracle/embedded/tarvex-sql
   TARVEX_BENCH_RINGS=$build/bench/bench_rings
 fi
 [ -x "$TARVEX_BIN" ] && [ -x "$TARVEX_SQL" ] || { echo "tarvex or tarvex-sql missing"; exit 1; }
+
+# What the figures were measured on. The build type comes from the CMake
+# cache of the directory that holds the tarvex binary.
+build_of() {  # binary: prints "<type>[, sanitized]" or "unknown"
+  local dir cache type
+  dir=$(cd "$(dirname "$1")" && pwd)
+  while [ "$dir" != / ] && [ ! -f "$dir/CMakeCache.txt" ]; do dir=$(dirname "$dir"); done
+  cache=$dir/CMakeCache.txt
+  [ -f "$cache" ] || { echo unknown; return; }
+  type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$cache")
+  grep -q '^TARVEX_SANITIZE:BOOL=ON' "$cache" && type="$type, sanitized"
+  echo "${type:-none}"
+}
+commit=$(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)
+if [ "$commit" != unknown ] && ! git -C "$root" diff --quiet HEAD -- src bench CMakeLists.txt 2>/dev/null; then
+  commit="$commit (with local changes)"
+fi
+# Under a hypervisor the model name may hide the generation: family, model
+# and stepping tell it.
+cpuinfo() { sed -n "s/^$1[[:space:]]*: //p" /proc/cpuinfo | head -n 1; }
+echo "cpu:    $(cpuinfo 'model name') (family $(cpuinfo 'cpu family'), model $(cpuinfo model)," \
+  "stepping $(cpuinfo stepping), $(cpuinfo 'cpu MHz' | cut -d. -f1) MHz), $(nproc) CPUs"
+echo "load:   $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min) at the start"
+echo "build:  $(build_of "$TARVEX_BIN") ($TARVEX_BIN)"
+echo "commit: $commit"
 command -v ogr2ogr >/dev/null || { echo "ogr2ogr missing (gdal-bin)"; exit 1; }
 
 generator_version=$(md5sum "$root/bench/generate.py" | cut -c1-8)
@@ -51,6 +81,11 @@ measure_bin=$data/measure
 mkdir -p "$data"
 if [ ! -x "$measure_bin" ] || [ "$root/bench/measure.c" -nt "$measure_bin" ]; then
   cc -O2 -Wall -o "$measure_bin" "$root/bench/measure.c"
+fi
+# The floor: the same bytes written with plain sequential writes.
+floor_bin=$data/floor
+if [ ! -x "$floor_bin" ] || [ "$root/bench/floor.c" -nt "$floor_bin" ]; then
+  cc -O2 -Wall -o "$floor_bin" "$root/bench/floor.c"
 fi
 
 scratch=$(mktemp -d /tmp/tarvex-bench.XXXXXX)
@@ -89,9 +124,27 @@ verdict() {  # label value target: prints the line, returns 1 when missed
   if awk "BEGIN{exit !($2 >= $3)}"; then echo "  $1: $2 (target >= $3) ok"
   else echo "  $1: $2 (target >= $3) MISSED"; return 1; fi
 }
+verdict_at_most() {  # label value target
+  if awk "BEGIN{exit !($2 <= $3)}"; then echo "  $1: $2 (target <= $3) ok"
+  else echo "  $1: $2 (target <= $3) MISSED"; return 1; fi
+}
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN{printf "%.1f", (b > 0 ? a / b : 0)}'; }
 
-datasets=("points $n 10" "polygons $((n / 10)) 3" "lines $((n / 10)) 0")
-for dataset in "${datasets[@]}" "points $((n / 10)) 0"; do
+# The floor of the set just written in $scratch/out: sets FW, FC (wall and
+# CPU seconds).
+run_floor() {
+  local sizes
+  sizes=$(stat -c %s "$scratch/out/bench.shp" "$scratch/out/bench.shx" "$scratch/out/bench.dbf")
+  mkdir -p "$scratch/floor"
+  # shellcheck disable=SC2086
+  measure "$repeat_tarvex" "$floor_bin" "$scratch/floor" $sizes
+  FW=$WALL FC=$CPU FK=$RSS
+  rm -rf "$scratch/floor"
+}
+
+# point and polygon targets: speed-up against ogr2ogr, multiple of the floor
+datasets=("points $n 20 2.5" "polygons $((n / 10)) 4 2.0" "lines $((n / 10)) 0 0")
+for dataset in "${datasets[@]}" "points $((n / 10)) 0" "schema $n 0"; do
   read -r kind rows _ <<<"$dataset"
   dataset "$kind" "$rows"
 done
@@ -101,7 +154,7 @@ printf '%-10s %9s  %-8s %8s %8s %11s %9s\n' "data" "rows" "tool" "wall s" "cpu s
 summary=()
 big_rss=0
 for dataset in "${datasets[@]}"; do
-  read -r kind rows target <<<"$dataset"
+  read -r kind rows target floor_target <<<"$dataset"
   dataset "$kind" "$rows"
   run_tarvex "$DIR"; tw=$WALL tc=$CPU tk=$RSS
   # Every row must have been written: the index holds 8 bytes per record.
@@ -109,11 +162,12 @@ for dataset in "${datasets[@]}"; do
   if [ "$shx" -ne $((100 + 8 * rows)) ]; then
     echo "tarvex wrote $(((shx - 100) / 8)) of $rows rows"; exit 1
   fi
+  run_floor; fw=$FW fc=$FC fk=$FK
   run_ogr "$DIR"; ow=$WALL oc=$CPU ok=$RSS
   line "$kind" "$rows" tarvex "$tw" "$tc" "$tk"
   line "$kind" "$rows" ogr2ogr "$ow" "$oc" "$ok"
-  ratio=$(awk -v a="$ow" -v b="$tw" 'BEGIN{printf "%.1f", (b > 0 ? a / b : 0)}')
-  summary+=("$kind $ratio $target")
+  line "$kind" "$rows" floor "$fw" "$fc" "$fk"
+  summary+=("$kind $(ratio "$ow" "$tw") $target $(awk -v a="$tw" -v b="$fw" 'BEGIN{printf "%.2f", (b > 0 ? a / b : 0)}') $floor_target")
   [ "$kind" = points ] && big_rss=$tk
 done
 dataset points $((n / 10))
@@ -123,15 +177,50 @@ if [ -x "${TARVEX_BENCH_RINGS:-}" ]; then
   "$TARVEX_BENCH_RINGS" "$scratch/rings"
 fi
 
+# The schema of 20 tables: "*" at -j 1, 2 and 4, then the same with a
+# simulated round trip of 1 ms per prefetch batch.
+dataset schema "$n"
+schema_dir=$DIR
+run_schema() {  # jobs round-trip-ms: sets WALL CPU RSS
+  TARVEX_EMBEDDED_ROUND_TRIP_MS=$2 TARVEX_LOG_LEVEL=error measure "$repeat_tarvex" \
+    "$TARVEX_BIN" "bench/bench@$schema_dir/db" -t "*" -o "$scratch/out/" -j "$1"
+  local sets
+  sets=$(find "$scratch/out" -name '*.shp' | wc -l)
+  [ "$sets" -eq 20 ] || { echo "tarvex wrote $sets of 20 sets"; exit 1; }
+}
 echo
-echo "speed-up (ogr2ogr time / tarvex time) and memory:"
+printf '%-26s %8s %8s %9s %9s\n' "schema of 20 tables, -t *" "wall s" "cpu s" "speed-up" "peak MB"
+schema_summary=()
+for delay in 0 1; do
+  for jobs in 1 2 4; do
+    run_schema "$jobs" "$delay"
+    [ "$jobs" = 1 ] && base=$WALL
+    label="-j $jobs"; [ "$delay" = 1 ] && label="-j $jobs, 1 ms round trips"
+    awk -v l="$label" -v w="$WALL" -v c="$CPU" -v b="$base" -v m="$RSS" 'BEGIN{
+      printf "%-26s %8.2f %8.2f %9.2f %9.1f\n", l, w, c, (w > 0 ? b / w : 0), m / 1024 }'
+    schema_summary+=("$delay $jobs $(awk -v a="$base" -v b="$WALL" 'BEGIN{printf "%.2f", (b > 0 ? a / b : 0)}')")
+  done
+done
+
+echo
+echo "speed-up (ogr2ogr time / tarvex time), floor multiple (tarvex time / floor time) and memory:"
 status=0
 for item in "${summary[@]}"; do
-  read -r kind ratio target <<<"$item"
+  read -r kind ratio target multiple floor_target <<<"$item"
   if [ "$target" -gt 0 ]; then
     verdict "$kind" "$ratio" "$target" || status=1
+    verdict_at_most "$kind, multiple of the floor" "$multiple" "$floor_target" || status=1
   else
     echo "  $kind: $ratio"
+    echo "  $kind, multiple of the floor: $multiple"
+  fi
+done
+for item in "${schema_summary[@]}"; do
+  read -r delay jobs speedup <<<"$item"
+  if [ "$delay" = 0 ] && [ "$jobs" = 2 ]; then
+    verdict "schema, -j 2 against -j 1" "$speedup" 1.6 || status=1
+  elif [ "$delay" = 1 ] && [ "$jobs" = 4 ]; then
+    verdict "schema with 1 ms round trips, -j 4 against -j 1" "$speedup" 3 || status=1
   fi
 done
 growth=$(awk -v a="$big_rss" -v b="$sk" 'BEGIN{printf "%.2f", a / b}')

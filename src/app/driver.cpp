@@ -87,22 +87,7 @@ std::string clientDescription() {
 bool runSession() {
     bool proceed = true;
     try {
-        env = Environment::createEnvironment("AL32UTF8", "AL32UTF8", Environment::OBJECT);
-        tvLog("Created Oracle environment", "", LOG_DEBUG);
-        RegisterClasses(env);
-        tvLog("Registered SDO classes", "", LOG_DEBUG);
-
-        const std::string user = setting("username");
-        const std::string service = setting("connect_string");
-        try {
-            conn = env->createConnection(user, setting("password"), service);
-        } catch (const SQLException& e) {
-            tvLog("Could not connect to database : ", user + "/<password>@" + service, LOG_ERROR);
-            tvLog(e.getMessage(), "", LOG_ERROR);
-            proceed = false;
-            conn = nullptr;
-        }
-
+        proceed = connectSession(false);
         if (conn != nullptr) {
             tvLog("Connected to:\r\n", conn->getServerVersion(), LOG_BASIC);
             runExports(proceed);
@@ -114,14 +99,40 @@ bool runSession() {
         tvLog("Unexpected error : ", e.what(), LOG_ERROR);
         proceed = false;
     }
+    if (!disconnectSession(false)) proceed = false;
+    return proceed;
+}
 
+}  // namespace
+
+bool connectSession(bool p_quiet) {
+    env = Environment::createEnvironment("AL32UTF8", "AL32UTF8", Environment::OBJECT);
+    if (!p_quiet) tvLog("Created Oracle environment", "", LOG_DEBUG);
+    RegisterClasses(env);
+    if (!p_quiet) tvLog("Registered SDO classes", "", LOG_DEBUG);
+
+    const std::string user = setting("username");
+    const std::string service = setting("connect_string");
+    try {
+        conn = env->createConnection(user, setting("password"), service);
+    } catch (const SQLException& e) {
+        tvLog("Could not connect to database : ", user + "/<password>@" + service, LOG_ERROR);
+        tvLog(e.getMessage(), "", LOG_ERROR);
+        conn = nullptr;
+        return false;
+    }
+    return true;
+}
+
+bool disconnectSession(bool p_quiet) {
+    bool result = true;
     if (conn != nullptr) {
         try {
             env->terminateConnection(conn);
-            tvLog("Terminated Oracle connection", "", LOG_DETAILED);
+            if (!p_quiet) tvLog("Terminated Oracle connection", "", LOG_DETAILED);
         } catch (const SQLException& e) {
             tvLog(e.getMessage(), "", LOG_ERROR);
-            proceed = false;
+            result = false;
         }
         conn = nullptr;
     }
@@ -130,14 +141,12 @@ bool runSession() {
             Environment::terminateEnvironment(env);
         } catch (const SQLException& e) {
             tvLog(e.getMessage(), "", LOG_ERROR);
-            proceed = false;
+            result = false;
         }
         env = nullptr;
     }
-    return proceed;
+    return result;
 }
-
-}  // namespace
 
 int tarvexMain(int argc, char** argv) {
     setLogLevel();

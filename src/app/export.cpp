@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/progress.h"
 #include "app/statement_guard.h"
 #include "diag/clock.h"
 #include "diag/log.h"
@@ -242,7 +243,7 @@ bool createFiles(tvShapeWriter& p_writer, const std::string& p_shapefile, const 
 
 // Row loop: one row and one geometry alive at a time.
 bool writeRows(ResultSet* p_rows, unsigned int p_position, tvShapeWriter& p_writer,
-               KeptGeometries* p_keepList) {
+               KeptGeometries* p_keepList, tvProgress& p_progress) {
     bool result = true;
     const bool debug = g_log_level >= LOG_DEBUG;
     const bool ignore = setting("ignore") == "yes";
@@ -269,7 +270,10 @@ bool writeRows(ResultSet* p_rows, unsigned int p_position, tvShapeWriter& p_writ
             tvLog("Dump of next geometry object", "", LOG_DEBUG);
             dumpGeometryObject(geometry.get());
         }
-        if (result) result = p_writer.writeShapeRecord(geometry.get(), p_rows);
+        if (result) {
+            result = p_writer.writeShapeRecord(geometry.get(), p_rows);
+            if (result) p_progress.row();
+        }
         if (geometry.get() != nullptr) {
             if (debug) tvLog("Deleting geometry", "", LOG_DEBUG);
             geometry.reset();
@@ -304,8 +308,11 @@ bool exportResultSet(StatementGuard& p_main, const std::string& p_sql,
             result = createFiles(*writer, p_shapefile, plan, p_geom_column, sample);
         }
         if (result) {
+            // Asked for progress: the row count, for a percentage.
+            const long long total = progressRequested() ? countQueryRows(p_sql) : -1;
+            tvProgress progress(p_shapefile + ".shp", total, true);
             result = writeRows(p_main.resultSet(), static_cast<unsigned int>(plan.geomPosition),
-                               *writer, keepList);
+                               *writer, keepList, progress);
         }
     } catch (const SQLException& e) {
         tvLog("Error exporting query : ", p_sql, LOG_ERROR);

@@ -13,6 +13,15 @@ bool exportSQLAsShape(std::string p_sql, std::string p_geom_column,
 // the global connection; clears p_continue on the first failure.
 void runExports(bool& p_continue);
 
+// Creates the environment and opens the global connection with the
+// settings' user, password and service. False, with the reason logged, when
+// the connection is refused; client errors before the logon are thrown.
+// p_quiet leaves out the debug lines.
+bool connectSession(bool p_quiet);
+// Terminates the global connection and environment, whichever exist; false
+// when the client reported an error. p_quiet leaves out the detailed line.
+bool disconnectSession(bool p_quiet);
+
 // The whole program: returns the process exit status.
 int tarvexMain(int argc, char** argv);
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/export.h"
+#include "app/jobs.h"
 #include "app/statement_guard.h"
 #include "diag/log.h"
 #include "diag/strings.h"
@@ -110,6 +111,54 @@ void addSingleExport(std::vector<ExportEntry>& p_list, bool& p_continue) {
     p_list.push_back(entry);
 }
 
+// "*" mode with "-j" above 1: the exports run side by side, each in a child
+// process with a connection of its own; the parent's connection is closed
+// first (a connection is never carried across fork). After the first
+// failure no new export starts; the failed ones are named at the end.
+void runParallelExports(const std::vector<ExportEntry>& p_exports,
+                        const std::vector<std::string>& p_shapefiles, int p_jobs, bool& p_continue) {
+    if (!disconnectSession(false)) {
+        p_continue = false;
+        return;
+    }
+    std::vector<std::string> names;
+    for (const std::string& shapefile : p_shapefiles) names.push_back(shapefile + ".shp");
+
+    auto work = [&](size_t p_index) {
+        const ExportEntry& entry = p_exports[p_index];
+        tvLog("Exporting to shape file : ", names[p_index], LOG_BASIC);
+        bool ok = false;
+        try {
+            ok = connectSession(true) && exportSQLAsShape(entry.sql, entry.geomColumn,
+                                                          p_shapefiles[p_index], entry.table,
+                                                          entry.owner);
+        } catch (const SQLException& e) {
+            tvLog(e.getMessage(), "", LOG_ERROR);
+            ok = false;
+        }
+        if (!disconnectSession(true)) ok = false;
+        return ok;
+    };
+    std::vector<JobState> states = runJobs(p_exports.size(), p_jobs, work, names);
+
+    size_t failed = 0;
+    size_t notStarted = 0;
+    std::string failedNames;
+    for (size_t i = 0; i < states.size(); ++i) {
+        if (states[i] == JOB_NOT_STARTED) ++notStarted;
+        if (states[i] != JOB_FAILED) continue;
+        ++failed;
+        if (!failedNames.empty()) failedNames += ", ";
+        failedNames += p_exports[i].table + " (" + names[i] + ")";
+    }
+    if (failed != 0) {
+        tvLog("Failed exports (" + std::to_string(failed) + " of " + std::to_string(states.size()) +
+                  ", " + std::to_string(notStarted) + " not started) : ",
+              failedNames, LOG_ERROR);
+        p_continue = false;
+    }
+}
+
 }  // namespace
 
 std::string freeQueryText(const std::string& p_sql) {
@@ -168,6 +217,15 @@ void runExports(bool& p_continue) {
     }
 
     const std::string prefix = setting("shapefile");
+    const int jobs = parseJobCount(setting("jobs"));
+    if (allTables && jobs > 1 && p_continue && !exports.empty()) {
+        std::vector<std::string> shapefiles;
+        for (const ExportEntry& entry : exports) {
+            shapefiles.push_back(!prefix.empty() && prefix != "*" ? prefix + entry.shapefile : entry.shapefile);
+        }
+        runParallelExports(exports, shapefiles, jobs, p_continue);
+        return;
+    }
     for (size_t i = 0; i < exports.size() && p_continue; ++i) {
         std::string shapefile = exports[i].shapefile;
         if (allTables && !prefix.empty() && prefix != "*") shapefile = prefix + shapefile;

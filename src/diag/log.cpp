@@ -39,12 +39,28 @@ std::string getLastError() { return g_error; }
 
 namespace {
 
+bool g_console_line_shown = false;
+
+}  // namespace
+
+void setConsoleLineShown(bool p_shown) { g_console_line_shown = p_shown; }
+
+void clearConsoleLine() {
+    if (!g_console_line_shown) return;
+    g_console_line_shown = false;
+    // Carriage return, then erase to the end of the line.
+    std::cout << "\r\x1b[K" << std::flush;
+}
+
+namespace {
+
 // Writes tag, text and value as one flushed line when the level allows it.
 // A double goes through the stream's default format (%g-style, six
 // significant digits).
 template <typename T>
 void writeLine(const std::string& text, const T& value, LogLevel level) {
     if (static_cast<int>(g_log_level) >= static_cast<int>(level)) {
+        clearConsoleLine();
         std::cout << getLogTypeString(level) << text << value << std::endl;
     }
 }

@@ -24,6 +24,12 @@ void tvLog(std::string text, std::string value, LogLevel level);
 void tvLog(std::string text, int value, LogLevel level);
 void tvLog(std::string text, double value, LogLevel level);
 
+// A line drawn in place on the terminal (the progress line) is on screen:
+// the next log line first clears it. Reset by that clearing.
+void setConsoleLineShown(bool p_shown);
+// Clears the line drawn in place, when one is on screen.
+void clearConsoleLine();
+
 void setLastError(std::string error);
 std::string getLastError();
 

@@ -55,6 +55,10 @@ const Option OPTIONS[] = {
     {"-a", "--arcs", "arcs", VALUE_OPTION, "none", nullptr, LOG_DEBUG},
     {"-e", "--esriprj", "esri_prj", SWITCH_OPTION, "", "parseArgs::esri_prj assigned value : ",
      LOG_DETAILED},
+    {"-j", "--jobs", "jobs", VALUE_OPTION, "none", nullptr, LOG_DEBUG},
+    // Long form only.
+    {nullptr, "--progress", "progress", SWITCH_OPTION, "", "parseArgs::progress assigned value : ",
+     LOG_DETAILED},
 };
 
 // Reads a setting without inserting an entry for a key never set.
@@ -65,7 +69,9 @@ std::string valueOf(const std::map<std::string, std::string>& p_args, const std:
 
 const Option* findOption(const std::string& p_token) {
     for (const Option& option : OPTIONS) {
-        if (p_token == option.shortName || p_token == option.longName) return &option;
+        if ((option.shortName != nullptr && p_token == option.shortName) || p_token == option.longName) {
+            return &option;
+        }
     }
     return nullptr;
 }
@@ -231,6 +237,11 @@ bool parseArgs(int argc, char** argv, std::map<std::string, std::string>& p_args
         result = false;
     }
 
+    if (result && p_args.count("jobs") != 0 && parseJobCount(valueOf(p_args, "jobs")) == 0) {
+        tvLog("Jobs must be a whole number from 1 to 64 : ", valueOf(p_args, "jobs"), LOG_ERROR);
+        result = false;
+    }
+
     // -e only changes how the .prj of -p is written; alone it would be lost.
     if (result && valueOf(p_args, "esri_prj") == "yes" && valueOf(p_args, "output_proj") != "yes") {
         tvLog("[WARNING] -e has no effect without -p : ", std::string("no .prj is written"), LOG_BASIC);
@@ -263,6 +274,16 @@ bool parseArgs(int argc, char** argv, std::map<std::string, std::string>& p_args
     }
 
     return result;
+}
+
+int parseJobCount(const std::string& p_value) {
+    if (p_value.empty() || p_value.size() > 2) return 0;
+    int count = 0;
+    for (char c : p_value) {
+        if (c < '0' || c > '9') return 0;
+        count = count * 10 + (c - '0');
+    }
+    return count >= 1 && count <= TARVEX_MAX_JOBS ? count : 0;
 }
 
 bool extractArgValue(int argc, char** argv, int* p_index, std::string p_case,
@@ -337,6 +358,9 @@ void Usage(std::string p_program, bool p_always) {
         << std::endl;
     out << "  -h --help      : print these notes (alone on the command line)" << std::endl;
     out << "  -V --version   : print the version and the Oracle client (alone on the command line)"
+        << std::endl;
+    out << "  -j --jobs      : with -t '*', run up to N exports at once (1 to 64, default 1)" << std::endl;
+    out << "     --progress  : show rows written, rows per second and elapsed time of each export"
         << std::endl;
     out << std::endl;
     out << "e.g" << std::endl;

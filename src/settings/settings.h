@@ -31,6 +31,12 @@ void Usage(std::string p_program, bool p_always = false);
 enum InfoRequest { INFO_NONE, INFO_HELP, INFO_VERSION };
 InfoRequest infoRequest(int argc, char** argv);
 
+// The most exports "-j" / "--jobs" runs at once.
+const int TARVEX_MAX_JOBS = 64;
+// The count of "-j" / "--jobs": a whole number from 1 to TARVEX_MAX_JOBS in
+// plain decimal digits, else 0.
+int parseJobCount(const std::string& p_value);
+
 // Splits user/password@service. Outputs the split does not produce keep
 // their content.
 void parseConnectString(std::string p_connect, std::string& p_user,

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "shape/buffered_io.h"
+#include "shape/gtype.h"
 
 struct tvShpStream {
     SAFile shp = nullptr;
@@ -48,17 +49,7 @@ bool isMType(int p_type) {
     return p_type == SHPT_POINTM || p_type == SHPT_ARCM || p_type == SHPT_POLYGONM || p_type == SHPT_MULTIPOINTM;
 }
 
-bool isKnownType(int p_type) {
-    switch (p_type) {
-        case SHPT_NULL: case SHPT_POINT: case SHPT_ARC: case SHPT_POLYGON: case SHPT_MULTIPOINT:
-        case SHPT_POINTZ: case SHPT_ARCZ: case SHPT_POLYGONZ: case SHPT_MULTIPOINTZ:
-        case SHPT_POINTM: case SHPT_ARCM: case SHPT_POLYGONM: case SHPT_MULTIPOINTM:
-        case SHPT_MULTIPATCH:
-            return true;
-        default:
-            return false;
-    }
-}
+bool isKnownType(int p_type) { return p_type == SHPT_NULL || isKnownShapeType(p_type); }
 
 // The 100-byte header shared by .shp and .shx.
 void makeHeader(unsigned char* p_out, const tvShpStream* p_stream, unsigned long long p_fileSize) {

@@ -63,18 +63,25 @@ TEST(DriverArguments, WrongCountsAndRefusedOptionsExitWithOneAndUsage) {
     EXPECT_FALSE(contains(one.output, "Press enter to continue..."));
 
     std::vector<std::string> tooLong = {"tarvex", "demo/demo@db", "-t", "roads"};
-    while (tooLong.size() < 27) tooLong.push_back("-p");
+    while (tooLong.size() < 30) tooLong.push_back("-p");
     RunResult tooMany = runTarvex(tooLong);
     EXPECT_EQ(tooMany.status, TARVEX_EXIT_ARGUMENTS);
-    EXPECT_TRUE(contains(tooMany.output, "[ERROR] Incorrect number of arguments : 27\n"));
+    EXPECT_TRUE(contains(tooMany.output, "[ERROR] Incorrect number of arguments : 30\n"));
 
     // Every option once is a valid command: the count is no reason to refuse
     // it (the parser still checks the values).
     RunResult everything = runTarvex({"tarvex", "demo/demo@no-such-db", "-t", "roads", "-s", "demo", "-g",
                                       "geom", "-o", "x", "-d", "dd", "-q", "select 1", "-m", "0", "-f", "3",
-                                      "-a", "10", "-p", "-x", "-i", "-r", "-n", "-e"});
+                                      "-a", "10", "-p", "-x", "-i", "-r", "-n", "-e", "-j", "2",
+                                      "--progress"});
     EXPECT_FALSE(contains(everything.output, "Incorrect number of arguments")) << everything.output;
     EXPECT_TRUE(contains(everything.output, "Could not connect to database")) << everything.output;
+
+    // A job count out of range is refused before connecting.
+    RunResult jobs = runTarvex({"tarvex", "demo/demo@db", "-t", "*", "-j", "65"});
+    EXPECT_EQ(jobs.status, TARVEX_EXIT_ARGUMENTS);
+    EXPECT_TRUE(contains(jobs.output, "[ERROR] Jobs must be a whole number from 1 to 64 : 65\n"));
+    EXPECT_FALSE(contains(jobs.output, "Could not connect"));
 
     // A free query without -g and -o is refused by the parser.
     RunResult refused = runTarvex({"tarvex", "demo/demo@db", "-q", "select * from roads"});
@@ -122,10 +129,10 @@ TEST(DriverArguments, HelpAndVersionAloneExitWithZero) {
 }
 
 TEST(DriverConnection, RefusedConnectionExitsWithTwoAndNeverShowsThePassword) {
-    // Thirteen arguments are accepted; the database directory does not exist.
-    std::vector<std::string> thirteen = {"tarvex", "scott/Tiger#42@no-such-db-dir", "-t", "roads"};
-    while (thirteen.size() < 13) thirteen.push_back("-x");
-    RunResult missing = runTarvex(thirteen, "debug");
+    // Sixteen arguments are accepted; the database directory does not exist.
+    std::vector<std::string> sixteen = {"tarvex", "scott/Tiger#42@no-such-db-dir", "-t", "roads"};
+    while (sixteen.size() < 16) sixteen.push_back("-x");
+    RunResult missing = runTarvex(sixteen, "debug");
     EXPECT_EQ(missing.status, TARVEX_EXIT_FAILED);
     EXPECT_TRUE(contains(missing.output,
                          "[ERROR] Could not connect to database : scott/<password>@no-such-db-dir\n"))

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "oracle/embedded/admin.h"
+#include "oracle/client_test_util.h"
 #include "oracle/sdo.h"
 
 using namespace oracle::occi;
@@ -28,15 +29,6 @@ void removeDir(const std::string& dir) {
     if (!dir.empty()) std::system(("rm -rf '" + dir + "'").c_str());
 }
 
-int errorOf(const std::function<void()>& f, std::string* message = nullptr) {
-    try {
-        f();
-    } catch (const SQLException& e) {
-        if (message) *message = e.getMessage();
-        return e.getErrorCode();
-    }
-    return 0;
-}
 
 const char* const SETUP[] = {
     "CREATE USER demo IDENTIFIED BY Secret1",

@@ -11,29 +11,17 @@
 #include <string>
 
 #include "oracle/embedded/admin.h"
+#include "oracle/client_test_util.h"
 
 using namespace oracle::occi;
 
 namespace {
 
-int errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const SQLException& e) {
-        return e.getErrorCode();
-    }
-    return 0;
-}
-
 class Privileges : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/tarvex-privileges-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        ASSERT_NE(made, nullptr);
-        dir = made;
-        std::string error;
-        ASSERT_TRUE(embedded::createDatabase(dir, error)) << error;
+        makeTempDatabase("tarvex-privileges", dir);
+        ASSERT_FALSE(dir.empty());
         env = Environment::createEnvironment();
         admin("CREATE USER owner IDENTIFIED BY pw; CREATE USER reader IDENTIFIED BY pw; "
               "CREATE USER boss IDENTIFIED BY pw; ALTER SESSION SET CURRENT_SCHEMA = owner; "
@@ -46,7 +34,7 @@ protected:
     }
     void TearDown() override {
         Environment::terminateEnvironment(env);
-        std::system(("rm -rf '" + dir + "'").c_str());
+        removeTempDatabase(dir);
     }
     // Runs ;-separated statements as the administrator, in one transaction.
     void admin(const std::string& script) {

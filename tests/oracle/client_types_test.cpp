@@ -12,29 +12,17 @@
 #include <vector>
 
 #include "oracle/embedded/admin.h"
+#include "oracle/client_test_util.h"
 
 using namespace oracle::occi;
 
 namespace {
 
-int errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const SQLException& e) {
-        return e.getErrorCode();
-    }
-    return 0;
-}
-
 class ClientTypes : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/tarvex-types-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        ASSERT_NE(made, nullptr);
-        dir = made;
-        std::string error;
-        ASSERT_TRUE(embedded::createDatabase(dir, error)) << error;
+        makeTempDatabase("tarvex-types", dir);
+        ASSERT_FALSE(dir.empty());
         env = Environment::createEnvironment();
         admin = embedded::connectAsAdministrator(env, dir);
         s = admin->createStatement();
@@ -44,7 +32,7 @@ protected:
     void TearDown() override {
         admin->terminateStatement(s);
         Environment::terminateEnvironment(env);
-        std::system(("rm -rf '" + dir + "'").c_str());
+        removeTempDatabase(dir);
     }
     // The first row of a query, positioned.
     ResultSet* row(const std::string& sql) {

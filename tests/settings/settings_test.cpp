@@ -177,6 +177,41 @@ TEST_F(ParseArgsTest, SwitchesForceTypeAndDateFormat) {
     EXPECT_EQ(arg("forcetype"), "31");
 }
 
+TEST_F(ParseArgsTest, JobsFromOneToSixtyFourAndProgressInTheLongFormOnly) {
+    ASSERT_TRUE(parse({"u/p@s", "-t", "*", "-J", "4", "--PROGRESS"}));
+    EXPECT_EQ(arg("jobs"), "4");
+    EXPECT_EQ(arg("progress"), "yes");
+    EXPECT_TRUE(hasLine(output, "[DETAILED] parseArgs::jobs assigned value : 4"));
+    EXPECT_TRUE(hasLine(output, "[DETAILED] parseArgs::progress assigned value : yes"));
+
+    g_args.clear();
+    ASSERT_TRUE(parse({"u/p@s", "-t", "*", "--jobs", "64"}));
+    EXPECT_EQ(arg("jobs"), "64");
+    EXPECT_EQ(arg("progress"), "");
+
+    // Every other count is an argument error naming the value.
+    for (const char* bad : {"0", "65", "-1", "2x", "", " 2", "1.5", "100", "+2"}) {
+        g_args.clear();
+        g_error.clear();
+        EXPECT_FALSE(parse({"u/p@s", "-t", "*", "-j", bad})) << bad;
+        EXPECT_TRUE(hasLine(output, std::string("[ERROR] Jobs must be a whole number from 1 to 64 : ") + bad))
+            << bad << "\n" << output;
+    }
+    g_args.clear();
+    EXPECT_FALSE(parse({"u/p@s", "-t", "*", "-j"}));
+    EXPECT_TRUE(hasLine(output, "[ERROR] Error extracting argument value for : -j")) << output;
+
+    // No short form of --progress: "-progress" is an unknown word, ignored.
+    g_args.clear();
+    ASSERT_TRUE(parse({"u/p@s", "-t", "c", "-progress"}));
+    EXPECT_EQ(arg("progress"), "");
+
+    EXPECT_EQ(parseJobCount("1"), 1);
+    EXPECT_EQ(parseJobCount("01"), 1);
+    EXPECT_EQ(parseJobCount("64"), 64);
+    EXPECT_EQ(parseJobCount("65"), 0);
+}
+
 TEST_F(ParseArgsTest, EsriProjectionSwitch) {
     ASSERT_TRUE(parse({"u/p@s", "-t", "c", "-p", "-E"}));
     EXPECT_EQ(arg("esri_prj"), "yes");
@@ -364,9 +399,14 @@ TEST(UsageTest, OptionListThenTheExamplesWithTheProgramName) {
     EXPECT_EQ(got[examples], "e.g");
     EXPECT_EQ(got.back(), " tarvex gisrw/amber@pdb1 -t cities -d \"dd/mm/yyyy hh:mi:ss\"");
     for (size_t i = 18; i + 1 < examples; ++i) {
-        EXPECT_EQ(got[i].compare(0, 3, "  -"), 0) << got[i];
+        // A short and a long form, or a long form only, in the same column.
+        EXPECT_TRUE(got[i].compare(0, 3, "  -") == 0 || got[i].compare(0, 7, "     --") == 0) << got[i];
         EXPECT_EQ(got[i].find(" : "), 16u) << got[i];
     }
+    // The parallel exports and the progress display, last of the list.
+    EXPECT_EQ(got[examples - 3], "  -j --jobs      : with -t '*', run up to N exports at once (1 to 64, default 1)");
+    EXPECT_EQ(got[examples - 2],
+              "     --progress  : show rows written, rows per second and elapsed time of each export");
     EXPECT_TRUE(hasLine(text, "  -h --help      : print these notes (alone on the command line)"));
     EXPECT_EQ(text.find("-f "), std::string::npos);
     EXPECT_EQ(text.find("-n "), std::string::npos);
@@ -477,7 +517,7 @@ TEST_F(ParseArgsTest, OutputDirectoryGetsTheTableName) {
 }
 
 TEST(ArgumentCount, EveryOptionOnceFits) {
-    // The program, the connect string, 9 value options with their values
-    // and 6 switches.
-    EXPECT_EQ(maxArgumentCount(), 2 + 9 * 2 + 6);
+    // The program, the connect string, 10 value options with their values
+    // and 7 switches.
+    EXPECT_EQ(maxArgumentCount(), 2 + 10 * 2 + 7);
 }

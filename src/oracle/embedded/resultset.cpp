@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <ctime>
 #include <limits>
 
 namespace oracle {
@@ -53,10 +54,23 @@ void toUtc(DateTime& v) {
     v.tzMinute = 0;
 }
 
+// Benchmark aid, not Oracle behaviour: TARVEX_EMBEDDED_ROUND_TRIP_MS (in
+// milliseconds, decimals allowed, at most 10 s) makes every prefetch batch a
+// query fetches wait that long, as a round trip to a server would. The
+// wait in microseconds; 0 when unset.
+long roundTripMicros() {
+    static const long micros = [] {
+        const char* text = std::getenv("TARVEX_EMBEDDED_ROUND_TRIP_MS");
+        double ms = text != nullptr ? std::strtod(text, nullptr) : 0;
+        return ms > 0 && ms <= 10000 ? static_cast<long>(ms * 1000) : 0L;
+    }();
+    return micros;
+}
+
 }  // namespace
 
 ResultSetImpl::ResultSetImpl(StatementImpl* owner, ConnectionImpl* conn, sqlite3_stmt* stmt)
-    : owner_(owner), conn_(conn), stmt_(stmt) {}
+    : owner_(owner), conn_(conn), stmt_(stmt), roundTrip_(roundTripMicros()) {}
 
 void ResultSetImpl::start() {
     firstRc_ = sqlite3_step(stmt_);
@@ -75,6 +89,11 @@ void ResultSetImpl::start() {
 
 ResultSet::Status ResultSetImpl::next(unsigned int /*numRows*/) {
     if (state_ == END) return END_OF_FETCH;
+    if (roundTrip_ > 0 && fetched_++ % owner_->prefetchRowCount() == 0) {
+        struct timespec wait = {roundTrip_ / 1000000, (roundTrip_ % 1000000) * 1000};
+        while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+        }
+    }
     int rc;
     if (state_ == BEFORE) rc = firstRc_;
     else rc = sqlite3_step(stmt_);

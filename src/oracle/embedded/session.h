@@ -130,8 +130,10 @@ public:
     ResultSet* executeQuery(const std::string& sql) override;
     unsigned int executeUpdate(const std::string& sql) override;
     void closeResultSet(ResultSet* resultSet) override;
-    void setPrefetchRowCount(unsigned int /*rowCount*/) override;
+    void setPrefetchRowCount(unsigned int rowCount) override;
     Connection* getConnection() const override;
+    // Rows per fetch round trip: 1 unless set.
+    unsigned int prefetchRowCount() const { return prefetch_ == 0 ? 1 : prefetch_; }
 
     // Prepares the rewritten text (reusing the last one when equal) and
     // binds the values.
@@ -154,6 +156,7 @@ private:
     sqlite3_stmt* prepared_ = nullptr;
     std::string preparedSql_;
     ResultSetImpl* open_ = nullptr;
+    unsigned int prefetch_ = 1;
 };
 
 class ConnectionImpl : public Connection, public SchemaResolver {
@@ -301,6 +304,8 @@ private:
     sqlite3_stmt* stmt_;
     int firstRc_ = SQLITE_DONE;
     State state_ = BEFORE;
+    const long roundTrip_;            // simulated, per prefetch batch, in microseconds
+    unsigned long long fetched_ = 0;  // calls of next, for the batches
     std::vector<ColumnType> types_;
     std::vector<MetaData> meta_;
     void* (*reader_)(void*) = nullptr;

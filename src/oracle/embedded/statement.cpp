@@ -60,7 +60,7 @@ void StatementImpl::setDouble(unsigned int i, double x) {
     b.real = x;
 }
 
-void StatementImpl::setPrefetchRowCount(unsigned int /*rowCount*/) {}
+void StatementImpl::setPrefetchRowCount(unsigned int rowCount) { prefetch_ = rowCount; }
 
 StatementImpl::Bind& StatementImpl::slot(unsigned int i) {
     if (i == 0 || i > 65535) raise(1036, "illegal variable name/number");

@@ -1,0 +1,42 @@
+// Helpers shared by the embedded client's tests: the error code a call
+// raises, and a fresh database in a temporary directory.
+#ifndef TARVEX_TESTS_ORACLE_CLIENT_TEST_UTIL_H
+#define TARVEX_TESTS_ORACLE_CLIENT_TEST_UTIL_H
+
+#include <gtest/gtest.h>
+#include <occi.h>
+
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+#include "oracle/embedded/admin.h"
+
+// The ORA code the call raised (its message in p_message), or 0.
+inline int errorOf(const std::function<void()>& p_call, std::string* p_message = nullptr) {
+    try {
+        p_call();
+    } catch (const oracle::occi::SQLException& e) {
+        if (p_message) *p_message = e.getMessage();
+        return e.getErrorCode();
+    }
+    return 0;
+}
+
+// Creates an empty database in a new directory /tmp/<p_prefix>-XXXXXX and
+// stores its path in p_dir; an empty p_dir on failure.
+inline void makeTempDatabase(const std::string& p_prefix, std::string& p_dir) {
+    p_dir.clear();
+    std::string pattern = "/tmp/" + p_prefix + "-XXXXXX";
+    const char* made = mkdtemp(&pattern[0]);
+    ASSERT_NE(made, nullptr);
+    std::string error;
+    ASSERT_TRUE(oracle::occi::embedded::createDatabase(made, error)) << error;
+    p_dir = made;
+}
+
+inline void removeTempDatabase(const std::string& p_dir) {
+    if (!p_dir.empty()) std::system(("rm -rf '" + p_dir + "'").c_str());
+}
+
+#endif
