@@ -66,6 +66,13 @@ void listSchemaTables(std::vector<ExportEntry>& p_list, bool& p_continue) {
         p_list.push_back(entry);
     }
     if (!listing.release()) p_continue = false;
+    if (p_continue && p_list.empty()) {
+        // Not a failure, but an owner name mistyped would otherwise pass unseen.
+        std::string schema = owner.empty() ? setting("username") : owner;
+        if (owner.empty()) upper(schema);
+        tvLog("[WARNING] No table of the spatial metadata that this user can read, nothing exported, schema : ",
+              schema, LOG_BASIC);
+    }
 }
 
 // Single-table and free-query mode: exactly one export.

@@ -246,6 +246,11 @@ bool parseArgs(int argc, char** argv, std::map<std::string, std::string>& p_args
     if (result && valueOf(p_args, "esri_prj") == "yes" && valueOf(p_args, "output_proj") != "yes") {
         tvLog("[WARNING] -e has no effect without -p : ", std::string("no .prj is written"), LOG_BASIC);
     }
+    // "*" wins over a free query, which would otherwise be dropped unseen.
+    if (result && valueOf(p_args, "table") == "*" && !valueOf(p_args, "sql").empty()) {
+        tvLog("[WARNING] -q has no effect with -t \"*\" : ",
+              std::string("every table of the spatial metadata is exported"), LOG_BASIC);
+    }
 
     std::string table = valueOf(p_args, "table");
     if (!table.empty() && valueOf(p_args, "shapefile").empty()) {

@@ -943,10 +943,12 @@ bool tvShapeWriter::writeShapeGeometry(SDOGeometry* p_geometry) {
     const Target target = targetFor(tvShpShapeType(_shpHandle));
     Prepared shape = {SHPT_NULL, 0, 0, false, false, 0};
     BuildResult built = buildGeometry(p_geometry, target, _conversion, _buffers, shape);
+    bool replaced = false;
     if (built == BUILD_FAILED) {
         // Unsupported or malformed: a null shape when tolerated.
         if (!_ignore) return false;
         built = BUILD_EMPTY;
+        replaced = true;
     }
 
     SHPObject object;
@@ -969,6 +971,7 @@ bool tvShapeWriter::writeShapeGeometry(SDOGeometry* p_geometry) {
     }
     if (!writeShapeObject(&object)) return false;
     if (built == BUILD_OK) _closedRings += shape.closedRings;
+    if (replaced) ++_nullShapes;
     return true;
 }
 
@@ -978,6 +981,11 @@ void tvShapeWriter::reportMendedRings() {
               LOG_BASIC);
     }
     _closedRings = 0;
+    if (_nullShapes > 0) {
+        tvLog("[WARNING] Geometries that cannot be written replaced by null shapes (-i) : ",
+              std::to_string(_nullShapes), LOG_BASIC);
+    }
+    _nullShapes = 0;
 }
 
 tvConversionSettings tvReadConversionSettings() {

@@ -310,6 +310,16 @@ bool tvOutputSet::commit() {
     for (const TempFile& temp : _temps) {
         if (temp.ext == ".shp") order.push_back(&temp);
     }
+    // A directory at a final name would refuse its rename half-way through
+    // the set: refuse the set before the first rename instead.
+    for (size_t i = 0; ok && i < order.size(); ++i) {
+        const std::string target = _base + order[i]->ext;
+        struct stat existing;
+        if (::lstat(target.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) {
+            tvLog("Cannot put the shapefile set in place : ", target + errnoText(EISDIR), LOG_ERROR);
+            ok = false;
+        }
+    }
     for (size_t i = 0; ok && i < order.size(); ++i) {
         const std::string target = _base + order[i]->ext;
         if (::rename(order[i]->path.c_str(), target.c_str()) != 0) {

@@ -127,6 +127,9 @@ bool tvShapeWriter::writePrjFile(std::string p_filename, int p_srid) {
     std::string wkt = lookUpWkt(p_srid);
     if (wkt.empty()) {
         tvLog("No SRS associated with this SRID : ", p_srid, LOG_DETAILED);
+        if (p_srid != -1) {
+            tvLog("[WARNING] No .prj written, MDSYS.CS_SRS holds no text for SRID : ", p_srid, LOG_BASIC);
+        }
         return true;
     }
 

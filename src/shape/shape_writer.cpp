@@ -202,6 +202,7 @@ bool tvShapeWriter::createShapeFile(std::string p_filename, unsigned short p_sha
     _ignore = setting("ignore") == "yes";
     _conversion = tvReadConversionSettings();
     _closedRings = 0;
+    _nullShapes = 0;
 
     tvResetIOErrors();
     SAHooks hooks = tvBufferedHooks();

@@ -132,10 +132,11 @@ private:
     tvShapeBuffers _buffers;
     tvConversionSettings _conversion;  // at creation
     long _closedRings = 0;             // rings closed by repeating their first vertex
+    long _nullShapes = 0;              // refused geometries written as null shapes ("ignore")
 
     bool writeShapeObject(SHPObject* p_object);
-    // Logs the mended geometries of the file set (one [WARNING] line) and
-    // resets the count.
+    // Logs the mended geometries of the file set and the geometries replaced
+    // by null shapes (one [WARNING] line each) and resets the counts.
     void reportMendedRings();
 };
 

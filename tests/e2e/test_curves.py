@@ -316,6 +316,7 @@ class QuickStart(unittest.TestCase):
         self.assertEqual(run.errors(),
                          ["[ERROR] Geometry does not match the shapefile's shape type : 3 (Arc) into 5 (Polygon)"],
                          run)
+        self.assertIn("[WARNING] Geometries that cannot be written replaced by null shapes (-i) : 1", run.lines())
         zones = {a["ZONE_ID"]: g for a, g in tv.read_layer(os.path.join(work, "out", "zones_curved.shp"))}
         self.assertIsNone(zones[4])
         for zone in (1, 2, 3, 5):

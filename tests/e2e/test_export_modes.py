@@ -299,6 +299,15 @@ class AllTables(ExportTest):
                          sorted(t + e for t in ("a1", "a2", "a3", "a4", "a5")
                                 for e in (".cpg", ".dbf", ".shp", ".shx")))
 
+    def test_empty_listing_exports_nothing_and_says_so(self):
+        # An owner without registered tables (a mistyped name, say): status 0, one warning.
+        run = self.run_gis("-t", "*", "-s", "nobody", "-o", "./")
+        self.assertEqual(run.status, 0, run)
+        warnings = [l for l in run.lines() if l.startswith("[WARNING]")]
+        self.assertEqual(warnings, ["[WARNING] No table of the spatial metadata that this user can "
+                                    "read, nothing exported, schema : NOBODY"], run)
+        self.assertEqual(os.listdir(self.work), [])
+
     def test_third_table_failing_stops_the_run_and_keeps_the_first_two(self):
         run = self.run_gis("-t", "*", "-s", "ATLAS", "-o", "./")
         self.assertEqual(run.status, 2, run)

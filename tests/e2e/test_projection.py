@@ -160,6 +160,26 @@ class ProjectionFileTest(unittest.TestCase):
         self.assertEqual(tv.shapefile_set(os.path.join(self.work, "cities")),
                          [".cpg", ".dbf", ".shp", ".shx"])
 
+    def test_prj_asked_but_not_writable_is_said_once(self):
+        # -p with an SRID the catalogue does not hold, or with no SRID at all:
+        # no .prj, and one warning at the default level saying why.
+        cases = (("select 1 id, sdo_geometry(2001, 987654, sdo_point_type(1, 2, null), null, null) geom "
+                  "from dual", "unknown", "[WARNING] No .prj written, MDSYS.CS_SRS holds no text for SRID : 987654"),
+                 ("select 1 id, sdo_geometry(2001, null, sdo_point_type(1, 2, null), null, null) geom "
+                  "from dual", "nosrid", "[WARNING] No .prj written, no geometry or a first geometry without SRID"),
+                 ("select item_id, geom from null_geometries", "allnull",
+                  "[WARNING] No .prj written, no geometry or a first geometry without SRID"))
+        for sql, name, warning in cases:
+            with self.subTest(name=name):
+                run = self.export(["-q", sql, "-g", "geom", "-o", name, "-p"], level="basic")
+                warnings = [line for line in run.lines() if line.startswith("[WARNING]")]
+                self.assertEqual(len(warnings), 1, run)
+                self.assertTrue(warnings[0].startswith(warning), run)
+                self.assertEqual(tv.shapefile_set(os.path.join(self.work, name)), [".cpg", ".dbf", ".shp", ".shx"])
+        # without -p nothing is said
+        run = self.export(["-q", cases[0][0], "-g", "geom", "-o", "quiet"], level="basic")
+        self.assertNotIn("[WARNING]", run.out)
+
 
 if __name__ == "__main__":
     unittest.main()

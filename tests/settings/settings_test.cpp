@@ -301,6 +301,15 @@ TEST_F(ParseArgsTest, EsriDialectWithoutProjectionFileIsWarnedAbout) {
     EXPECT_EQ(output, "");
 }
 
+TEST_F(ParseArgsTest, FreeQueryBesideEveryTableIsWarnedAbout) {
+    g_log_level = LOG_BASIC;
+    ASSERT_TRUE(parse({"u/p@s", "-q", "select * from roads", "-g", "geom", "-t", "*", "-o", "out/"}));
+    EXPECT_EQ(output, "[WARNING] -q has no effect with -t \"*\" : every table of the spatial metadata is exported\n");
+    output.clear();
+    ASSERT_TRUE(parse({"u/p@s", "-q", "select * from roads", "-g", "geom", "-t", "roads", "-o", "out/"}));
+    EXPECT_EQ(output, "");
+}
+
 TEST_F(ParseArgsTest, SilentLevelPrintsNothingForARefusedCommandLine) {
     g_log_level = LOG_SILENT;
     Args args{"u/p@s", "-q", "select * from x"};

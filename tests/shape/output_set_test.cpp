@@ -104,6 +104,25 @@ TEST_F(OutputSetTest, CommitReplacesTheSetWholeAndRemovesStaleCompanions) {
     EXPECT_FALSE(tvIOFailed()) << tvLastIOError();
 }
 
+TEST_F(OutputSetTest, ADirectoryAtAFinalNameRefusesTheSetBeforeAnyRename) {
+    writeFile(base_ + ".shp", "old shp");
+    writeFile(base_ + ".shx", "old shx");
+    fs::create_directory(base_ + ".dbf");
+    tvOutputSet set;
+    ASSERT_TRUE(set.begin(base_));
+    tvSetActiveOutputSet(&set);
+    ASSERT_TRUE(writeThroughHooks(base_ + ".shp", "new shp"));
+    ASSERT_TRUE(writeThroughHooks(base_ + ".shx", "new shx"));
+    ASSERT_TRUE(writeThroughHooks(base_ + ".dbf", "new dbf"));
+    EXPECT_FALSE(set.commit());
+    tvSetActiveOutputSet(nullptr);
+    EXPECT_NE(getLastError().find(base_ + ".dbf (Is a directory)"), std::string::npos) << getLastError();
+    // Nothing of the new set is in place, nothing of the old one is lost.
+    EXPECT_EQ(readFile(base_ + ".shp"), "old shp");
+    EXPECT_EQ(readFile(base_ + ".shx"), "old shx");
+    EXPECT_EQ(entries(), (std::vector<std::string>{"set.dbf", "set.shp", "set.shx"}));
+}
+
 TEST_F(OutputSetTest, AbandonLeavesThePreviousSetAndNoTemporaries) {
     writeFile(base_ + ".shp", "old shp");
     writeFile(base_ + ".prj", "old prj");
