@@ -97,6 +97,14 @@ bool tvShapeWriter::prepareAttributes(ResultSet* p_resultSet) {
     if (debug) tvLog("Enterting tvShapeWriter::writeDBFAttributes", "", LOG_DEBUG);
     if (_dbfHandle == nullptr || p_resultSet == nullptr) return false;
 
+    // Counts a number that had to be rounded, or that no form fits (then NULL).
+    auto noteFit = [](tvNumberFit p_fit, auto& p_changes, bool& p_isNull) {
+        if (p_fit == NUMBER_ROUNDED) ++p_changes.rounded;
+        if (p_fit == NUMBER_UNFIT) {
+            ++p_changes.unfit;
+            p_isNull = true;
+        }
+    };
     _prepared.resize(_fields.size());
     std::string raw;
     for (size_t f = 0; f < _fields.size(); ++f) {
@@ -184,13 +192,9 @@ bool tvShapeWriter::prepareAttributes(ResultSet* p_resultSet) {
                     tvDecimal decimal;
                     bool known = true;
                     if (field.source == FROM_INT) {
-                        tvNumberFit fit = tvFormatIntegerField(p_resultSet->getInt(position), field.width,
-                                                               field.decimals, value.text);
-                        if (fit == NUMBER_ROUNDED) ++field.changes.rounded;
-                        if (fit == NUMBER_UNFIT) {
-                            ++field.changes.unfit;
-                            value.isNull = true;
-                        }
+                        noteFit(tvFormatIntegerField(p_resultSet->getInt(position), field.width,
+                                                     field.decimals, value.text),
+                                field.changes, value.isNull);
                         break;
                     } else if (field.source == FROM_NUMBER) {
                         Number number = p_resultSet->getNumber(position);
@@ -207,13 +211,8 @@ bool tvShapeWriter::prepareAttributes(ResultSet* p_resultSet) {
                             const double approximate = static_cast<double>(number);
                             if (whole > -WHOLE_LIMIT && whole < WHOLE_LIMIT &&
                                 static_cast<double>(whole) == approximate) {
-                                tvNumberFit fit =
-                                    tvFormatIntegerField(whole, field.width, field.decimals, value.text);
-                                if (fit == NUMBER_ROUNDED) ++field.changes.rounded;
-                                if (fit == NUMBER_UNFIT) {
-                                    ++field.changes.unfit;
-                                    value.isNull = true;
-                                }
+                                noteFit(tvFormatIntegerField(whole, field.width, field.decimals, value.text),
+                                        field.changes, value.isNull);
                                 break;
                             }
                         }
@@ -238,12 +237,11 @@ bool tvShapeWriter::prepareAttributes(ResultSet* p_resultSet) {
                         known = tvDecimalFromDouble(number.value, decimal);
                         if (!known) ++field.changes.nonFinite;
                     }
-                    tvNumberFit fit = NUMBER_UNFIT;
-                    if (known) fit = tvFormatNumberField(decimal, field.width, field.decimals, value.text);
-                    if (fit == NUMBER_ROUNDED) ++field.changes.rounded;
-                    if (fit == NUMBER_UNFIT) {
-                        if (known) ++field.changes.unfit;
-                        value.isNull = true;
+                    if (known) {
+                        noteFit(tvFormatNumberField(decimal, field.width, field.decimals, value.text),
+                                field.changes, value.isNull);
+                    } else {
+                        value.isNull = true;  // counted as an infinity or NaN above
                     }
                     break;
                 }
