@@ -13,6 +13,7 @@
 #include "diag/log.h"
 #include "diag/strings.h"
 #include "oracle/globals.h"
+#include "oracle/identifier.h"
 #include "oracle/sdo.h"
 #include "oracle/spatial_metadata.h"
 #include "settings/settings.h"
@@ -346,13 +347,7 @@ std::string selectListName(const std::string& p_name) {
         ordinary = (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$' ||
                    c == '#';
     }
-    if (ordinary) return p_name;
-    std::string quoted = "\"";
-    for (char c : p_name) {
-        quoted += c;
-        if (c == '"') quoted += '"';
-    }
-    return quoted + "\"";
+    return ordinary ? p_name : quoteIdentifier(p_name);
 }
 
 bool rewriteSelectStar(const std::string& p_sql, const std::string& p_columns,

@@ -11,6 +11,7 @@
 #include <random>
 
 #include "diag/log.h"
+#include "diag/strings.h"
 
 namespace {
 
@@ -46,13 +47,6 @@ int registerPath(const std::string& p_path) {
 
 void unregisterPath(int p_slot) {
     if (p_slot >= 0 && p_slot < REGISTRY_SLOTS) g_registryUsed[p_slot] = 0;
-}
-
-std::string lowerText(std::string p_text) {
-    for (char& c : p_text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return p_text;
 }
 
 std::string errnoText(int p_errno) { return std::string(" (") + std::strerror(p_errno) + ")"; }
@@ -110,7 +104,8 @@ private:
 bool tvIsSetCompanionExtension(const std::string& p_ext) {
     static const char* const extensions[] = {".shp", ".shx", ".dbf", ".prj", ".cpg",
                                              ".qix", ".sbn", ".sbx"};
-    const std::string ext = lowerText(p_ext);
+    std::string ext = p_ext;
+    lower(ext);
     for (const char* known : extensions) {
         if (ext == known) return true;
     }
@@ -239,7 +234,8 @@ int tvOutputSet::open(const std::string& p_path, int p_flags) {
         errno = EINVAL;
         return -1;
     }
-    const std::string ext = lowerText(p_path.substr(_base.size()));
+    std::string ext = p_path.substr(_base.size());
+    lower(ext);
     TempFile* temp = findTemp(ext);
     const int access = p_flags & (O_ACCMODE | O_APPEND | O_TRUNC);
     if (temp != nullptr) return ::open(temp->path.c_str(), access | O_NOFOLLOW | O_CLOEXEC);
@@ -267,7 +263,8 @@ int tvOutputSet::remove(const std::string& p_path) {
         errno = EINVAL;
         return -1;
     }
-    const std::string ext = lowerText(p_path.substr(_base.size()));
+    std::string ext = p_path.substr(_base.size());
+    lower(ext);
     for (size_t i = 0; i < _temps.size(); ++i) {
         if (_temps[i].ext != ext) continue;
         int result = ::unlink(_temps[i].path.c_str());
