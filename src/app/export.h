@@ -6,6 +6,8 @@
 #include <set>
 #include <string>
 
+#include "diag/strings.h"  // safeFileNamePart
+
 bool exportSQLAsShape(std::string p_sql, std::string p_geom_column,
                       std::string p_shapefile, std::string p_table, std::string p_owner);
 
@@ -49,9 +51,6 @@ bool rewriteSelectStar(const std::string& p_sql, const std::string& p_columns,
 // the blanks after it), which Oracle would refuse.
 std::string freeQueryText(const std::string& p_sql);
 
-// A file-name part taken from the database: every path separator, NUL,
-// control character and leading dot becomes "_"; an empty name becomes "_".
-std::string safeFileNamePart(const std::string& p_name);
 
 // The output base name for a table in "*" mode: the lower-cased table name
 // made safe with safeFileNamePart. A name already in p_used (a table with a

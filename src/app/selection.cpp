@@ -167,22 +167,6 @@ std::string freeQueryText(const std::string& p_sql) {
     return p_sql;
 }
 
-std::string safeFileNamePart(const std::string& p_name) {
-    std::string safe = p_name;
-    bool leading = true;
-    for (char& c : safe) {
-        unsigned char u = static_cast<unsigned char>(c);
-        if (leading && c == '.') {
-            c = '_';
-            continue;
-        }
-        leading = false;
-        if (c == '/' || c == '\\' || u < 0x20 || u == 0x7f) c = '_';
-    }
-    if (safe.empty()) safe = "_";
-    return safe;
-}
-
 std::string uniqueOutputName(const std::string& p_table, const std::string& p_geom_column,
                              std::set<std::string>& p_used) {
     std::string base = p_table;

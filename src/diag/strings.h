@@ -8,4 +8,8 @@
 void upper(std::string& text);
 void lower(std::string& text);
 
+// A file-name part taken from the database: every path separator, NUL,
+// control character and leading dot becomes "_"; an empty name becomes "_".
+std::string safeFileNamePart(const std::string& p_name);
+
 #endif

@@ -101,13 +101,7 @@ bool readShapeType(const std::string& p_text) {
 std::string fileNameFromTable(const std::string& p_table) {
     std::string name = p_table;
     lower(name);
-    bool leading = true;
-    for (char& c : name) {
-        unsigned char u = static_cast<unsigned char>(c);
-        if ((leading && c == '.') || c == '/' || c == '\\' || u < 0x20 || u == 0x7f) c = '_';
-        leading = leading && c == '_';
-    }
-    return name.empty() ? "_" : name;
+    return safeFileNamePart(name);
 }
 
 // A number of degrees in (0, 90], written as a plain decimal number.
