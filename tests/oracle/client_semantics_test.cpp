@@ -9,6 +9,7 @@
 #include <string>
 
 #include "oracle/embedded/admin.h"
+#include "client_test_util.h"
 
 using namespace oracle::occi;
 
@@ -112,6 +113,30 @@ TEST_F(ClientSemantics, NumbersRoundAndOverflowAsStated) {
     EXPECT_EQ(value("SELECT mod(-7, 3) FROM dual"), "-1");
     EXPECT_EQ(value("SELECT 1/0 FROM dual"), "<null>");  // Oracle: ORA-01476 (a stated limit)
     EXPECT_EQ(value("SELECT 9223372036854775807 + 1 FROM dual"), "9223372036854775808");
+}
+
+// Oracle stores a NUMBER(p,s) value rounded to the scale, whatever wrote
+// it: VALUES, INSERT ... SELECT, UPDATE; a write whose rounded value breaks a
+// constraint fails whole, as the statement it is.
+TEST_F(ClientSemantics, EveryWriteStoresNumbersRoundedToTheirScale) {
+    Connection* admin = embedded::connectAsAdministrator(env, dir_);
+    Statement* s = admin->createStatement();
+    s->executeUpdate("ALTER SESSION SET CURRENT_SCHEMA = u");
+    s->executeUpdate("CREATE TABLE w (k NUMBER(5,2) UNIQUE, n NUMBER(6,-2), i INTEGER, big NUMBER(20), f NUMBER)");
+    EXPECT_EQ(s->executeUpdate("INSERT INTO w VALUES (1.005, 12351, 2.5, 123456789012345678, 1.005)"), 1u);
+    EXPECT_EQ(s->executeUpdate("INSERT INTO u.w (k, n, i) SELECT 7.125, -51, -2.5 FROM dual"), 1u);
+    std::string message;
+    EXPECT_EQ(errorOf([&] { s->executeUpdate("INSERT INTO w (k) VALUES (1.006)"); }, &message), 1) << message;
+    EXPECT_EQ(s->executeUpdate("UPDATE w SET f = 2.25 WHERE k = 7.13"), 1u);
+    EXPECT_EQ(s->executeUpdate("UPDATE w SET i = i + 0.5 WHERE k = 7.13"), 1u);
+    EXPECT_EQ(errorOf([&] { s->executeUpdate("UPDATE w SET k = 1.0149 WHERE k = 7.13"); }), 1);
+    admin->terminateStatement(s);
+    admin->commit();
+    env->terminateConnection(admin);
+    EXPECT_EQ(value("SELECT count(*) FROM w"), "2");
+    EXPECT_EQ(value("SELECT k || ' ' || n || ' ' || i || ' ' || big || ' ' || f FROM w WHERE k < 2"),
+              "1.01 12400 3 123456789012345678 1.005");
+    EXPECT_EQ(value("SELECT k || ' ' || n || ' ' || i || ' ' || f FROM w WHERE k > 2"), "7.13 -100 -3 2.25");
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <mutex>
 #include <cstring>
 
 namespace oracle {
@@ -22,6 +24,7 @@ ConnectionImpl::ConnectionImpl(EnvironmentImpl* env, const std::string& director
 ConnectionImpl::~ConnectionImpl() {
     for (StatementImpl* s : statements_) delete s;
     statements_.clear();
+    forgetRounding();
     if (db_) {
         // a normal disconnect commits, as Oracle's does
         bool committed = true;
@@ -117,6 +120,7 @@ void ConnectionImpl::rollback() {
 // The users created in the committed transaction get their schema files'
 // own names; a name taken meanwhile is not overwritten (ORA-01920).
 void ConnectionImpl::publishUsers() {
+    if (!pending_.empty()) forgetRounding();
     std::string failed;
     for (const auto& p : pending_) {
         sqlite3_exec(db_, ("DETACH DATABASE " + quoteIdent(p.first)).c_str(), nullptr, nullptr, nullptr);
@@ -130,6 +134,7 @@ void ConnectionImpl::publishUsers() {
 }
 
 void ConnectionImpl::discardUsers() {
+    if (!pending_.empty()) forgetRounding();
     for (const auto& p : pending_) {
         sqlite3_exec(db_, ("DETACH DATABASE " + quoteIdent(p.first)).c_str(), nullptr, nullptr, nullptr);
         attached_.erase(p.first);
@@ -223,6 +228,60 @@ sqlite3* ConnectionImpl::db() const { return db_; }
 
 EnvironmentImpl* ConnectionImpl::env() const { return env_; }
 
+namespace {
+
+// Logons this process has verified, so that reconnecting (every parallel
+// export is a process forked from the one that logged on first, and opens
+// its own session) does not pay for the password hash again: 64 MiB and
+// about a tenth of a second each. Kept as digests of the stored hash and the
+// password under a key drawn once per process, never the password itself;
+// a changed password has another stored hash and is verified anew.
+class VerifiedLogons {
+public:
+    bool contains(const std::string& stored, const std::string& password) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        Digest d = digest(stored, password);
+        for (const Digest& known : known_)
+            if (sodium_memcmp(known.data(), d.data(), d.size()) == 0) return true;
+        return false;
+    }
+    void add(const std::string& stored, const std::string& password) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (known_.size() >= 16) known_.erase(known_.begin());
+        known_.push_back(digest(stored, password));
+    }
+
+private:
+    using Digest = std::array<unsigned char, crypto_generichash_BYTES>;
+    Digest digest(const std::string& stored, const std::string& password) {
+        if (!keyed_) {
+            crypto_generichash_keygen(key_);
+            keyed_ = true;
+        }
+        crypto_generichash_state state;
+        crypto_generichash_init(&state, key_, sizeof key_, crypto_generichash_BYTES);
+        unsigned char length[8];
+        for (int i = 0; i < 8; ++i) length[i] = static_cast<unsigned char>(stored.size() >> (8 * i));
+        crypto_generichash_update(&state, length, sizeof length);
+        crypto_generichash_update(&state, reinterpret_cast<const unsigned char*>(stored.data()), stored.size());
+        crypto_generichash_update(&state, reinterpret_cast<const unsigned char*>(password.data()), password.size());
+        Digest d;
+        crypto_generichash_final(&state, d.data(), d.size());
+        return d;
+    }
+    std::mutex mutex_;
+    unsigned char key_[crypto_generichash_KEYBYTES];
+    bool keyed_ = false;
+    std::vector<Digest> known_;
+};
+
+VerifiedLogons& verifiedLogons() {
+    static VerifiedLogons logons;
+    return logons;
+}
+
+}  // namespace
+
 void ConnectionImpl::checkPassword(const std::string& password) {
     sqlite3_stmt* st = nullptr;
     bool ok = false;
@@ -233,8 +292,13 @@ void ConnectionImpl::checkPassword(const std::string& password) {
         rc = sqlite3_step(st);
         if (rc == SQLITE_ROW) {
             const char* hash = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
-            ok = hash && sodium_init() >= 0 &&
-                 crypto_pwhash_str_verify(hash, password.c_str(), password.size()) == 0;
+            if (hash && sodium_init() >= 0) {
+                ok = verifiedLogons().contains(hash, password);
+                if (!ok && crypto_pwhash_str_verify(hash, password.c_str(), password.size()) == 0) {
+                    ok = true;
+                    verifiedLogons().add(hash, password);
+                }
+            }
         }
     }
     // A file that is busy is busy, and one that cannot be read (damaged,
@@ -285,6 +349,7 @@ std::set<std::string> ConnectionImpl::grantsOf(sqlite3* db, const std::string& a
 }
 
 void ConnectionImpl::makeRoom() {
+    forgetRounding();
     for (auto it = attached_.begin(); it != attached_.end(); ++it) {
         if (used_.count(*it) || pending_.count(*it)) continue;
         if (sqlite3_exec(db_, ("DETACH DATABASE " + quoteIdent(*it)).c_str(), nullptr, nullptr,

@@ -77,6 +77,8 @@ unsigned int ConnectionImpl::update(StatementImpl* statement, const std::string&
         raise(16000, "database or pluggable database open for read-only access");
     if (lead == "INSERT" || lead == "UPDATE" || lead == "DELETE" || lead == "SELECT" || lead == "WITH")
         return run(statement, sql);
+    // tables may change shape or go: the rounding plans are made anew
+    forgetRounding();
     std::vector<Token> all = tokenize(sql);
     std::vector<Token> t;
     for (const Token& k : all)
@@ -161,23 +163,6 @@ void ConnectionImpl::execSingle(const std::string& sql) {
     std::string msg = rc == SQLITE_DONE || rc == SQLITE_ROW ? "" : sqlite3_errmsg(db_);
     sqlite3_finalize(st);
     if (!msg.empty()) raiseSqlite(msg.c_str());
-}
-
-unsigned int ConnectionImpl::run(StatementImpl* statement, const std::string& sql) {
-    beginWrite();
-    Rewritten r = rewrite(sql, admin_);
-    sqlite3_stmt* stmt = statement->prepare(r);
-    int rc;
-    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-    }
-    if (rc != SQLITE_DONE) {
-        std::string msg = sqlite3_errmsg(db_);
-        sqlite3_reset(stmt);
-        raiseSqlite(msg.c_str());
-    }
-    unsigned int changes = sqlite3_stmt_readonly(stmt) ? 0u : static_cast<unsigned int>(sqlite3_changes(db_));
-    sqlite3_reset(stmt);
-    return changes;
 }
 
 // CREATE USER name IDENTIFIED BY password. The password is an identifier
@@ -307,22 +292,6 @@ std::string ConnectionImpl::tableTarget(const std::vector<Token>& t, size_t& i, 
     return currentAlias();
 }
 
-namespace {
-
-// SQL rounding a number to a NUMBER(p,s) scale, half away from zero
-// (SQLite's round() rounds decimally: round(1.005, 2) is 1.01).
-// An integer needs no rounding to a scale of 0 or more (and round() would
-// make it a double, losing digits beyond 2^53).
-std::string roundExpression(const std::string& value, int scale) {
-    if (scale >= 0)
-        return "(CASE WHEN typeof(" + value + ") = 'integer' THEN " + value + " ELSE round(" + value + ", " +
-               std::to_string(scale) + ") END)";
-    std::string factor = "1e" + std::to_string(-scale);
-    return "(round(" + value + " / " + factor + ") * " + factor + ")";
-}
-
-}  // namespace
-
 unsigned int ConnectionImpl::createTable(const std::vector<Token>& t) {
     requireAdmin();
     size_t i = 2;
@@ -362,7 +331,6 @@ unsigned int ConnectionImpl::createTable(const std::vector<Token>& t) {
     };
     std::string defs;
     std::vector<std::pair<std::string, ColumnType>> columns;
-    std::vector<std::pair<std::string, int>> rounded;  // NUMBER(p,s) columns and their scale
     for (const auto& item : items) {
         if (item.first >= item.second) raise(904, "invalid identifier");
         const Token& first = t[item.first];
@@ -423,7 +391,6 @@ unsigned int ConnectionImpl::createTable(const std::vector<Token>& t) {
                           static_cast<double>(std::pow(10.0L, type.precision - type.scale) - std::pow(10.0L, -type.scale)));
             defs += " CONSTRAINT " + quoteIdent("TVX$PRECISION$" + column) + " CHECK (" + q +
                     " IS NULL OR abs(" + roundExpression(q, type.scale) + ") <= " + limit + ")";
-            rounded.push_back({column, type.scale});
         }
         if (type.code == TC_DATE || type.code == TC_TIMESTAMP || type.code == TC_TIMESTAMP_TZ ||
             type.code == TC_TIMESTAMP_LTZ)
@@ -453,22 +420,6 @@ unsigned int ConnectionImpl::createTable(const std::vector<Token>& t) {
     }
     beginWrite();
     execSingle("CREATE TABLE " + quoteIdent(alias) + "." + quoteIdent(table) + " (" + defs + ")");
-    if (!rounded.empty()) {
-        // NUMBER(p,s) keeps its values rounded to the scale, as Oracle stores them
-        std::string when, set, of;
-        for (const auto& r : rounded) {
-            std::string q = quoteIdent(r.first);
-            when += std::string(when.empty() ? "" : " OR ") + "NEW." + q + " IS NOT " + roundExpression("NEW." + q, r.second);
-            set += std::string(set.empty() ? "" : ", ") + q + " = " + roundExpression(q, r.second);
-            of += std::string(of.empty() ? "" : ", ") + q;
-        }
-        for (std::string event : {"INSERT", "UPDATE"}) {
-            execOn(db_, "CREATE TRIGGER " + quoteIdent(alias) + "." + quoteIdent("TVX$ROUND$" + event + "$" + table) +
-                            " AFTER " + (event == "UPDATE" ? "UPDATE OF " + of : event) + " ON " + quoteIdent(table) +
-                            " WHEN " + when + " BEGIN UPDATE " + quoteIdent(table) + " SET " + set +
-                            " WHERE rowid = NEW.rowid; END");
-        }
-    }
     upgradeCatalog(alias);
     sqlite3_stmt* ins = nullptr;
     std::string sql = "INSERT OR REPLACE INTO " + quoteIdent(alias) +

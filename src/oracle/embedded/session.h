@@ -35,6 +35,7 @@
 #include <sqlite3.h>
 
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -68,6 +69,8 @@ std::string uriPath(const std::string& path);
 void execOn(sqlite3* db, const std::string& sql);
 std::string quoteIdent(const std::string& name);
 std::string quoteLiteral(const std::string& text);
+// SQL rounding value to a NUMBER(p,s) scale, half away from zero.
+std::string roundExpression(const std::string& value, int scale);
 // Creates an empty file readable and writable by its owner only (0600,
 // whatever the umask); false with the reason when that fails or the file
 // exists.
@@ -222,6 +225,20 @@ private:
     bool mayRead(const char* db, const char* table, const char* view) const;
     std::set<std::string> grantsOf(sqlite3* db, const std::string& alias) const;
     std::string tableTarget(const std::vector<Token>& t, size_t& i, std::string& table);
+
+    // NUMBER(p,s) columns of a table written by this session, and the
+    // statements that round what a write left in them (rounding.cpp);
+    // made on first use, dropped on any DDL and before a schema is detached
+    struct Rounding {
+        std::vector<std::pair<std::string, int>> columns;  // name, scale
+        sqlite3_stmt* last = nullptr;                       // the largest rowid
+        sqlite3_stmt* fixNew = nullptr;                     // rows after a rowid
+        sqlite3_stmt* fixAll = nullptr;                     // every row
+        ~Rounding();
+    };
+    Rounding* roundingFor(const std::string& sql, bool& insert);
+    void forgetRounding();
+    std::map<std::string, std::unique_ptr<Rounding>> rounding_;
 
     EnvironmentImpl* env_;
     std::string dir_;
