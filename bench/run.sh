@@ -13,7 +13,8 @@
 # $REPEAT_TARVEX, default REPEAT + 2, for tarvex's short runs), and prints
 # wall and CPU time, rows per second, peak memory and the ratio of the wall
 # times; the write floor (the same file sizes written with plain sequential
-# writes) and tarvex's time as a multiple of it. The peak memory of
+# writes) and tarvex's time as a multiple of it, and the read floor (every
+# row and column of the table read through SQLite alone). The peak memory of
 # tarvex for N points is compared with that for N/10 points. Then a "*" run
 # over a schema of 20 tables of mixed kinds at -j 1, 2 and 4, without and
 # with a simulated server round trip of 1 ms per prefetch batch
@@ -86,6 +87,12 @@ fi
 floor_bin=$data/floor
 if [ ! -x "$floor_bin" ] || [ "$root/bench/floor.c" -nt "$floor_bin" ]; then
   cc -O2 -Wall -o "$floor_bin" "$root/bench/floor.c"
+fi
+
+# The embedded database alone: every row and column read through SQLite.
+sqlite_bin=$data/sqlite_read
+if [ ! -x "$sqlite_bin" ] || [ "$root/bench/sqlite_read.c" -nt "$sqlite_bin" ]; then
+  cc -O2 -Wall -o "$sqlite_bin" "$root/bench/sqlite_read.c" -lsqlite3
 fi
 
 scratch=$(mktemp -d /tmp/tarvex-bench.XXXXXX)
@@ -163,10 +170,12 @@ for dataset in "${datasets[@]}"; do
     echo "tarvex wrote $(((shx - 100) / 8)) of $rows rows"; exit 1
   fi
   run_floor; fw=$FW fc=$FC fk=$FK
+  measure "$repeat_tarvex" "$sqlite_bin" "$DIR/db/BENCH.db" BENCH; sqw=$WALL sqc=$CPU sqk=$RSS
   run_ogr "$DIR"; ow=$WALL oc=$CPU ok=$RSS
   line "$kind" "$rows" tarvex "$tw" "$tc" "$tk"
   line "$kind" "$rows" ogr2ogr "$ow" "$oc" "$ok"
   line "$kind" "$rows" floor "$fw" "$fc" "$fk"
+  line "$kind" "$rows" sqlite "$sqw" "$sqc" "$sqk"
   summary+=("$kind $(ratio "$ow" "$tw") $target $(awk -v a="$tw" -v b="$fw" 'BEGIN{printf "%.2f", (b > 0 ? a / b : 0)}') $floor_target")
   [ "$kind" = points ] && big_rss=$tk
 done
