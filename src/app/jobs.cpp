@@ -2,11 +2,13 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -80,13 +82,16 @@ private:
     bool _installed[FORWARDED_COUNT] = {false, false, false};
 };
 
-struct Running {
+// A worker process and the export it runs, by slot.
+struct Worker {
     pid_t pid = 0;
+    int channel = -1;  // the parent's end of the socket pair
+    bool busy = false;
     size_t job = 0;
     std::FILE* output = nullptr;
 };
 
-// Copies a child's whole output to standard output.
+// Copies an export's whole output to standard output.
 void copyOutput(std::FILE* p_output) {
     clearConsoleLine();
     char buffer[65536];
@@ -104,40 +109,118 @@ void copyOutput(std::FILE* p_output) {
     std::cout.flush();
 }
 
-[[noreturn]] void runChild(size_t p_job, std::FILE* p_output, int p_progress_fd,
-                           const std::function<bool(size_t)>& p_work) {
-    std::cout.flush();
-    std::fflush(stdout);
-    bool ok = false;
-    if (dup2(fileno(p_output), STDOUT_FILENO) >= 0) {
-        if (p_progress_fd >= 0) setProgressChannel(p_progress_fd, static_cast<std::uint32_t>(p_job));
-        try {
-            ok = p_work(p_job);
-        } catch (const std::exception& e) {
-            tvLog("Unexpected error : ", e.what(), LOG_ERROR);
-            ok = false;
-        } catch (...) {
-            tvLog("Unexpected error : ", "unknown", LOG_ERROR);
-            ok = false;
-        }
+// A job for a worker: its number, and the file its output goes to.
+bool sendJob(int p_channel, size_t p_job, int p_fd) {
+    std::uint64_t job = p_job;
+    struct iovec data {};
+    data.iov_base = &job;
+    data.iov_len = sizeof job;
+    union {
+        char buffer[CMSG_SPACE(sizeof(int))];
+        struct cmsghdr align;
+    } control {};
+    struct msghdr message {};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control.buffer;
+    message.msg_controllen = sizeof control.buffer;
+    struct cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = SOL_SOCKET;
+    header->cmsg_type = SCM_RIGHTS;
+    header->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(header), &p_fd, sizeof(int));
+    for (;;) {
+        ssize_t sent = sendmsg(p_channel, &message, MSG_NOSIGNAL);
+        if (sent == static_cast<ssize_t>(sizeof job)) return true;
+        if (sent < 0 && errno == EINTR) continue;
+        return false;
     }
+}
+
+// The next job of a worker; false when the parent has no more.
+bool receiveJob(int p_channel, size_t& p_job, int& p_fd) {
+    std::uint64_t job = 0;
+    struct iovec data {};
+    data.iov_base = &job;
+    data.iov_len = sizeof job;
+    union {
+        char buffer[CMSG_SPACE(sizeof(int))];
+        struct cmsghdr align;
+    } control {};
+    struct msghdr message {};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control.buffer;
+    message.msg_controllen = sizeof control.buffer;
+    ssize_t got;
+    do {
+        got = recvmsg(p_channel, &message, MSG_CMSG_CLOEXEC);
+    } while (got < 0 && errno == EINTR);
+    struct cmsghdr* header = got == static_cast<ssize_t>(sizeof job) ? CMSG_FIRSTHDR(&message) : nullptr;
+    if (header == nullptr || header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS) return false;
+    std::memcpy(&p_fd, CMSG_DATA(header), sizeof(int));
+    p_job = static_cast<size_t>(job);
+    return true;
+}
+
+void flushOutput() {
     std::cout.flush();
     std::fflush(stdout);
+}
+
+// A worker: runs the jobs the parent sends, one after another, each with its
+// standard output on the job's file, and answers each with one byte (1: the
+// export succeeded). Ends when the parent has no more jobs for it.
+[[noreturn]] void runWorker(int p_channel, int p_progress_fd, const std::function<bool(size_t)>& p_work,
+                            const std::function<void()>& p_finish) {
+    flushOutput();
+    const int terminal = dup(STDOUT_FILENO);
+    size_t job = 0;
+    int fd = -1;
+    while (receiveJob(p_channel, job, fd)) {
+        bool ok = false;
+        flushOutput();
+        if (dup2(fd, STDOUT_FILENO) >= 0) {
+            if (p_progress_fd >= 0) setProgressChannel(p_progress_fd, static_cast<std::uint32_t>(job));
+            try {
+                ok = p_work(job);
+            } catch (const std::exception& e) {
+                tvLog("Unexpected error : ", e.what(), LOG_ERROR);
+                ok = false;
+            } catch (...) {
+                tvLog("Unexpected error : ", "unknown", LOG_ERROR);
+                ok = false;
+            }
+        }
+        flushOutput();
+        close(fd);
+        const unsigned char answer = ok ? 1 : 0;
+        ssize_t sent;
+        do {
+            sent = write(p_channel, &answer, 1);
+        } while (sent < 0 && errno == EINTR);
+        if (sent != 1) break;
+    }
+    // What the worker's clean-up says goes straight to the terminal.
+    if (terminal >= 0) dup2(terminal, STDOUT_FILENO);
+    p_finish();
+    flushOutput();
     // No exit handlers or static destructors: they belong to the parent. A
-    // sanitized build still checks the export for leaks.
+    // sanitized build still checks the exports for leaks.
     if (__lsan_do_leak_check != nullptr) __lsan_do_leak_check();
-    _exit(ok ? 0 : 2);
+    _exit(0);
 }
 
 }  // namespace
 
 std::vector<JobState> runJobs(size_t p_count, int p_max, const std::function<bool(size_t)>& p_work,
-                              const std::vector<std::string>& p_names) {
+                              const std::vector<std::string>& p_names, const std::function<void()>& p_finish) {
     std::vector<JobState> states(p_count, JOB_NOT_STARTED);
     if (p_max < 1) p_max = 1;
     if (p_max > TARVEX_MAX_JOBS) p_max = TARVEX_MAX_JOBS;
+    if (static_cast<size_t>(p_max) > p_count) p_max = static_cast<int>(p_count);
 
-    // Progress reports: one pipe for all children, records written whole.
+    // Progress reports: one pipe for all workers, records written whole.
     int progress[2] = {-1, -1};
     const bool showProgress = progressRequested();
     if (showProgress && pipe(progress) == 0) {
@@ -151,104 +234,147 @@ std::vector<JobState> runJobs(size_t p_count, int p_max, const std::function<boo
     tvProgressBoard board(p_names, isatty(STDOUT_FILENO) == 1);
 
     SignalForwarding forwarding;
-    std::vector<Running> slots(static_cast<size_t>(p_max));
+    std::vector<Worker> workers(static_cast<size_t>(p_max));
     size_t next = 0;
-    size_t running = 0;
     bool stopped = false;
 
+    // A worker's end: its channel closed, the process waited for. Returns
+    // the wait status.
+    auto reap = [&](size_t p_slot) {
+        Worker& worker = workers[p_slot];
+        if (worker.channel >= 0) close(worker.channel);
+        worker.channel = -1;
+        int status = 0;
+        while (waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        forwarding.block();
+        g_job_pids[p_slot] = 0;
+        forwarding.unblock();
+        worker.pid = 0;
+        return status;
+    };
+    // An export's end: its output copied whole, its state recorded.
+    auto finish = [&](Worker& p_worker, bool p_ok) {
+        board.ended(p_worker.job);
+        copyOutput(p_worker.output);
+        std::fclose(p_worker.output);
+        p_worker.output = nullptr;
+        p_worker.busy = false;
+        states[p_worker.job] = p_ok ? JOB_SUCCEEDED : JOB_FAILED;
+        if (!p_ok) stopped = true;
+    };
+
     for (;;) {
-        // Start what may start.
-        for (size_t slot = 0; slot < slots.size() && !stopped && next < p_count; ++slot) {
-            if (slots[slot].pid != 0) continue;
-            if (g_stop_signal != 0) {
-                stopped = true;
-                break;
+        if (g_stop_signal != 0) stopped = true;
+        // Give every idle worker the next export; start workers as needed.
+        for (size_t slot = 0; slot < workers.size() && !stopped && next < p_count; ++slot) {
+            Worker& worker = workers[slot];
+            if (worker.busy) continue;
+            if (worker.pid == 0) {
+                int pair[2];
+                if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+                    tvLog("Could not start the export of : ", p_names[next] + " (" + std::strerror(errno) + ")",
+                          LOG_ERROR);
+                    states[next++] = JOB_FAILED;
+                    stopped = true;
+                    break;
+                }
+                flushOutput();
+                forwarding.block();
+                pid_t pid = fork();
+                if (pid == 0) {
+                    forwarding.restore();
+                    forwarding.unblock();
+                    close(pair[0]);
+                    for (const Worker& other : workers)
+                        if (other.channel >= 0) close(other.channel);
+                    if (progress[0] >= 0) close(progress[0]);
+                    runWorker(pair[1], progress[1], p_work, p_finish);
+                }
+                close(pair[1]);
+                if (pid < 0) {
+                    forwarding.unblock();
+                    close(pair[0]);
+                    tvLog("Could not start the export of : ", p_names[next] + " (" + std::strerror(errno) + ")",
+                          LOG_ERROR);
+                    states[next++] = JOB_FAILED;
+                    stopped = true;
+                    break;
+                }
+                g_job_pids[slot] = pid;
+                forwarding.unblock();
+                worker.pid = pid;
+                worker.channel = pair[0];
             }
             const size_t job = next++;
             std::FILE* output = std::tmpfile();
-            if (output == nullptr) {
-                tvLog("Could not create a temporary file for the output of : ", p_names[job],
-                      LOG_ERROR);
+            if (output == nullptr || !sendJob(worker.channel, job, fileno(output))) {
+                tvLog("Could not start the export of : ", p_names[job], LOG_ERROR);
+                if (output != nullptr) std::fclose(output);
                 states[job] = JOB_FAILED;
                 stopped = true;
                 break;
             }
-            std::cout.flush();
-            std::fflush(stdout);
-            forwarding.block();
-            pid_t pid = fork();
-            if (pid == 0) {
-                forwarding.restore();
-                forwarding.unblock();
-                if (progress[0] >= 0) close(progress[0]);
-                runChild(job, output, progress[1], p_work);
-            }
-            if (pid < 0) {
-                forwarding.unblock();
-                tvLog("Could not start the export of : ", p_names[job] + " (" + std::strerror(errno) + ")",
-                      LOG_ERROR);
-                std::fclose(output);
-                states[job] = JOB_FAILED;
-                stopped = true;
-                break;
-            }
-            g_job_pids[slot] = pid;
-            forwarding.unblock();
-            slots[slot].pid = pid;
-            slots[slot].job = job;
-            slots[slot].output = output;
+            worker.busy = true;
+            worker.job = job;
+            worker.output = output;
             board.started(job);
-            ++running;
         }
-        if (running == 0) break;
-
-        // Wait for a child to end, showing progress meanwhile.
-        int status = 0;
-        pid_t ended;
+        // Idle workers get no more exports: their channels close and they end.
+        if (stopped || next >= p_count) {
+            for (size_t slot = 0; slot < workers.size(); ++slot)
+                if (workers[slot].pid != 0 && !workers[slot].busy) reap(slot);
+        }
+        std::vector<struct pollfd> waits;
+        std::vector<size_t> slots;
+        for (size_t slot = 0; slot < workers.size(); ++slot) {
+            if (!workers[slot].busy) continue;
+            struct pollfd wait {};
+            wait.fd = workers[slot].channel;
+            wait.events = POLLIN;
+            waits.push_back(wait);
+            slots.push_back(slot);
+        }
+        if (waits.empty()) break;
         if (progress[0] >= 0) {
             struct pollfd wait {};
             wait.fd = progress[0];
             wait.events = POLLIN;
-            poll(&wait, 1, 100);
+            waits.push_back(wait);
+        }
+
+        // Wait for an export to end, showing progress meanwhile.
+        int ready = poll(waits.data(), waits.size(), progress[0] >= 0 ? 100 : -1);
+        if (progress[0] >= 0) {
             board.read(progress[0]);
-            ended = waitpid(-1, &status, WNOHANG);
-        } else {
-            ended = waitpid(-1, &status, 0);
+            board.refresh();
         }
-        if (ended <= 0) {
-            if (g_stop_signal != 0) stopped = true;
-            if (progress[0] >= 0) board.refresh();
-            if (ended < 0 && errno == ECHILD) break;  // cannot happen while children run
-            continue;
-        }
-        for (size_t slot = 0; slot < slots.size(); ++slot) {
-            if (slots[slot].pid != ended) continue;
-            forwarding.block();
-            g_job_pids[slot] = 0;
-            forwarding.unblock();
-            Running done = slots[slot];
-            slots[slot] = Running();
-            --running;
-            board.ended(done.job);
-            copyOutput(done.output);
-            std::fclose(done.output);
-            const bool ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        if (ready <= 0) continue;  // a signal, or time to redraw
+        for (size_t i = 0; i < slots.size(); ++i) {
+            if (waits[i].revents == 0) continue;
+            Worker& worker = workers[slots[i]];
+            unsigned char answer = 0;
+            ssize_t got = read(worker.channel, &answer, 1);
+            if (got < 0 && errno == EINTR) continue;
+            if (got == 1) {
+                finish(worker, answer == 1);
+                continue;
+            }
+            // The worker ended in the middle of an export: what it wrote,
+            // then how it ended.
+            const size_t job = worker.job;
+            const int status = reap(slots[i]);
+            finish(worker, false);
             if (WIFSIGNALED(status)) {
-                tvLog("Export ended by signal " + std::to_string(WTERMSIG(status)) + " : ",
-                      p_names[done.job], LOG_ERROR);
-            } else if (WIFEXITED(status) && WEXITSTATUS(status) != 0 && WEXITSTATUS(status) != 2 &&
+                tvLog("Export ended by signal " + std::to_string(WTERMSIG(status)) + " : ", p_names[job], LOG_ERROR);
+            } else if (WIFEXITED(status) && WEXITSTATUS(status) != 2 &&
                        (g_stop_signal == 0 || WEXITSTATUS(status) != 128 + g_stop_signal)) {
                 // A failed export says why in its own lines, and so does one
                 // that a forwarded signal stopped.
-                tvLog("Export ended with status " + std::to_string(WEXITSTATUS(status)) + " : ",
-                      p_names[done.job], LOG_ERROR);
+                tvLog("Export ended with status " + std::to_string(WEXITSTATUS(status)) + " : ", p_names[job],
+                      LOG_ERROR);
             }
-            states[done.job] = ok ? JOB_SUCCEEDED : JOB_FAILED;
-            if (!ok) stopped = true;
-            break;
         }
-        if (g_stop_signal != 0) stopped = true;
-        if (progress[0] >= 0) board.refresh();
     }
 
     clearConsoleLine();

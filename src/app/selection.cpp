@@ -129,17 +129,17 @@ void runParallelExports(const std::vector<ExportEntry>& p_exports,
         tvLog("Exporting to shape file : ", names[p_index], LOG_BASIC);
         bool ok = false;
         try {
-            ok = connectSession(true) && exportSQLAsShape(entry.sql, entry.geomColumn,
-                                                          p_shapefiles[p_index], entry.table,
-                                                          entry.owner);
+            // a worker keeps its connection for the exports it runs
+            ok = (conn != nullptr || connectSession(true)) &&
+                 exportSQLAsShape(entry.sql, entry.geomColumn, p_shapefiles[p_index], entry.table, entry.owner);
         } catch (const SQLException& e) {
             tvLog(e.getMessage(), "", LOG_ERROR);
             ok = false;
         }
-        if (!disconnectSession(true)) ok = false;
         return ok;
     };
-    std::vector<JobState> states = runJobs(p_exports.size(), p_jobs, work, names);
+    std::vector<JobState> states =
+        runJobs(p_exports.size(), p_jobs, work, names, [] { disconnectSession(true); });
 
     size_t failed = 0;
     size_t notStarted = 0;

@@ -8,7 +8,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <iostream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -80,6 +83,45 @@ TEST(RunJobs, EachChildsLinesFormOneBlockInTheOrderTheChildrenEnd) {
         return true;
     });
     EXPECT_EQ(result.output, (std::vector<std::string>{"job 0", "job 1", "job 2"}));
+}
+
+// A worker runs its exports one after another in one process (and so on
+// one connection), and its clean-up runs once, after its last export.
+TEST(RunJobs, WorkersRunExportsInTurnAndCleanUpOnceEach) {
+    char path[] = "/tmp/tarvex-workers-XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    const std::string finished = path;
+    g_args.clear();
+    g_log_level = LOG_BASIC;
+    testing::internal::CaptureStdout();
+    std::vector<JobState> states = runJobs(
+        6, 2,
+        [](size_t p_job) {
+            std::cout << "job " << p_job << " in " << getpid() << std::endl;
+            return true;
+        },
+        names(6),
+        [&finished] {
+            FILE* out = std::fopen(finished.c_str(), "a");
+            if (out != nullptr) {
+                std::fprintf(out, "%d\n", static_cast<int>(getpid()));
+                std::fclose(out);
+            }
+        });
+    std::vector<std::string> output = lines(testing::internal::GetCapturedStdout());
+    EXPECT_EQ(states, std::vector<JobState>(6, JOB_SUCCEEDED));
+    ASSERT_EQ(output.size(), 6u);
+    std::set<std::string> workers;
+    for (const std::string& line : output) workers.insert(line.substr(line.find(" in ") + 4));
+    EXPECT_LE(workers.size(), 2u);
+    EXPECT_EQ(workers.count(std::to_string(getpid())), 0u);
+    std::ifstream in(finished);
+    std::set<std::string> cleaned;
+    for (std::string line; std::getline(in, line);) EXPECT_TRUE(cleaned.insert(line).second) << line;
+    EXPECT_EQ(cleaned, workers);
+    std::remove(path);
 }
 
 TEST(RunJobs, AfterAFailureNoNewJobStartsAndTheRunningOnesFinish) {
