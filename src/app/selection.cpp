@@ -111,9 +111,10 @@ void addSingleExport(std::vector<ExportEntry>& p_list, bool& p_continue) {
     p_list.push_back(entry);
 }
 
-// "*" mode with "-j" above 1: the exports run side by side, each in a child
-// process with a connection of its own; the parent's connection is closed
-// first (a connection is never carried across fork). After the first
+// "*" mode with "-j" above 1: the exports run side by side in worker
+// processes, each with a connection of its own that it keeps for the exports
+// it runs in turn; the parent's connection is closed first (a connection is
+// never carried across fork). After the first
 // failure no new export starts; the failed ones are named at the end.
 void runParallelExports(const std::vector<ExportEntry>& p_exports,
                         const std::vector<std::string>& p_shapefiles, int p_jobs, bool& p_continue) {
