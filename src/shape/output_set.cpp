@@ -80,6 +80,9 @@ bool isTemporaryOf(const std::string& p_entry, const std::string& p_name) {
            tvIsSetCompanionExtension(rest.substr(static_cast<size_t>(TEMP_RANDOM_CHARS)));
 }
 
+// How a temporary gets its final name; replaceable for tests.
+tvRenameFunction g_rename = ::rename;
+
 // Holds SIGINT, SIGTERM and SIGHUP off while it lives.
 class SignalHold {
 public:
@@ -113,6 +116,8 @@ bool tvIsSetCompanionExtension(const std::string& p_ext) {
 }
 
 tvOutputSet* tvActiveOutputSet() { return g_active; }
+
+void tvSetOutputRename(tvRenameFunction p_rename) { g_rename = p_rename == nullptr ? ::rename : p_rename; }
 
 void tvSetActiveOutputSet(tvOutputSet* p_set) { g_active = p_set; }
 
@@ -317,13 +322,55 @@ bool tvOutputSet::commit() {
             ok = false;
         }
     }
+    // The files being replaced keep a second name (a hard link, named as a
+    // temporary of this set) until every rename has succeeded: a rename
+    // that fails half-way through puts them back, so that the previous set
+    // stays whole. Where no link can be made the file is replaced without
+    // a way back, as the only choice left.
+    struct Replaced {
+        std::string target;
+        std::string kept;  // the second name, empty when there is none
+        bool existed = false;
+    };
+    std::vector<Replaced> replaced;
+    const std::string keptPrefix =
+        (_dir == "/" ? "" : _dir) + "/." + _name + TEMP_MARK + std::to_string(::getpid()) + "-" + randomText();
     for (size_t i = 0; ok && i < order.size(); ++i) {
-        const std::string target = _base + order[i]->ext;
-        if (::rename(order[i]->path.c_str(), target.c_str()) != 0) {
+        Replaced file;
+        file.target = _base + order[i]->ext;
+        struct stat existing;
+        file.existed = ::lstat(file.target.c_str(), &existing) == 0;
+        if (file.existed) {
+            file.kept = keptPrefix + order[i]->ext;
+            if (::link(file.target.c_str(), file.kept.c_str()) != 0) file.kept.clear();
+        }
+        replaced.push_back(file);
+    }
+    size_t renamed = 0;
+    for (; ok && renamed < order.size(); ++renamed) {
+        const std::string& target = replaced[renamed].target;
+        if (g_rename(order[renamed]->path.c_str(), target.c_str()) != 0) {
             int err = errno;
             tvLog("Cannot put the shapefile set in place : ", target + errnoText(err), LOG_ERROR);
             ok = false;
+            break;
         }
+    }
+    if (!ok) {
+        // Back to the previous set: the files it had return, the names it
+        // did not have go.
+        std::string lost;
+        for (size_t i = 0; i < renamed; ++i) {
+            const Replaced& file = replaced[i];
+            bool back = file.existed ? !file.kept.empty() && ::rename(file.kept.c_str(), file.target.c_str()) == 0
+                                     : ::unlink(file.target.c_str()) == 0;
+            if (!back) lost += (lost.empty() ? "" : ", ") + file.target;
+        }
+        if (!lost.empty())
+            tvLog("[WARNING] Files of the previous set replaced and not restored : ", lost, LOG_BASIC);
+    }
+    for (const Replaced& file : replaced) {
+        if (!file.kept.empty()) ::unlink(file.kept.c_str());
     }
 
     if (ok) {

@@ -46,7 +46,9 @@ public:
     // replaced, never followed) and removes the companion files of the base
     // name that this run did not write, signals held off meanwhile; then
     // releases the lock. False, with one LOG_ERROR line, when the set could
-    // not be put in place.
+    // not be put in place; the files already renamed are then put back as
+    // they were (each replaced file is kept under a second name until the
+    // last rename).
     bool commit();
 
     // Removes the temporaries and releases the lock; the previous set stays.
@@ -85,5 +87,10 @@ void tvRemoveOutputTemporariesNow();
 // The extensions of a shapefile set's companion files that a replaced set
 // must not keep: those the writer may write and the spatial indexes.
 bool tvIsSetCompanionExtension(const std::string& p_ext);
+
+// The call that gives a temporary its final name during commit() (rename(2)
+// unless replaced; nullptr restores it): tests make it fail.
+using tvRenameFunction = int (*)(const char*, const char*);
+void tvSetOutputRename(tvRenameFunction p_rename);
 
 #endif

@@ -123,6 +123,51 @@ TEST_F(OutputSetTest, ADirectoryAtAFinalNameRefusesTheSetBeforeAnyRename) {
     EXPECT_EQ(entries(), (std::vector<std::string>{"set.dbf", "set.shp", "set.shx"}));
 }
 
+// A rename that fails after others succeeded (here the .shp, renamed last)
+// puts the files already renamed back: the previous set stays whole, a
+// name it did not have is gone again, and no temporary is left.
+int g_renames = 0;
+int failShpRename(const char* p_from, const char* p_to) {
+    ++g_renames;
+    std::string to = p_to;
+    if (to.size() > 4 && to.compare(to.size() - 4, 4, ".shp") == 0) {
+        errno = EIO;
+        return -1;
+    }
+    return ::rename(p_from, p_to);
+}
+
+TEST_F(OutputSetTest, ARenameFailingHalfWayPutsThePreviousSetBack) {
+    writeFile(base_ + ".shp", "old shp");
+    writeFile(base_ + ".dbf", "old dbf");
+    writeFile(base_ + ".prj", "old prj");
+    tvOutputSet set;
+    ASSERT_TRUE(set.begin(base_));
+    tvSetActiveOutputSet(&set);
+    ASSERT_TRUE(writeThroughHooks(base_ + ".dbf", "new dbf"));
+    ASSERT_TRUE(writeThroughHooks(base_ + ".shx", "new shx"));
+    ASSERT_TRUE(writeThroughHooks(base_ + ".shp", "new shp"));
+    g_renames = 0;
+    tvSetOutputRename(failShpRename);
+    EXPECT_FALSE(set.commit());
+    tvSetOutputRename(nullptr);
+    tvSetActiveOutputSet(nullptr);
+    EXPECT_EQ(g_renames, 3);
+    EXPECT_NE(getLastError().find(base_ + ".shp (Input/output error)"), std::string::npos) << getLastError();
+    EXPECT_EQ(readFile(base_ + ".shp"), "old shp");
+    EXPECT_EQ(readFile(base_ + ".dbf"), "old dbf");
+    EXPECT_EQ(readFile(base_ + ".prj"), "old prj");
+    EXPECT_EQ(entries(), (std::vector<std::string>{"set.dbf", "set.prj", "set.shp"}));
+
+    // and with the previous set kept aside, a later commit succeeds
+    ASSERT_TRUE(set.begin(base_));
+    tvSetActiveOutputSet(&set);
+    ASSERT_TRUE(writeThroughHooks(base_ + ".shp", "new shp"));
+    EXPECT_TRUE(set.commit());
+    tvSetActiveOutputSet(nullptr);
+    EXPECT_EQ(entries(), (std::vector<std::string>{"set.shp"}));
+}
+
 TEST_F(OutputSetTest, AbandonLeavesThePreviousSetAndNoTemporaries) {
     writeFile(base_ + ".shp", "old shp");
     writeFile(base_ + ".prj", "old prj");
