@@ -48,7 +48,7 @@ bool rewriteSelectStar(const std::string& p_sql, const std::string& p_columns,
                        std::string& p_result);
 
 // A free query as it is run: the user's text without one trailing ";" (and
-// the blanks after it), which Oracle would refuse.
+// the blanks and comments after it), which Oracle would refuse.
 std::string freeQueryText(const std::string& p_sql);
 
 

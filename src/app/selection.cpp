@@ -163,8 +163,31 @@ void runParallelExports(const std::vector<ExportEntry>& p_exports,
 }  // namespace
 
 std::string freeQueryText(const std::string& p_sql) {
-    std::string::size_type end = p_sql.find_last_not_of(" \t\r\n");
-    if (end != std::string::npos && p_sql[end] == ';') return p_sql.substr(0, end);
+    // The last character outside quotes and comments decides.
+    std::string::size_type last = std::string::npos;
+    const size_t n = p_sql.size();
+    for (size_t i = 0; i < n;) {
+        const char c = p_sql[i];
+        if (c == '-' && i + 1 < n && p_sql[i + 1] == '-') {
+            i = p_sql.find('\n', i);
+            if (i == std::string::npos) break;
+        } else if (c == '/' && i + 1 < n && p_sql[i + 1] == '*') {
+            std::string::size_type close = p_sql.find("*/", i + 2);
+            if (close == std::string::npos) break;
+            i = close + 2;
+        } else if (c == '\'' || c == '"') {
+            std::string::size_type close = p_sql.find(c, i + 1);
+            if (close == std::string::npos) return p_sql;  // unterminated: the database says so
+            last = close;
+            i = close + 1;  // a doubled quote is two quoted parts in a row
+        } else {
+            if (c != ' ' && c != '\t' && c != '\r' && c != '\n') last = i;
+            ++i;
+        }
+    }
+    // The ";" and what follows it (blanks and comments) go; a "--" comment
+    // after it would otherwise end on the query's closing parenthesis.
+    if (last != std::string::npos && p_sql[last] == ';') return p_sql.substr(0, last);
     return p_sql;
 }
 

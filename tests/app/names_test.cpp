@@ -65,3 +65,15 @@ TEST(SkippedColumnTypes, AreLongRawLongRawAndLongVarraw) {
     for (int code : {8, 23, 24, 95}) EXPECT_TRUE(isSkippedColumnType(code)) << code;
     for (int code : {1, 2, 3, 12, 96, 108, 112, 113, 187, 188}) EXPECT_FALSE(isSkippedColumnType(code)) << code;
 }
+
+// One trailing ";" goes, with the blanks and comments after it; a ";" in a
+// literal, a quoted name or a comment is the query's own.
+TEST(FreeQueryText, DropsOneTrailingSemicolonOutsideQuotesAndComments) {
+    EXPECT_EQ(freeQueryText("select * from t;"), "select * from t");
+    EXPECT_EQ(freeQueryText("select * from t ; -- all\n  /* rows */ \n"), "select * from t ");
+    EXPECT_EQ(freeQueryText("select * from t -- why;"), "select * from t -- why;");
+    EXPECT_EQ(freeQueryText("select 'a;' x from t"), "select 'a;' x from t");
+    EXPECT_EQ(freeQueryText("select 'it''s;' x from \"T;\";"), "select 'it''s;' x from \"T;\"");
+    EXPECT_EQ(freeQueryText("select ';"), "select ';");  // unterminated: left to the database
+    EXPECT_EQ(freeQueryText("select 1 from dual;;"), "select 1 from dual;");
+}

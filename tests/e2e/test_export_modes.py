@@ -146,7 +146,8 @@ class SingleTableAndQuery(ExportTest):
     def test_client_errors_after_the_main_query_fail_the_export_cleanly(self):
         # A trailing comment and a trailing ";" cannot break the probe query.
         for query in ("select * from cities -- all of them", "select * from cities;",
-                      "select * from cities ; \n"):
+                      "select * from cities ; \n", "select * from cities; -- all of them",
+                      "select * from cities /* ; */ ;\n/* all */"):
             run = self.run_gis("-q", query, "-g", "geom", "-o", "probe", "-x")
             self.assertSucceeded(run, ("probe", 5))
             self.assertIn("' ended at : ", run.out)
