@@ -109,29 +109,40 @@ void copyOutput(std::FILE* p_output) {
     std::cout.flush();
 }
 
-// A job for a worker: its number, and the file its output goes to.
-bool sendJob(int p_channel, size_t p_job, int p_fd) {
-    std::uint64_t job = p_job;
+// The message that hands a worker a job: the job's number, and a file
+// descriptor (its output file) passed along with it.
+struct JobMessage {
+    std::uint64_t job = 0;
     struct iovec data {};
-    data.iov_base = &job;
-    data.iov_len = sizeof job;
+    struct msghdr message {};
     union {
         char buffer[CMSG_SPACE(sizeof(int))];
         struct cmsghdr align;
-    } control {};
-    struct msghdr message {};
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    message.msg_control = control.buffer;
-    message.msg_controllen = sizeof control.buffer;
-    struct cmsghdr* header = CMSG_FIRSTHDR(&message);
+    } control{};  // last: cmsghdr ends in a flexible array
+
+    JobMessage() {
+        data.iov_base = &job;
+        data.iov_len = sizeof job;
+        message.msg_iov = &data;
+        message.msg_iovlen = 1;
+        message.msg_control = control.buffer;
+        message.msg_controllen = sizeof control.buffer;
+    }
+    JobMessage(const JobMessage&) = delete;
+    JobMessage& operator=(const JobMessage&) = delete;
+};
+
+bool sendJob(int p_channel, size_t p_job, int p_fd) {
+    JobMessage m;
+    m.job = p_job;
+    struct cmsghdr* header = CMSG_FIRSTHDR(&m.message);
     header->cmsg_level = SOL_SOCKET;
     header->cmsg_type = SCM_RIGHTS;
     header->cmsg_len = CMSG_LEN(sizeof(int));
     std::memcpy(CMSG_DATA(header), &p_fd, sizeof(int));
     for (;;) {
-        ssize_t sent = sendmsg(p_channel, &message, MSG_NOSIGNAL);
-        if (sent == static_cast<ssize_t>(sizeof job)) return true;
+        ssize_t sent = sendmsg(p_channel, &m.message, MSG_NOSIGNAL);
+        if (sent == static_cast<ssize_t>(sizeof m.job)) return true;
         if (sent < 0 && errno == EINTR) continue;
         return false;
     }
@@ -139,27 +150,15 @@ bool sendJob(int p_channel, size_t p_job, int p_fd) {
 
 // The next job of a worker; false when the parent has no more.
 bool receiveJob(int p_channel, size_t& p_job, int& p_fd) {
-    std::uint64_t job = 0;
-    struct iovec data {};
-    data.iov_base = &job;
-    data.iov_len = sizeof job;
-    union {
-        char buffer[CMSG_SPACE(sizeof(int))];
-        struct cmsghdr align;
-    } control {};
-    struct msghdr message {};
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    message.msg_control = control.buffer;
-    message.msg_controllen = sizeof control.buffer;
+    JobMessage m;
     ssize_t got;
     do {
-        got = recvmsg(p_channel, &message, MSG_CMSG_CLOEXEC);
+        got = recvmsg(p_channel, &m.message, MSG_CMSG_CLOEXEC);
     } while (got < 0 && errno == EINTR);
-    struct cmsghdr* header = got == static_cast<ssize_t>(sizeof job) ? CMSG_FIRSTHDR(&message) : nullptr;
+    struct cmsghdr* header = got == static_cast<ssize_t>(sizeof m.job) ? CMSG_FIRSTHDR(&m.message) : nullptr;
     if (header == nullptr || header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS) return false;
     std::memcpy(&p_fd, CMSG_DATA(header), sizeof(int));
-    p_job = static_cast<size_t>(job);
+    p_job = static_cast<size_t>(m.job);
     return true;
 }
 
