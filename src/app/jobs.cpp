@@ -196,11 +196,11 @@ void flushOutput() {
         const unsigned char answer = ok ? 1 : 0;
         ssize_t sent;
         do {
-            sent = write(p_channel, &answer, 1);
+            sent = send(p_channel, &answer, 1, MSG_NOSIGNAL);
         } while (sent < 0 && errno == EINTR);
         if (sent != 1) break;
     }
-    // What the worker's clean-up says goes straight to the terminal.
+    // What the worker's clean-up says goes straight to the run's output.
     if (terminal >= 0) dup2(terminal, STDOUT_FILENO);
     p_finish();
     flushOutput();

@@ -233,7 +233,7 @@ namespace {
 // Logons this process has verified, so that reconnecting (every parallel
 // export is a process forked from the one that logged on first, and opens
 // its own session) does not pay for the password hash again: 64 MiB and
-// about a tenth of a second each. Kept as digests of the stored hash and the
+// a tenth of a second or more each. Kept as digests of the stored hash and the
 // password under a key drawn once per process, never the password itself;
 // a changed password has another stored hash and is verified anew.
 class VerifiedLogons {
