@@ -82,16 +82,23 @@ class LoaderProcesses(unittest.TestCase):
 
     def test_interrupted_create_user_leaves_nothing(self):
         self.assertEqual(self.load().returncode, 0)
-        script = users_script(os.path.join(self.work, "users.sql"), ["newbie%d" % i for i in range(8)])
+        names = ["newbie%d" % i for i in range(8)]  # each costs a password hash
+        script = users_script(os.path.join(self.work, "users.sql"), names)
         run = subprocess.Popen([TARVEX_SQL, self.db, script], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        time.sleep(1.0)  # several users into the run: each costs a password hash
+        # interrupted once the first new user's file exists, under its
+        # temporary name until the commit
+        deadline = time.monotonic() + 30
+        while not [f for f in os.listdir(self.db) if f.startswith(".NEWBIE")]:
+            self.assertLess(time.monotonic(), deadline, "no user was being created")
+            self.assertIsNone(run.poll(), "the run ended before it was interrupted")
+            time.sleep(0.01)
         run.send_signal(signal.SIGINT)
         run.communicate(timeout=60)
         self.assertNotEqual(run.returncode, 0)
         self.assertEqual(schema_files(self.db), ["MDSYS.db"])
         again = self.load(script)
         self.assertEqual(again.returncode, 0, again.stdout.decode())
-        self.assertEqual(len(schema_files(self.db)), 9)
+        self.assertEqual(len(schema_files(self.db)), 1 + len(names))
         self.assertEqual([f for f in os.listdir(self.db) if f.startswith(".")], [])
 
     def test_files_are_private_whatever_the_umask(self):
