@@ -153,7 +153,14 @@ bool tvOutputSet::begin(const std::string& p_base) {
         int fd = ::open(_lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0) {
             int err = errno;
-            tvLog("Cannot lock shapefile set : ", p_base + errnoText(err), LOG_ERROR);
+            struct stat directory;
+            if ((err == ENOENT || err == ENOTDIR) &&
+                (::stat(_dir.c_str(), &directory) != 0 || !S_ISDIR(directory.st_mode))) {
+                // the usual cause: a directory in -o that was not made first
+                tvLog("Output directory does not exist : ", _dir + " (for " + p_base + ")", LOG_ERROR);
+            } else {
+                tvLog("Cannot lock shapefile set : ", p_base + errnoText(err), LOG_ERROR);
+            }
             return false;
         }
         struct flock lock;

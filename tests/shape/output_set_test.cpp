@@ -301,8 +301,12 @@ TEST_F(OutputSetTest, BadNamesAndUnusableDirectoriesAreRefused) {
     EXPECT_FALSE(set.begin(dir_ + "/"));
     EXPECT_FALSE(set.begin(dir_ + "/.."));
     EXPECT_FALSE(set.begin(dir_ + "/missing/set"));
-    EXPECT_NE(getLastError().find(dir_ + "/missing/set (No such file or directory)"), std::string::npos)
+    EXPECT_NE(getLastError().find(dir_ + "/missing (for " + dir_ + "/missing/set)"), std::string::npos)
         << getLastError();
+    writeFile(dir_ + "/file", "not a directory");
+    EXPECT_FALSE(set.begin(dir_ + "/file/set"));
+    EXPECT_NE(getLastError().find("does not exist"), std::string::npos) << getLastError();
+    EXPECT_NE(getLastError().find(dir_ + "/file (for "), std::string::npos) << getLastError();
     EXPECT_FALSE(set.commit());
 }
 
