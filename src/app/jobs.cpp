@@ -252,6 +252,13 @@ std::vector<JobState> runJobs(size_t p_count, int p_max, const std::function<boo
         worker.pid = 0;
         return status;
     };
+    // An export that could not be handed to a worker: failed, and the last
+    // to start.
+    auto refuse = [&](size_t p_job, const std::string& p_reason) {
+        tvLog("Could not start the export of : ", p_names[p_job] + p_reason, LOG_ERROR);
+        states[p_job] = JOB_FAILED;
+        stopped = true;
+    };
     // An export's end: its output copied whole, its state recorded.
     auto finish = [&](Worker& p_worker, bool p_ok) {
         board.ended(p_worker.job);
@@ -272,10 +279,7 @@ std::vector<JobState> runJobs(size_t p_count, int p_max, const std::function<boo
             if (worker.pid == 0) {
                 int pair[2];
                 if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
-                    tvLog("Could not start the export of : ", p_names[next] + " (" + std::strerror(errno) + ")",
-                          LOG_ERROR);
-                    states[next++] = JOB_FAILED;
-                    stopped = true;
+                    refuse(next++, std::string(" (") + std::strerror(errno) + ")");
                     break;
                 }
                 flushOutput();
@@ -293,11 +297,9 @@ std::vector<JobState> runJobs(size_t p_count, int p_max, const std::function<boo
                 close(pair[1]);
                 if (pid < 0) {
                     forwarding.unblock();
+                    const int err = errno;
                     close(pair[0]);
-                    tvLog("Could not start the export of : ", p_names[next] + " (" + std::strerror(errno) + ")",
-                          LOG_ERROR);
-                    states[next++] = JOB_FAILED;
-                    stopped = true;
+                    refuse(next++, std::string(" (") + std::strerror(err) + ")");
                     break;
                 }
                 g_job_pids[slot] = pid;
@@ -308,10 +310,8 @@ std::vector<JobState> runJobs(size_t p_count, int p_max, const std::function<boo
             const size_t job = next++;
             std::FILE* output = std::tmpfile();
             if (output == nullptr || !sendJob(worker.channel, job, fileno(output))) {
-                tvLog("Could not start the export of : ", p_names[job], LOG_ERROR);
                 if (output != nullptr) std::fclose(output);
-                states[job] = JOB_FAILED;
-                stopped = true;
+                refuse(job, "");
                 break;
             }
             worker.busy = true;

@@ -135,6 +135,10 @@ tvOutputSet::~tvOutputSet() {
     abandon();
 }
 
+std::string tvOutputSet::hiddenPath(const std::string& p_suffix) const {
+    return (_dir == "/" ? "" : _dir) + "/." + _name + p_suffix;
+}
+
 bool tvOutputSet::begin(const std::string& p_base) {
     abandon();
     _base = p_base;
@@ -145,7 +149,7 @@ bool tvOutputSet::begin(const std::string& p_base) {
         tvLog("Output name does not name a file : ", p_base, LOG_ERROR);
         return false;
     }
-    _lockPath = (_dir == "/" ? "" : _dir) + "/." + _name + LOCK_MARK;
+    _lockPath = hiddenPath(LOCK_MARK);
 
     // The lock file is removed when a set is done; a lock taken on a file
     // that was removed (or replaced) meanwhile guards nothing: try again.
@@ -257,7 +261,7 @@ int tvOutputSet::open(const std::string& p_path, int p_flags) {
     }
     TempFile created;
     created.ext = ext;
-    created.path = (_dir == "/" ? "" : _dir) + "/." + _name + TEMP_MARK + _token + ext;
+    created.path = hiddenPath(TEMP_MARK + _token + ext);
     created.slot = registerPath(created.path);
     int fd = ::open(created.path.c_str(), access | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) {
@@ -340,8 +344,8 @@ bool tvOutputSet::commit() {
         bool existed = false;
     };
     std::vector<Replaced> replaced;
-    const std::string keptPrefix =
-        (_dir == "/" ? "" : _dir) + "/." + _name + TEMP_MARK + std::to_string(::getpid()) + "-" + randomText();
+    // named as temporaries of this set, with a token of their own
+    const std::string keptPrefix = hiddenPath(TEMP_MARK + std::to_string(::getpid()) + "-" + randomText());
     for (size_t i = 0; ok && i < order.size(); ++i) {
         Replaced file;
         file.target = _base + order[i]->ext;

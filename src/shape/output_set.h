@@ -55,6 +55,9 @@ public:
     void abandon();
 
 private:
+    // "." + the set's name + p_suffix, in the set's directory: the names of
+    // the lock and the temporaries.
+    std::string hiddenPath(const std::string& p_suffix) const;
     struct TempFile {
         std::string ext;   // ".shp", ... in lower case
         std::string path;  // the temporary's path

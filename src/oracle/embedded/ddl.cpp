@@ -26,19 +26,6 @@ bool isOp(const std::vector<Token>& t, size_t i, const char* o) {
     return i < t.size() && t[i].kind == Token::OP && t[i].text == o;
 }
 
-std::string nameOf(const Token& t) {
-    if (t.kind == Token::QUOTED) {
-        std::string s = t.text.substr(1, t.text.size() - 2);
-        std::string out;
-        for (size_t i = 0; i < s.size(); ++i) {
-            out += s[i];
-            if (s[i] == '"' && i + 1 < s.size() && s[i + 1] == '"') ++i;
-        }
-        return out;
-    }
-    return t.text;
-}
-
 std::string joinTokens(const std::vector<Token>& t, size_t from, size_t to) {
     std::string out;
     for (size_t i = from; i < to && i < t.size(); ++i) {
@@ -421,14 +408,8 @@ unsigned int ConnectionImpl::createTable(const std::vector<Token>& t) {
     beginWrite();
     execSingle("CREATE TABLE " + quoteIdent(alias) + "." + quoteIdent(table) + " (" + defs + ")");
     upgradeCatalog(alias);
-    sqlite3_stmt* ins = nullptr;
-    std::string sql = "INSERT OR REPLACE INTO " + quoteIdent(alias) +
-                      ".\"TVX$COLUMNS\" VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)";
-    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &ins, nullptr) != SQLITE_OK) {
-        std::string msg = sqlite3_errmsg(db_);
-        sqlite3_finalize(ins);
-        raiseSqlite(msg.c_str());
-    }
+    sqlite3_stmt* ins = prepareOn(db_, "INSERT OR REPLACE INTO " + quoteIdent(alias) +
+                                           ".\"TVX$COLUMNS\" VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)");
     int position = 0;
     for (const auto& c : columns) {
         sqlite3_bind_text(ins, 1, table.c_str(), -1, SQLITE_TRANSIENT);

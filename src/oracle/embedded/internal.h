@@ -76,6 +76,9 @@ struct Token {
 
 // Splits SQL text into tokens; unquoted identifiers are upper-cased.
 std::vector<Token> tokenize(const std::string& sql);
+// The name an identifier token stands for: a quoted one without its quotes
+// (a doubled quote stands for one), any other as it is.
+std::string nameOf(const Token& t);
 
 // Parses an Oracle column type from its tokens (no spaces or comments);
 // sets the reported type and the SQLite affinity the column is stored with.

@@ -67,6 +67,16 @@ bool identChar(unsigned char c) {
 
 }  // namespace
 
+std::string nameOf(const Token& t) {
+    if (t.kind != Token::QUOTED) return t.text;
+    std::string name;
+    for (size_t c = 1; c + 1 < t.text.size(); ++c) {
+        name += t.text[c];
+        if (t.text[c] == '"') ++c;  // a doubled quote stands for one
+    }
+    return name;
+}
+
 std::vector<Token> tokenize(const std::string& s) {
     std::vector<Token> out;
     out.reserve(s.size() / 3 + 16);  // about a token for every 3 bytes of long lists
@@ -421,16 +431,6 @@ struct Rewriter {
         return w == "USER_SDO_GEOM_METADATA" || w == "ALL_SDO_GEOM_METADATA" || w == "DUAL";
     }
 
-    // The name of a double-quoted identifier token.
-    static std::string unquoted(const std::string& text) {
-        std::string name;
-        for (size_t c = 1; c + 1 < text.size(); ++c) {
-            name += text[c];
-            if (text[c] == '"') ++c;  // a doubled quote stands for one
-        }
-        return name;
-    }
-
     // The schema prefix of OWNER.NAME at i, if OWNER is a schema.
     std::string schemaAt(size_t i, size_t begin, size_t end) {
         if (t[i].kind != Token::IDENT) return "";
@@ -515,7 +515,7 @@ struct Rewriter {
                 size_t dot = next(i, end);
                 if ((before == std::string::npos || !op(before, ".", end)) && op(dot, ".", end) &&
                     name(next(dot, end), end)) {
-                    std::string alias = r.schemaAlias(unquoted(k.text));
+                    std::string alias = r.schemaAlias(nameOf(k));
                     if (!alias.empty()) {
                         if (expectTable) {
                             tableAt = next(dot, end);
@@ -531,8 +531,8 @@ struct Rewriter {
             }
             // a quoted table name names the table of exactly that name
             if (k.kind == Token::QUOTED && k.text.size() > 2 && k.text[0] == '"') {
-                if (i == tableAt) r.exactTable(tableAlias, unquoted(k.text));
-                else if (expectTable && !op(next(i, end), ".", end)) r.exactTable("", unquoted(k.text));
+                if (i == tableAt) r.exactTable(tableAlias, nameOf(k));
+                else if (expectTable && !op(next(i, end), ".", end)) r.exactTable("", nameOf(k));
             }
             if (k.kind == Token::STRING && k.text == "''") {
                 out += "NULL";

@@ -13,7 +13,6 @@
 // a rounded column is followed by a pass over the whole table.
 #include "session.h"
 
-#include <cctype>
 #include <climits>
 
 namespace oracle {
@@ -22,35 +21,7 @@ namespace embedded {
 
 namespace {
 
-bool sameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
-std::string nameText(const Token& t) {
-    if (t.kind != Token::QUOTED) return t.text;
-    std::string out;
-    for (size_t i = 1; i + 1 < t.text.size(); ++i) {
-        out += t.text[i];
-        if (t.text[i] == '"' && t.text[i + 1] == '"') ++i;
-    }
-    return out;
-}
-
 bool isName(const Token& t) { return t.kind == Token::IDENT || t.kind == Token::QUOTED; }
-
-sqlite3_stmt* prepareOn(sqlite3* db, const std::string& sql) {
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
-        std::string msg = sqlite3_errmsg(db);
-        sqlite3_finalize(st);
-        raiseSqlite(msg.c_str());
-    }
-    return st;
-}
 
 // Steps a statement once; the error message, or "".
 std::string stepOnce(sqlite3* db, sqlite3_stmt* st) {
@@ -105,11 +76,11 @@ ConnectionImpl::Rounding* ConnectionImpl::roundingFor(const std::string& sql, bo
     if (i >= t.size() || !isName(t[i])) return nullptr;
     std::string alias, table;
     if (i + 2 < t.size() && t[i + 1].kind == Token::OP && t[i + 1].text == "." && isName(t[i + 2])) {
-        alias = nameText(t[i]);
-        table = nameText(t[i + 2]);
+        alias = nameOf(t[i]);
+        table = nameOf(t[i + 2]);
     } else {
         alias = currentAlias();
-        table = nameText(t[i]);
+        table = nameOf(t[i]);
     }
     std::string key = alias + '\x1f' + table;
     auto found = rounding_.find(key);
@@ -144,7 +115,7 @@ ConnectionImpl::Rounding* ConnectionImpl::roundingFor(const std::string& sql, bo
     for (const Token& k : tokenize(sql))
         if (isName(k))
             for (const auto& c : plan->columns)
-                if (sameName(nameText(k), c.first)) return plan;
+                if (sqlite3_stricmp(nameOf(k).c_str(), c.first.c_str()) == 0) return plan;
     return nullptr;
 }
 

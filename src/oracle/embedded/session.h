@@ -67,6 +67,8 @@ bool isFile(const std::string& path);
 std::string uriPath(const std::string& path);
 // Runs SQL text on db; raises the matching ORA- error.
 void execOn(sqlite3* db, const std::string& sql);
+// Prepares one statement on db; raises the matching ORA- error.
+sqlite3_stmt* prepareOn(sqlite3* db, const std::string& sql);
 std::string quoteIdent(const std::string& name);
 std::string quoteLiteral(const std::string& text);
 // SQL rounding value to a NUMBER(p,s) scale, half away from zero.

@@ -115,6 +115,16 @@ void execOn(sqlite3* db, const std::string& sql) {
     }
 }
 
+sqlite3_stmt* prepareOn(sqlite3* db, const std::string& sql) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+        std::string msg = sqlite3_errmsg(db);
+        sqlite3_finalize(st);
+        raiseSqlite(msg.c_str());
+    }
+    return st;
+}
+
 std::string quoteIdent(const std::string& name) {
     std::string out = "\"";
     for (char c : name) {
