@@ -34,7 +34,7 @@ if [ -z "${TARVEX_BIN:-}" ] || [ -z "${TARVEX_SQL:-}" ]; then
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTARVEX_SANITIZE=OFF -DTARVEX_BUILD_TESTS=OFF >/dev/null
   cmake --build "$build" -j"$(nproc)" --target tarvex tarvex-sql bench_rings >/dev/null
   TARVEX_BIN=$build/tarvex
-  TARVEX_SQL=$build/src/oracle/embedded/tarvex-sql
+  TARVEX_SQL=$build/tarvex-sql
   TARVEX_BENCH_RINGS=$build/bench/bench_rings
 fi
 [ -x "$TARVEX_BIN" ] && [ -x "$TARVEX_SQL" ] || { echo "tarvex or tarvex-sql missing"; exit 1; }

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "../src/oracle/embedded/admin.h"
+#include "embedded_admin.h"
 #include "oracle/sdo.h"
 
 using namespace oracle::occi;

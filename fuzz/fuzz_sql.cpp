@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "../src/oracle/embedded/internal.h"
-#include "../src/oracle/embedded/script.h"
+#include "internal.h"
+#include "script.h"
 
 namespace emb = oracle::occi::embedded;
 

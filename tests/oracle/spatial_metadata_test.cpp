@@ -221,7 +221,7 @@ class SpatialMetadataFixtureTest : public ::testing::Test {
 protected:
     void SetUp() override {
         g_log_level = LOG_BASIC;
-        std::string loader = std::string(TARVEX_BINARY_DIR) + "/src/oracle/embedded/tarvex-sql";
+        std::string loader = std::string(TARVEX_BINARY_DIR) + "/tarvex-sql";
         struct stat info;
         if (stat(loader.c_str(), &info) != 0) GTEST_SKIP() << "no loader at " << loader;
 

@@ -22,7 +22,7 @@ using oracle::occi::Statement;
 
 namespace {
 
-const char* const LOADER = TARVEX_BINARY_DIR "/src/oracle/embedded/tarvex-sql";
+const char* const LOADER = TARVEX_BINARY_DIR "/tarvex-sql";
 const char* const WKT = "GEOGCS[\"WGS 84\",DATUM[\"WGS_1984\",SPHEROID[\"WGS 84\",6378137,298.257223563]],"
                         "PRIMEM[\"Greenwich\",0],UNIT[\"degree\",0.0174532925199433]]";
 

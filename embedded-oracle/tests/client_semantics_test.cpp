@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "oracle/embedded/admin.h"
+#include "embedded_admin.h"
 #include "client_test_util.h"
 
 using namespace oracle::occi;

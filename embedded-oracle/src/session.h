@@ -6,12 +6,12 @@
 //   resultset.cpp     ResultSet: fetching and the getters
 //   describe.cpp      the column descriptions of a result
 //   ddl.cpp           executeUpdate: DDL and DML, the administrator's forms
-//   admin.cpp         admin.h: new databases, administrator sessions
+//   admin.cpp         embedded_admin.h: new databases, administrator sessions
 //   sqlite_support.cpp  SQLite errors as ORA- errors, quoting, catalogues
 //
 // Connections: a user session opens its own schema file read-only as
 // SQLite's "main" database and attaches other schemas read-only when a
-// statement names them (OWNER.TABLE). An administrator session (admin.h)
+// statement names them (OWNER.TABLE). An administrator session (embedded_admin.h)
 // opens MDSYS as "main" read-write and attaches schemas read-write.
 // Limit: SQLite attaches at most 10 databases per connection; schemas not
 // used by the statement at hand are detached to make room, and a statement
@@ -29,7 +29,7 @@
 #ifndef TARVEX_EMBEDDED_SESSION_H
 #define TARVEX_EMBEDDED_SESSION_H
 
-#include "admin.h"
+#include "embedded_admin.h"
 #include "internal.h"
 
 #include <sqlite3.h>

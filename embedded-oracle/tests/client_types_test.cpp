@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "oracle/embedded/admin.h"
-#include "oracle/client_test_util.h"
+#include "embedded_admin.h"
+#include "client_test_util.h"
 
 using namespace oracle::occi;
 

@@ -21,7 +21,7 @@ using namespace oracle::occi;
 
 namespace {
 
-const std::string LOADER = std::string(TARVEX_BINARY_DIR) + "/src/oracle/embedded/tarvex-sql";
+const std::string LOADER = std::string(TARVEX_BINARY_DIR) + "/tarvex-sql";
 
 bool exists(const std::string& path) {
     struct stat st;

@@ -13,7 +13,7 @@
 #include <fstream>
 #include <string>
 
-#include "oracle/embedded/admin.h"
+#include "embedded_admin.h"
 
 using namespace oracle::occi;
 namespace fs = std::filesystem;

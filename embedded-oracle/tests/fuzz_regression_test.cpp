@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "oracle/embedded/admin.h"
+#include "embedded_admin.h"
 
 using namespace oracle::occi;
 

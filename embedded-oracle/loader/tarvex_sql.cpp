@@ -17,7 +17,7 @@
 // database directory: a second run waits up to 10 s for it, then gives up.
 // Scripts run in the given order; the first failure stops the run. Messages
 // go to standard output; the exit status is 0 on success, 1 on failure.
-#include "admin.h"
+#include "embedded_admin.h"
 #include "internal.h"
 #include "script.h"
 

@@ -1,4 +1,4 @@
-// admin.h: creating a database directory and opening an administrator
+// embedded_admin.h: creating a database directory and opening an administrator
 // session on it.
 #include "session.h"
 

@@ -10,8 +10,8 @@
 #include <set>
 #include <string>
 
-#include "oracle/embedded/admin.h"
-#include "oracle/client_test_util.h"
+#include "embedded_admin.h"
+#include "client_test_util.h"
 
 using namespace oracle::occi;
 

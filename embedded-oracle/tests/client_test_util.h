@@ -10,7 +10,7 @@
 #include <functional>
 #include <string>
 
-#include "oracle/embedded/admin.h"
+#include "embedded_admin.h"
 
 // The ORA code the call raised (its message in p_message), or 0.
 inline int errorOf(const std::function<void()>& p_call, std::string* p_message = nullptr) {
