@@ -35,14 +35,16 @@ const char* signalName(int p_signal) {
         case SIGINT: return "SIGINT";
         case SIGTERM: return "SIGTERM";
         case SIGHUP: return "SIGHUP";
+        case SIGPIPE: return "SIGPIPE";
         default: return "signal";
     }
 }
 
-// SIGINT, SIGTERM and SIGHUP end the run: the temporaries of the set being
-// written go (the previous set stays as it was), the terminal gets its echo
-// back, one error line names the signal, and the exit status is 128 + the
-// signal number. Only async-signal-safe calls.
+// SIGINT, SIGTERM, SIGHUP and SIGPIPE end the run: the temporaries of the
+// set being written go (the previous set stays as it was), the terminal gets
+// its echo back, one error line names the signal (lost when the output is
+// the closed pipe), and the exit status is 128 + the signal number. Only
+// async-signal-safe calls.
 extern "C" void onStopSignal(int p_signal) {
     tvRemoveOutputTemporariesNow();
     tvRestoreTerminalNow();
@@ -63,7 +65,18 @@ void installSignalHandlers() {
     std::memset(&action, 0, sizeof action);
     action.sa_handler = onStopSignal;
     sigfillset(&action.sa_mask);
-    for (int stop : {SIGINT, SIGTERM, SIGHUP}) sigaction(stop, &action, nullptr);
+    for (int stop : {SIGINT, SIGTERM, SIGHUP}) {
+        // A stop signal ignored by whoever started the run (nohup's SIGHUP,
+        // the SIGINT of a background job) stays ignored; the worker pool
+        // then leaves it ignored in the workers too.
+        struct sigaction inherited;
+        if (sigaction(stop, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) continue;
+        sigaction(stop, &action, nullptr);
+    }
+    // A closed output (tarvex ... | head) ends the run as a stop signal does,
+    // also when SIGPIPE came ignored: the writes would otherwise fail unseen
+    // and the run go on writing sets nobody is told about.
+    sigaction(SIGPIPE, &action, nullptr);
     // A file-size limit then fails the write ("File too large"), which is
     // reported like a full disk, instead of killing the process unseen.
     signal(SIGXFSZ, SIG_IGN);
