@@ -114,6 +114,7 @@ void copyOutput(std::FILE* p_output) {
     }
     if (last != '\n') std::cout << '\n';
     std::cout.flush();
+    checkStandardOutput();
 }
 
 // The message that hands a worker a job: the job's number, and a file
