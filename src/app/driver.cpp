@@ -35,14 +35,16 @@ const char* signalName(int p_signal) {
         case SIGINT: return "SIGINT";
         case SIGTERM: return "SIGTERM";
         case SIGHUP: return "SIGHUP";
+        case SIGPIPE: return "SIGPIPE";
         default: return "signal";
     }
 }
 
-// SIGINT, SIGTERM and SIGHUP end the run: the temporaries of the set being
-// written go (the previous set stays as it was), the terminal gets its echo
-// back, one error line names the signal, and the exit status is 128 + the
-// signal number. Only async-signal-safe calls.
+// SIGINT, SIGTERM, SIGHUP and SIGPIPE end the run: the temporaries of the
+// set being written go (the previous set stays as it was), the terminal gets
+// its echo back, one error line names the signal (lost when the output is
+// the closed pipe), and the exit status is 128 + the signal number. Only
+// async-signal-safe calls.
 extern "C" void onStopSignal(int p_signal) {
     tvRemoveOutputTemporariesNow();
     tvRestoreTerminalNow();
@@ -58,12 +60,50 @@ extern "C" void onStopSignal(int p_signal) {
     _exit(128 + p_signal);
 }
 
-void installSignalHandlers() {
+struct sigaction stopAction() {
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
     action.sa_handler = onStopSignal;
     sigfillset(&action.sa_mask);
-    for (int stop : {SIGINT, SIGTERM, SIGHUP}) sigaction(stop, &action, nullptr);
+    return action;
+}
+
+// SIGPIPE back to the stop handler when something (a client library, say)
+// set it to be ignored: a closed output must still end the run.
+void keepClosedOutputFatal() {
+    struct sigaction current;
+    if (sigaction(SIGPIPE, nullptr, &current) != 0) return;
+    if (current.sa_handler == SIG_IGN || current.sa_handler == SIG_DFL) {
+        struct sigaction action = stopAction();
+        sigaction(SIGPIPE, &action, nullptr);
+    }
+}
+
+// A write to standard output failed with EPIPE: SIGPIPE was held off (the
+// renames of a commit; it is delivered when they are done) or did not stop
+// the run. Ends it as SIGPIPE does.
+void onClosedOutput() {
+    sigset_t held;
+    if (sigprocmask(SIG_BLOCK, nullptr, &held) == 0 && sigismember(&held, SIGPIPE) == 1) return;
+    keepClosedOutputFatal();
+    raise(SIGPIPE);
+}
+
+void installSignalHandlers() {
+    struct sigaction action = stopAction();
+    for (int stop : {SIGINT, SIGTERM, SIGHUP}) {
+        // A stop signal ignored by whoever started the run (nohup's SIGHUP,
+        // the SIGINT of a background job) stays ignored; the worker pool
+        // then leaves it ignored in the workers too.
+        struct sigaction inherited;
+        if (sigaction(stop, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) continue;
+        sigaction(stop, &action, nullptr);
+    }
+    // A closed output (tarvex ... | head) ends the run as a stop signal does,
+    // also when SIGPIPE came ignored: the writes would otherwise fail unseen
+    // and the run go on writing sets nobody is told about.
+    sigaction(SIGPIPE, &action, nullptr);
+    setClosedOutputHandler(onClosedOutput);
     // A file-size limit then fails the write ("File too large"), which is
     // reported like a full disk, instead of killing the process unseen.
     signal(SIGXFSZ, SIG_IGN);
@@ -107,6 +147,7 @@ bool runSession() {
 
 bool connectSession(bool p_quiet) {
     env = Environment::createEnvironment("AL32UTF8", "AL32UTF8", Environment::OBJECT);
+    keepClosedOutputFatal();
     if (!p_quiet) tvLog("Created Oracle environment", "", LOG_DEBUG);
     RegisterClasses(env);
     if (!p_quiet) tvLog("Registered SDO classes", "", LOG_DEBUG);

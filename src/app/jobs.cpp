@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -23,8 +24,14 @@ extern "C" void __lsan_do_leak_check() __attribute__((weak));
 
 namespace {
 
-const int FORWARDED_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
-const int FORWARDED_COUNT = 3;
+// SIGPIPE too: a closed output stops the workers as it stops the parent.
+const int FORWARDED_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+const int FORWARDED_COUNT = 4;
+
+// What a worker gets when its parent is gone: the signal of a closed pipe,
+// which the program always handles as a stop (nohup may leave the others
+// ignored). The export stops and its temporaries go; nothing is committed.
+const int PARENT_DEATH_SIGNAL = SIGPIPE;
 
 // Children running, by slot; read by the signal handler. Written only while
 // the forwarded signals are blocked.
@@ -79,7 +86,7 @@ private:
     sigset_t _set;
     sigset_t _mask;
     struct sigaction _old[FORWARDED_COUNT];
-    bool _installed[FORWARDED_COUNT] = {false, false, false};
+    bool _installed[FORWARDED_COUNT] = {false, false, false, false};
 };
 
 // A worker process and the export it runs, by slot.
@@ -107,6 +114,7 @@ void copyOutput(std::FILE* p_output) {
     }
     if (last != '\n') std::cout << '\n';
     std::cout.flush();
+    checkStandardOutput();
 }
 
 // The message that hands a worker a job: the job's number, and a file
@@ -284,9 +292,14 @@ std::vector<JobState> runJobs(size_t p_count, int p_max, const std::function<boo
                 }
                 flushOutput();
                 forwarding.block();
+                const pid_t parent = getpid();
                 pid_t pid = fork();
                 if (pid == 0) {
                     forwarding.restore();
+                    // No worker outlives the run: the parent's death stops
+                    // it, also when the parent died before this line.
+                    if (prctl(PR_SET_PDEATHSIG, PARENT_DEATH_SIGNAL) != 0 || getppid() != parent)
+                        _exit(128 + PARENT_DEATH_SIGNAL);
                     forwarding.unblock();
                     close(pair[0]);
                     for (const Worker& other : workers)

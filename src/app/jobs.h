@@ -28,11 +28,12 @@ enum JobState { JOB_NOT_STARTED, JOB_SUCCEEDED, JOB_FAILED };
 // workers report their rows (setProgressChannel) and the parent shows them
 // (tvProgressBoard), under p_names.
 //
-// SIGINT, SIGTERM and SIGHUP (unless ignored) are forwarded to the workers,
-// whose exports handle them as a single export would; no new export starts;
-// once all workers have ended the signal is raised again in the parent with
-// the handling that was in place before. A worker starts with that handling
-// too.
+// SIGINT, SIGTERM, SIGHUP and SIGPIPE (unless ignored) are forwarded to the
+// workers, whose exports handle them as a single export would; no new export
+// starts; once all workers have ended the signal is raised again in the
+// parent with the handling that was in place before. A worker starts with
+// that handling too, and gets SIGPIPE when its parent dies (so it stops and
+// commits nothing).
 std::vector<JobState> runJobs(size_t p_count, int p_max, const std::function<bool(size_t)>& p_work,
                               const std::vector<std::string>& p_names,
                               const std::function<void()>& p_finish = [] {});

@@ -1,5 +1,8 @@
 #include "diag/log.h"
 
+#include <poll.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -54,6 +57,26 @@ void clearConsoleLine() {
 
 namespace {
 
+void (*g_closed_output_handler)() = nullptr;
+
+}  // namespace
+
+void setClosedOutputHandler(void (*p_handler)()) { g_closed_output_handler = p_handler; }
+
+void checkStandardOutput() {
+    if (std::cout.good()) return;
+    // Later lines are tried again (a full disk may have room by then).
+    std::cout.clear();
+    // A pipe or socket whose reader is gone reports an error to poll.
+    struct pollfd output = {STDOUT_FILENO, POLLOUT, 0};
+    if (g_closed_output_handler != nullptr && poll(&output, 1, 0) == 1 &&
+        (output.revents & (POLLERR | POLLHUP)) != 0) {
+        g_closed_output_handler();
+    }
+}
+
+namespace {
+
 // Writes tag, text and value as one flushed line when the level allows it.
 // A double goes through the stream's default format (%g-style, six
 // significant digits).
@@ -62,6 +85,7 @@ void writeLine(const std::string& text, const T& value, LogLevel level) {
     if (static_cast<int>(g_log_level) >= static_cast<int>(level)) {
         clearConsoleLine();
         std::cout << getLogTypeString(level) << text << value << std::endl;
+        checkStandardOutput();
     }
 }
 

@@ -30,6 +30,14 @@ void setConsoleLineShown(bool p_shown);
 // Clears the line drawn in place, when one is on screen.
 void clearConsoleLine();
 
+// What a run does when standard output turns out to be closed (a pipe
+// whose reader is gone) although SIGPIPE did not end it: ignored or held
+// off when the write failed with EPIPE. None until set.
+void setClosedOutputHandler(void (*p_handler)());
+// After a write to standard output: when the stream failed, clears its
+// state and calls the closed-output handler if the reader is gone.
+void checkStandardOutput();
+
 void setLastError(std::string error);
 std::string getLastError();
 

@@ -2,6 +2,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <iostream>
 
 #include "diag/log.h"
@@ -25,6 +27,11 @@ struct ConnectParts {
     // Where the user/password part lies in the text.
     std::string::size_type credStart = 0;
     std::string::size_type credEnd = 0;
+    // A user name and nothing else before the service ("user@service"):
+    // its password is to come from elsewhere. Text with a "/" is not taken
+    // so ("/secret@service" names no user: what follows the "/" may be a
+    // password, and is never shown as a user name).
+    bool userOnly = false;
 };
 
 ConnectParts splitConnect(const std::string& p_connect) {
@@ -47,6 +54,9 @@ ConnectParts splitConnect(const std::string& p_connect) {
     std::string::size_type slash = cred.find('/', first);
     parts.user = cred.substr(first, slash == std::string::npos ? std::string::npos : slash - first);
     parts.hasUser = true;
+    // An option where the connect string belongs ("tarvex -t roads") is
+    // refused, not taken for a user name to ask a password for.
+    parts.userOnly = cred.find('/') == std::string::npos && cred[0] != '-';
     if (slash != std::string::npos) {
         parts.password = cred.substr(slash + 1);
         parts.hasPassword = true;
@@ -83,7 +93,90 @@ std::string askHidden(const std::string& p_prompt) {
     return line;
 }
 
+// The password of "user@service", which names none: TARVEX_PASSWORD when
+// it was set, else typed on the terminal with the echo off. Without a
+// terminal to ask on, the run stops here rather than wait for an answer
+// nobody can give.
+bool supplyPassword(const std::string& p_user, const PasswordSource& p_environment,
+                    std::string& p_password) {
+    if (p_environment.found) {
+        p_password = p_environment.password;
+    } else if (isatty(STDIN_FILENO) != 1) {
+        tvLog("No password given and no terminal to ask for it (give it in TARVEX_PASSWORD) : ", p_user,
+              LOG_ERROR);
+        return false;
+    } else {
+        p_password = askHidden("Password for " + p_user + " : ");
+    }
+    if (p_password.empty()) {
+        tvLog("Connect string must be of the form user/password@service : ", "the password is empty",
+              LOG_ERROR);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+PasswordSource takeEnvironmentPassword() {
+    PasswordSource source;
+    char* value = std::getenv("TARVEX_PASSWORD");
+    if (value == nullptr) return source;
+    source.found = true;
+    source.password = value;
+    // unsetenv only drops the entry: the bytes would stay readable in the
+    // process's environment block (/proc/PID/environ).
+    std::memset(value, 0, std::strlen(value));
+    unsetenv("TARVEX_PASSWORD");
+    return source;
+}
+
+void hideArgumentPassword(char* p_connect) {
+    if (p_connect == nullptr) return;
+    ConnectParts parts = splitConnect(p_connect);
+    if (!parts.hasPassword) return;
+    std::memset(p_connect + (parts.credEnd - parts.password.size()), 'x', parts.password.size());
+}
+
+bool completeCredentials(const std::string& p_connect, const PasswordSource& p_environment,
+                         std::map<std::string, std::string>& p_args) {
+    ConnectParts parts = splitConnect(p_connect);
+    std::string reason;
+    if (parts.userOnly) {
+        std::string password;
+        if (!supplyPassword(parts.user, p_environment, password)) return false;
+        p_args["password"] = password;
+        return true;
+    }
+    if (isExternalLogin(p_connect)) {
+#if TARVEX_EMBEDDED_CLIENT
+        tvLog("The external password store (/@service) needs a build against the Oracle client : ",
+              "the embedded client has none", LOG_ERROR);
+        return false;
+#else
+        // Empty user name and password: the client takes the credentials
+        // of the service from the wallet, as "sqlplus /@service" does.
+        p_args["username"] = "";
+        p_args["password"] = "";
+        return true;
+#endif
+    }
+    if (!checkConnectString(p_connect, reason)) {
+        tvLog("Connect string must be of the form user/password@service : ", reason, LOG_ERROR);
+        return false;
+    }
+    return true;
+}
+
+bool connectLeavesPassword(const std::string& p_connect) {
+    ConnectParts parts = splitConnect(p_connect);
+    return parts.userOnly || isExternalLogin(p_connect);
+}
+
+bool isExternalLogin(const std::string& p_connect) {
+    const std::string::size_type at = p_connect.rfind('@');
+    return p_connect.substr(0, at) == "/";
+}
 
 void tvRestoreTerminalNow() {
     if (g_echoOff != 0) {
@@ -133,7 +226,7 @@ std::string maskConnectString(const std::string& p_connect) {
     return p_connect.substr(0, maskFrom) + "<password>" + p_connect.substr(parts.credEnd);
 }
 
-bool interactiveMode(std::map<std::string, std::string>& p_args) {
+bool interactiveMode(std::map<std::string, std::string>& p_args, const PasswordSource& p_environment) {
     std::cout << "TARVEX.  " << TARVEX_VERSION << std::endl;
     std::cout << "Interactive mode." << std::endl;
 
@@ -164,10 +257,5 @@ bool interactiveMode(std::map<std::string, std::string>& p_args) {
     p_args["shapefile"] = shapefile;
     p_args["interactive"] = "yes";
 
-    std::string reason;
-    if (!checkConnectString(connect, reason)) {
-        tvLog("Connect string must be of the form user/password@service : ", reason, LOG_ERROR);
-        return false;
-    }
-    return true;
+    return completeCredentials(connect, p_environment, p_args);
 }

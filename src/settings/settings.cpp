@@ -123,7 +123,9 @@ int maxArgumentCount() {
 bool parseArgs(int argc, char** argv, std::map<std::string, std::string>& p_args) {
     bool result = true;
 
-    if (argc == 1) return interactiveMode(p_args);
+    // Read once and gone from the environment, whatever the command line.
+    const PasswordSource environmentPassword = takeEnvironmentPassword();
+    if (argc == 1) return interactiveMode(p_args, environmentPassword);
     if (argc < 2 || argv == nullptr || argv[1] == nullptr) {
         tvLog("Incorrect number of arguments : ", argc, LOG_ERROR);
         return false;
@@ -131,6 +133,9 @@ bool parseArgs(int argc, char** argv, std::map<std::string, std::string>& p_args
 
     // The first argument is always the connect string, whatever it looks like.
     std::string full_connect(argv[1]);
+    // Off the process list as soon as it is read (it was there from exec
+    // until here; TARVEX_PASSWORD and the prompt never show it).
+    hideArgumentPassword(argv[1]);
     std::string user;
     std::string password;
     std::string service;
@@ -141,10 +146,11 @@ bool parseArgs(int argc, char** argv, std::map<std::string, std::string>& p_args
     p_args["username"] = user;
     p_args["password"] = password;
     std::string reason;
-    if (checkConnectString(full_connect, reason)) {
+    const bool passwordGiven = checkConnectString(full_connect, reason);
+    if (passwordGiven || connectLeavesPassword(full_connect)) {
         tvLog("parseArgs::connect_string : ", service, LOG_DETAILED);
         tvLog("parseArgs::user : ", user, LOG_DETAILED);
-        tvLog("parseArgs::pwd : ", std::string("<password>"), LOG_DETAILED);
+        if (passwordGiven) tvLog("parseArgs::pwd : ", std::string("<password>"), LOG_DETAILED);
     } else {
         // Not traced further: what was typed may hold a misplaced password.
         tvLog("Connect string must be of the form user/password@service : ", reason, LOG_ERROR);
@@ -266,6 +272,10 @@ bool parseArgs(int argc, char** argv, std::map<std::string, std::string>& p_args
             tvLog("parseArgs::shapefile (in directory) : ", p_args["shapefile"], LOG_DETAILED);
         }
     }
+
+    // The password the connect string left out, asked for only once the
+    // rest of the command line is known to be good.
+    if (result && !passwordGiven) result = completeCredentials(full_connect, environmentPassword, p_args);
 
     return result;
 }

@@ -47,9 +47,36 @@ void parseConnectString(std::string p_connect, std::string& p_user,
 bool checkConnectString(const std::string& p_connect, std::string& p_reason);
 // p_connect with its password replaced by "<password>", for traces.
 std::string maskConnectString(const std::string& p_connect);
+// A password given in the environment variable TARVEX_PASSWORD.
+struct PasswordSource {
+    bool found = false;
+    std::string password;
+};
+// Reads TARVEX_PASSWORD and removes it from the environment (its bytes
+// overwritten), so that nothing the run starts inherits it.
+PasswordSource takeEnvironmentPassword();
+// Overwrites the password of a connect string given as a program argument
+// with "x"s, so that the process list (ps, /proc/PID/cmdline) no longer
+// shows it; the text is changed in place.
+void hideArgumentPassword(char* p_connect);
+// Whether p_connect is "/@service" (or "/"): a login with the credentials of
+// Oracle's external password store.
+bool isExternalLogin(const std::string& p_connect);
+// Whether p_connect leaves its password to elsewhere: "user@service" (no
+// "/" at all) or "/@service".
+bool connectLeavesPassword(const std::string& p_connect);
+// Checks the credentials of p_connect, already split into p_args, and fills
+// in what the connect string leaves to elsewhere: for "user@service" the
+// password of p_environment, else one typed at a terminal; for "/@service"
+// (Oracle client build only) an empty user name and password. False, with
+// one LOG_ERROR line, when the run must stop before connecting.
+bool completeCredentials(const std::string& p_connect, const PasswordSource& p_environment,
+                         std::map<std::string, std::string>& p_args);
 // Prompts for the settings on standard input; false when the run must stop
-// before connecting (the connect string could not be split).
-bool interactiveMode(std::map<std::string, std::string>& p_args);
+// before connecting (the connect string could not be split, or its password
+// is missing and cannot be had).
+bool interactiveMode(std::map<std::string, std::string>& p_args,
+                     const PasswordSource& p_environment = PasswordSource());
 // Gives the terminal its echo back when a prompt turned it off; safe to
 // call from a signal handler.
 void tvRestoreTerminalNow();

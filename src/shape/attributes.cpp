@@ -1,5 +1,6 @@
 // Per-row writing of the attribute record, and the end of the file set.
 #include <charconv>
+#include <cstdio>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -34,9 +35,13 @@ const long WHOLE_LIMIT = 9007199254740992L;
 // UTF-8 takes at most four bytes per character.
 const unsigned int UTF8_MAX_BYTES = 4;
 
-// The date as the number YYYYMMDD.
-long long dateNumber(int p_year, unsigned int p_month, unsigned int p_day) {
-    return static_cast<long long>(p_year) * 10000 + p_month * 100 + p_day;
+// The date as YYYYMMDD, the year with its leading zeros (year 100 is
+// 0100, not a blank: readers take the eight characters as digits); false
+// for a year outside 1 to 9999, which has no such form. p_digits holds 9.
+bool dateDigits(int p_year, unsigned int p_month, unsigned int p_day, char* p_digits) {
+    if (p_year < 1 || p_year > 9999 || p_month < 1 || p_month > 12 || p_day < 1 || p_day > 31) return false;
+    std::snprintf(p_digits, 9, "%04d%02u%02u", p_year, p_month, p_day);
+    return true;
 }
 
 // Right-aligns digits in a field of p_width characters, as shapelib writes
@@ -174,11 +179,10 @@ bool tvShapeWriter::prepareAttributes(ResultSet* p_resultSet) {
                         if (!value.isNull) date.getDate(year, month, day, hour, minute, second);
                     }
                     if (!value.isNull) {
-                        char digits[32];
-                        std::to_chars_result r =
-                            std::to_chars(digits, digits + sizeof digits, dateNumber(year, month, day));
+                        char digits[16];
                         // A year beyond 9999 or before 1 has no YYYYMMDD form.
-                        if (r.ec != std::errc() || !rightAligned(digits, r.ptr, field.width, value.text)) {
+                        if (!dateDigits(year, month, day, digits) ||
+                            !rightAligned(digits, digits + 8, field.width, value.text)) {
                             value.isNull = true;
                             ++field.changes.unfit;
                         }

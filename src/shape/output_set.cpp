@@ -83,7 +83,7 @@ bool isTemporaryOf(const std::string& p_entry, const std::string& p_name) {
 // How a temporary gets its final name; replaceable for tests.
 tvRenameFunction g_rename = ::rename;
 
-// Holds SIGINT, SIGTERM and SIGHUP off while it lives.
+// Holds SIGINT, SIGTERM, SIGHUP and SIGPIPE off while it lives.
 class SignalHold {
 public:
     SignalHold() {
@@ -92,6 +92,7 @@ public:
         sigaddset(&held, SIGINT);
         sigaddset(&held, SIGTERM);
         sigaddset(&held, SIGHUP);
+        sigaddset(&held, SIGPIPE);
         sigprocmask(SIG_BLOCK, &held, &_previous);
     }
     ~SignalHold() { sigprocmask(SIG_SETMASK, &_previous, nullptr); }
@@ -312,7 +313,7 @@ bool tvOutputSet::commit() {
     sigset_t pending;
     if (ok && sigpending(&pending) == 0 &&
         (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1 ||
-         sigismember(&pending, SIGHUP) == 1)) {
+         sigismember(&pending, SIGHUP) == 1 || sigismember(&pending, SIGPIPE) == 1)) {
         ok = false;
     }
     // The .shp last: a reader that finds it finds the rest of the set.

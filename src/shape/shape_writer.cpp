@@ -293,6 +293,12 @@ bool tvShapeWriter::createShapeFile(std::string p_filename, unsigned short p_sha
                                          precision > 0 && precision <= 18 && sizeof(long) >= 8;
             ++dbfField;
         }
+        // dBASE itself stops at 255 fields, and so do some readers; the
+        // format and shapelib hold more, so the set is written all the same.
+        const int DBASE_FIELD_LIMIT = 255;
+        if (result && dbfField > DBASE_FIELD_LIMIT) {
+            tvLog("[WARNING] More than 255 fields, some dBASE readers stop at 255 : ", dbfField, LOG_BASIC);
+        }
         if (result && _fields.empty()) {
             _fidField = DBFAddField(_dbfHandle, "FID", FTInteger, 11, 0);
             if (_fidField == -1) {

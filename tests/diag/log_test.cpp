@@ -1,5 +1,9 @@
 // Log level from the environment, line format, last-error text.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <iostream>
@@ -109,3 +113,32 @@ TEST_F(LogTest, LastErrorForms) {
 }
 
 }  // namespace
+
+TEST(LogOutput, AClosedOutputCallsItsHandlerWhenSigpipeDidNot) {
+    // In a child: standard output on a pipe whose reader is gone, or on a
+    // full disk, with SIGPIPE ignored. Only the closed pipe is "closed".
+    for (bool closedPipe : {true, false}) {
+        fflush(stdout);
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            int fds[2];
+            if (closedPipe) {
+                if (pipe(fds) != 0) _exit(3);
+                close(fds[0]);
+            } else {
+                fds[1] = open("/dev/full", O_WRONLY);
+            }
+            dup2(fds[1], STDOUT_FILENO);
+            signal(SIGPIPE, SIG_IGN);
+            g_log_level = LOG_BASIC;
+            setClosedOutputHandler([] { _exit(77); });
+            tvLog("a line for nobody : ", "x", LOG_BASIC);
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), closedPipe ? 77 : 0) << closedPipe;
+    }
+}

@@ -42,14 +42,23 @@ INSERT INTO extremes VALUES (3, 0, 0, 0, -0.000001, 3.14159265, -0.0, 1e999, NUL
 INSERT INTO extremes VALUES (4, NULL, NULL, NULL, 0.3333333333333333, 1.23456789012345e37, -1e999,
   NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,
   SDO_GEOMETRY(2001, 8307, SDO_POINT_TYPE(7, 8, NULL), NULL, NULL));
+CREATE TABLE ancient (born DATE, geom SDO_GEOMETRY);
+INSERT INTO ancient VALUES (TO_DATE('0001-01-02', 'YYYY-MM-DD'), NULL);
+INSERT INTO ancient VALUES (TO_DATE('0100-12-31', 'YYYY-MM-DD'), NULL);
+INSERT INTO ancient VALUES (DATE '0999-07-04', NULL);
+INSERT INTO ancient VALUES (DATE '1000-01-01', NULL);
+CREATE TABLE wide (@WIDE@, geom SDO_GEOMETRY);
+INSERT INTO wide (c1, c300) VALUES (1, 300);
 """
+WIDE_COLUMNS = 300
 
 
 def setUpModule():
     global ROOT, DB
     ROOT = tempfile.mkdtemp(prefix="tarvex_e2e_values_")
     DB = os.path.join(ROOT, "db")
-    text = (SCRIPT.replace("@CJK@", CJK).replace("@LONG@", "é" * 2000)
+    wide = ", ".join("c%d NUMBER(3)" % i for i in range(1, WIDE_COLUMNS + 1))
+    text = (SCRIPT.replace("@CJK@", CJK).replace("@WIDE@", wide).replace("@LONG@", "é" * 2000)
             .replace("@MEGA@", "x" * MEGABYTE))
     # Invalid UTF-8 goes into the script as raw bytes.
     data = text.encode("utf-8").replace(b"@BAD@", b"a\xff\xfeb")
@@ -167,6 +176,27 @@ class ExactValues(unittest.TestCase):
                          [["Sunday", "31", "December", "2023"], ["Wednesday", "11", "September", "2024"],
                           None, None])
         self.assertEqual(self.column("SEEN")[0].split(), ["Thursday", "29", "February", "2024"])
+
+
+
+class DbaseLimits(unittest.TestCase):
+    def setUp(self):
+        self.work = tempfile.mkdtemp(dir=ROOT)
+
+    def test_dates_before_year_1000_keep_their_leading_zeros(self):
+        run = tv.tarvex(["vals/valspw@" + DB, "-t", "ancient", "-g", "geom"], cwd=self.work)
+        self.assertEqual((run.status, run.errors()), (0, []), run)
+        texts = dbf_texts(os.path.join(self.work, "ancient.dbf"))
+        self.assertEqual([t["BORN"] for t in texts], ["00010102", "01001231", "09990704", "10000101"])
+
+    def test_more_than_255_fields_are_written_with_one_warning(self):
+        run = tv.tarvex(["vals/valspw@" + DB, "-t", "wide", "-g", "geom"], cwd=self.work)
+        self.assertEqual((run.status, run.errors()), (0, []), run)
+        self.assertEqual([l for l in run.lines() if l.startswith("[WARNING] ")],
+                         ["[WARNING] More than 255 fields, some dBASE readers stop at 255 : %d" % WIDE_COLUMNS])
+        rows = [attrs for attrs, _ in tv.read_layer(os.path.join(self.work, "wide.shp"))]
+        self.assertEqual(len(rows[0]), WIDE_COLUMNS)
+        self.assertEqual((rows[0]["C1"], rows[0]["C300"]), (1, 300))
 
 
 if __name__ == "__main__":

@@ -120,6 +120,17 @@ class SingleTableAndQuery(ExportTest):
         self.assertEqual(sorted(tv.field_types(self.path("q.shp"))), ["ID", "NAME"])
         self.assertEqual(len(tv.read_layer(self.path("q.shp"))), 2)
 
+    def test_multipoints_of_three_and_four_dimensions_keep_their_z(self):
+        for gtype, ordinates in ((3005, "1,2,3, 4,5,6"), (4005, "1,2,3,9, 4,5,6,9")):
+            query = ("select SDO_GEOMETRY(%d, NULL, NULL, SDO_ELEM_INFO_ARRAY(1,1,2), SDO_ORDINATE_ARRAY(%s)) "
+                     "geom from dual" % (gtype, ordinates))
+            run = self.run_gis("-q", query, "-g", "geom", "-o", "mp")
+            self.assertSucceeded(run, ("mp", 1))
+            self.assertEqual(tv.shp_header_type(self.path("mp.shp")), 18, gtype)  # MultiPointZ
+            geom = tv.read_layer(self.path("mp.shp"))[0][1]
+            points = [geom.GetGeometryRef(i) for i in range(geom.GetGeometryCount())]
+            self.assertEqual([(p.GetX(), p.GetY(), p.GetZ()) for p in points], [(1, 2, 3), (4, 5, 6)], gtype)
+
     def test_free_query_without_its_geometry_column_writes_nothing(self):
         run = self.run_gis("-q", "select id, name from cities", "-g", "geom", "-o", "nothing")
         self.assertEqual(run.status, 2, run)

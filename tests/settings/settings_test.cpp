@@ -1,5 +1,9 @@
 // Command-line parsing, validation, implied output name and usage notes.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 #include <initializer_list>
 #include <iostream>
@@ -227,7 +231,7 @@ TEST_F(ParseArgsTest, EsriProjectionSwitch) {
 TEST_F(ParseArgsTest, SwitchesApplyAfterAFailedParse) {
     // A refused connect string stops value options from being read, but the
     // switches still apply.
-    EXPECT_FALSE(parse({"scott@orcl", "-t", "cities", "-p", "-i"}));
+    EXPECT_FALSE(parse({"scott/@orcl", "-t", "cities", "-p", "-i"}));
     EXPECT_EQ(arg("table"), "");
     EXPECT_EQ(arg("output_proj"), "yes");
     EXPECT_EQ(arg("ignore"), "yes");
@@ -342,9 +346,54 @@ TEST_F(ParseArgsTest, PasswordNeverReachesTheLog) {
     }
 }
 
+TEST_F(ParseArgsTest, PasswordOffTheCommandLine) {
+    // Overwritten in the argument itself, which the process list shows.
+    Args args{"scott/t1ger@orcl", "-t", "c"};
+    ASSERT_TRUE(parseArgs(args.argc(), args.argv(), g_args));
+    EXPECT_EQ(std::string(args.argv()[1]), "scott/xxxxx@orcl");
+    EXPECT_EQ(arg("password"), "t1ger");
+
+    // "user@service": TARVEX_PASSWORD, read once and removed; a password
+    // in the connect string wins over it.
+    const int savedInput = dup(STDIN_FILENO);
+    const int devNull = open("/dev/null", O_RDONLY);
+    ASSERT_GE(dup2(devNull, STDIN_FILENO), 0);  // no terminal to ask on
+    close(devNull);
+    struct Case {
+        const char* connect;
+        const char* environment;  // null: unset
+        bool accepted;
+        const char* password;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"scott@orcl", "fr0m-env", true, "fr0m-env", ""},
+        {"scott/t1ger@orcl", "fr0m-env", true, "t1ger", ""},
+        {"scott@orcl", nullptr, false, "",
+         "[ERROR] No password given and no terminal to ask for it (give it in TARVEX_PASSWORD) : scott"},
+        {"scott", "", false, "",
+         "[ERROR] Connect string must be of the form user/password@service : the password is empty"},
+        {"/@orcl", "fr0m-env", false, "",
+         "[ERROR] The external password store (/@service) needs a build against the Oracle client : "
+         "the embedded client has none"},
+    };
+    for (const Case& c : cases) {
+        g_args.clear();
+        g_error.clear();
+        if (c.environment != nullptr) setenv("TARVEX_PASSWORD", c.environment, 1);
+        EXPECT_EQ(parse({c.connect, "-t", "c"}), c.accepted) << c.connect << "\n" << output;
+        EXPECT_EQ(std::getenv("TARVEX_PASSWORD"), nullptr) << c.connect;
+        EXPECT_EQ(arg("password"), c.password) << c.connect;
+        if (c.accepted) EXPECT_EQ(g_error, "") << c.connect;
+        else EXPECT_TRUE(hasLine(output, c.error)) << c.connect << "\n" << output;
+        EXPECT_EQ(output.find("fr0m-env"), std::string::npos) << output;
+    }
+    dup2(savedInput, STDIN_FILENO);
+    close(savedInput);
+}
+
 TEST_F(ParseArgsTest, UnsplittableConnectStringIsRefused) {
-    for (const char* text : {"", "@", "@@@", "scott", "scott@orcl", "scott/@orcl", "/@orcl", "/",
-                             "-t"}) {
+    for (const char* text : {"", "@", "@@@", "scott/@orcl", "//@orcl", "/s3cr@orcl", "-t"}) {
         g_args.clear();
         EXPECT_FALSE(parse({text, "-t", "cities"})) << text;
         EXPECT_NE(output.find("[ERROR] Connect string must be of the form user/password@service : "),

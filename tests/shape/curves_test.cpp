@@ -110,6 +110,26 @@ TEST(Curves, StraightCoincidentAndOversizedArcs) {
     EXPECT_TRUE(out.empty());
 }
 
+TEST(Curves, TheVertexBudgetHoldsExactlyAtItsBoundary) {
+    // Quarter, quarter and half circle at 10 degrees a segment: 9 + 9 + 18
+    // segments, so the ring has 37 vertices and the arc adds 18 points.
+    const double step = 10 * PI / 180;
+    struct Case {
+        bool circle;
+        size_t limit;
+        tvCurveStatus expected;
+        size_t added;
+    };
+    for (const Case& c : {Case{true, 37, CURVE_OK, 37}, Case{true, 36, CURVE_TOO_MANY, 0},
+                          Case{false, 18, CURVE_OK, 18}, Case{false, 17, CURVE_TOO_MANY, 0}}) {
+        std::vector<tvCurvePoint> out(1, at(9, 9));
+        const tvCurveStatus status = c.circle ? tvStrokeCircle(at(1, 0), at(0, 1), at(-1, 0), step, c.limit, out)
+                                              : tvStrokeArc(at(1, 0), at(0, 1), at(-1, 0), step, c.limit, out);
+        EXPECT_EQ(status, c.expected) << c.circle << " " << c.limit;
+        EXPECT_EQ(out.size(), 1 + c.added) << c.circle << " " << c.limit;
+    }
+}
+
 TEST(Curves, CirclesAreClosedRingsThroughTheirThreePoints) {
     const double r = 50;
     tvCurvePoint a = onCircle(536250, 180050, r, -90);

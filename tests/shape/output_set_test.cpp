@@ -104,6 +104,26 @@ TEST_F(OutputSetTest, CommitReplacesTheSetWholeAndRemovesStaleCompanions) {
     EXPECT_FALSE(tvIOFailed()) << tvLastIOError();
 }
 
+TEST_F(OutputSetTest, ASetOfANameOfTheSameLengthIsNotItsCompanion) {
+    // "roads" and "peaks": only the name tells their files apart.
+    const std::string roads = dir_ + "/roads";
+    const std::string peaks = dir_ + "/peaks";
+    for (const char* ext : {".shp", ".shx", ".dbf", ".prj", ".cpg", ".qix"}) writeFile(peaks + ext, "peaks");
+    writeFile(roads + ".prj", "old roads prj");
+
+    tvOutputSet set;
+    ASSERT_TRUE(set.begin(roads));
+    EXPECT_FALSE(set.owns(peaks + ".prj"));
+    EXPECT_FALSE(set.owns(peaks + ".shp"));
+    tvSetActiveOutputSet(&set);
+    ASSERT_TRUE(writeThroughHooks(roads + ".shp", "new shp"));
+    ASSERT_TRUE(set.commit());
+    tvSetActiveOutputSet(nullptr);
+    EXPECT_EQ(entries(), (std::vector<std::string>{"peaks.cpg", "peaks.dbf", "peaks.prj", "peaks.qix", "peaks.shp",
+                                                   "peaks.shx", "roads.shp"}));
+    EXPECT_EQ(readFile(peaks + ".prj"), "peaks");
+}
+
 TEST_F(OutputSetTest, ADirectoryAtAFinalNameRefusesTheSetBeforeAnyRename) {
     writeFile(base_ + ".shp", "old shp");
     writeFile(base_ + ".shx", "old shx");
