@@ -20,6 +20,7 @@
 #include "shape/gtype.h"
 #include "shape/output_set.h"
 #include "shape/shape_writer.h"
+#include "shape/spatial_index.h"
 
 using oracle::occi::MetaData;
 using oracle::occi::Number;
@@ -323,6 +324,7 @@ bool exportResultSet(StatementGuard& p_main, const std::string& p_sql,
 
     if (writer) {
         if (!writer->closeShapeFile()) result = false;
+        if (result) result = tvWriteRequestedSpatialIndex(p_shapefile);
         // Only a complete set replaces the previous one.
         if (result) result = p_set.commit();
         if (result) {

@@ -59,6 +59,7 @@ const Option OPTIONS[] = {
     // Long form only.
     {nullptr, "--progress", "progress", SWITCH_OPTION, "", "parseArgs::progress assigned value : ",
      LOG_DETAILED},
+    {nullptr, "--index", "index", SWITCH_OPTION, "", "parseArgs::index assigned value : ", LOG_DETAILED},
 };
 
 // Reads a setting without inserting an entry for a key never set.
@@ -356,6 +357,7 @@ void Usage(std::string p_program, bool p_always) {
     out << "  -j --jobs      : with -t '*', run up to N exports at once (1 to 64, default 1)" << std::endl;
     out << "     --progress  : show rows written, rows per second and elapsed time of each export"
         << std::endl;
+    out << "     --index     : write a .qix spatial index beside each shapefile" << std::endl;
     out << std::endl;
     out << "e.g" << std::endl;
     out << " tarvex gisrw/amber@pdb1 -t cities -o cities" << std::endl;
