@@ -1,7 +1,9 @@
 """--index end to end: a .qix beside the set that GDAL uses for a fast
 spatial filter, whose box filters return exactly the features whose bounds
-meet the box; a later run without --index removes it.
+meet the box; a later run without --index removes it. Also the .dbf header's
+date of last update: the day of the export.
 """
+import datetime
 import os
 import random
 import shutil
@@ -95,8 +97,9 @@ class SpatialIndexTest(unittest.TestCase):
                     self.assertEqual(got, sorted(fid for fid, env in bounds.items() if meets(env, box)), box)
                 ds = None
 
-    def test_later_run_without_index_removes_it(self):
+    def test_later_run_without_index_removes_it_and_dbf_carries_the_day(self):
         base = os.path.join(self.work, "places")
+        before = datetime.date.today()
         self.export(["-t", "PLACES", "--index"])
         self.assertTrue(os.path.exists(base + ".qix"))
         self.export(["-t", "PLACES"])
@@ -105,6 +108,12 @@ class SpatialIndexTest(unittest.TestCase):
                          ["places.cpg", "places.dbf", "places.shp", "places.shx"])
         ds = ogr.Open(base + ".shp")
         self.assertFalse(ds.GetLayer(0).TestCapability(ogr.OLCFastSpatialFilter))
+        # The header's year (since 1900), month and day.
+        with open(base + ".dbf", "rb") as f:
+            header = f.read(4)
+        stamped = datetime.date(1900 + header[1], header[2], header[3])
+        self.assertIn(stamped, (before, datetime.date.today()))
+        self.assertEqual(ds.GetLayer(0).GetMetadataItem("DBF_DATE_LAST_UPDATE"), stamped.isoformat())
 
 
 if __name__ == "__main__":
