@@ -312,6 +312,7 @@ bool tvShapeWriter::createShapeFile(std::string p_filename, unsigned short p_sha
         result = false;
     }
 
+    if (result) result = _reprojection.begin();
     if (result) result = writePrjFile(p_filename, p_srid);
 
     if (result) {
