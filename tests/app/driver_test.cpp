@@ -75,7 +75,8 @@ TEST(DriverArguments, WrongCountsAndRefusedOptionsExitWithOneAndUsage) {
     RunResult everything = runTarvex({"tarvex", "demo/demo@no-such-db", "-t", "roads", "-s", "demo", "-g",
                                       "geom", "-o", "x", "-d", "dd", "-q", "select 1", "-m", "0", "-f", "3",
                                       "-a", "10", "-p", "-x", "-i", "-r", "-n", "-e", "-j", "2",
-                                      "--progress", "--index"});
+                                      "--progress", "--index", "--t-srs", "EPSG:3857", "--s-srs",
+                                      "EPSG:4326"});
     EXPECT_FALSE(contains(everything.output, "Incorrect number of arguments")) << everything.output;
     EXPECT_TRUE(contains(everything.output, "Could not connect to database")) << everything.output;
 
