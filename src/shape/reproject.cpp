@@ -191,13 +191,14 @@ tvReprojection::Source tvReprojection::makeSource(long long p_srid) {
     }
 
     // No EPSG code PROJ knows: the fallback's system, or none.
-    const std::string why = p_srid == NO_SRID ? std::string("without SRID")
-                            : code > 0        ? "of SRID " + sridText(p_srid) + " (" + epsg + ", unknown to PROJ)"
-                                              : "of SRID " + sridText(p_srid) + " (no EPSG code" +
-                                                    (note.empty() ? std::string() : ": " + note) + ")";
+    std::string which = sridText(p_srid);
+    if (code > 0) {
+        which += " (" + epsg + ", unknown to PROJ)";
+    } else if (p_srid != NO_SRID) {
+        which += " (no EPSG code" + (note.empty() ? std::string() : ": " + note) + ")";
+    }
     if (_fallback == nullptr) {
-        tvLog("No source coordinate system for the geometries " + why + ", --s-srs names one : ", _targetText,
-              LOG_ERROR);
+        tvLog("No source coordinate system (--s-srs names one) for the geometries of SRID : ", which, LOG_ERROR);
         return source;
     }
     if (!_fallbackTried) {
@@ -208,7 +209,7 @@ tvReprojection::Source tvReprojection::makeSource(long long p_srid) {
         }
     }
     if (_fallbackSource.operation != nullptr) {
-        tvLog("Geometries " + why + " taken in --s-srs : ", _fallbackText, LOG_BASIC);
+        tvLog("Geometries of SRID " + which + " taken in --s-srs : ", _fallbackText, LOG_BASIC);
     }
     source = _fallbackSource;
     source.owned = false;

@@ -187,13 +187,13 @@ class ReprojectTest(unittest.TestCase):
         query = "select id, geom from spots where id in (%s)"
         cases = [
             # (ids, extra options, exit status, lines expected, null shapes)
-            ("0", [], 2, ["[ERROR] No source coordinate system for the geometries without SRID, --s-srs names one"],
-             None),
+            ("0", [], 2, ["[ERROR] No source coordinate system (--s-srs names one) for the geometries of SRID : "
+                          "NULL"], None),
             ("0, 1", ["-i"], 2, ["[ERROR] No geometry could be transformed to the target coordinate system : "
                                  "EPSG:3857"], None),
             ("0, 1, 3", ["-i"], 0, ["[WARNING] Geometries without a source coordinate system (no SRID, or one "
                                     "without an EPSG code PROJ knows; --s-srs names one) : 2"], [0, 1]),
-            ("0, 1, 3", ["--s-srs", "EPSG:4326"], 0, ["Geometries without SRID taken in --s-srs : EPSG:4326",
+            ("0, 1, 3", ["--s-srs", "EPSG:4326"], 0, ["Geometries of SRID NULL taken in --s-srs : EPSG:4326",
                                                       "Geometries of SRID 5000001 (no EPSG code) taken in --s-srs "
                                                       ": EPSG:4326"], []),
             ("2, 3", [], 2, ["[ERROR] Geometry with vertices outside the domain of the transformation to "
