@@ -132,6 +132,8 @@ tvReprojection::~tvReprojection() {
 }
 
 bool tvReprojection::begin() {
+    if (active()) return true;
+    _ignore = setting(g_args, "ignore") == "yes";
     _targetText = setting(g_args, "t_srs");
     _fallbackText = setting(g_args, "s_srs");
     if (_targetText.empty()) return true;
@@ -280,7 +282,9 @@ bool tvReprojection::apply(const SDOGeometry* p_geometry, int p_type, int p_part
 }
 
 bool tvReprojection::finish() {
-    if (!active()) return true;
+    // Without "-i" the first refused geometry has failed the export, with
+    // its own line.
+    if (!active() || !_ignore) return true;
     if (_noSource > 0) {
         tvLog("[WARNING] Geometries without a source coordinate system (no SRID, or one without an EPSG code "
               "PROJ knows; --s-srs names one) : ",

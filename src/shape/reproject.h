@@ -50,8 +50,9 @@ public:
     bool apply(const SDOGeometry* p_geometry, int p_type, int p_parts, int p_vertices,
                tvShapeBuffers& p_buffers);
 
-    // Logs one [WARNING] line per kind of refused geometry, with counts,
-    // and fails (one LOG_ERROR line) when geometries came and none could be
+    // Under "-i" (refused geometries became null shapes): logs one
+    // [WARNING] line per kind of refused geometry, with counts, and fails
+    // (one LOG_ERROR line) when geometries came and none could be
     // transformed. Resets the counts: a second call reports nothing.
     bool finish();
 
@@ -78,6 +79,7 @@ private:
     std::string _targetText;
     std::string _fallbackText;
     bool _targetVertical = false;
+    bool _ignore = false;                     // "ignore" ("-i"): refused geometries become null shapes
     std::map<long long, Source> _sources;     // by SRID; NO_SRID for none
     long long _lastSrid = 0;
     const Source* _last = nullptr;
