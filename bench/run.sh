@@ -15,7 +15,8 @@
 # times; the write floor (the same file sizes written with plain sequential
 # writes) and tarvex's time as a multiple of it, and the read floor (every
 # row and column of the table read through SQLite alone). The peak memory of
-# tarvex for N points is compared with that for N/10 points. Then a "*" run
+# tarvex for N points is compared with that for N/10 points, and its time for
+# N points with --t-srs EPSG:3857 with its time without. Then a "*" run
 # over a schema of 20 tables of mixed kinds at -j 1, 2 and 4, without and
 # with a simulated server round trip of 1 ms per prefetch batch
 # (TARVEX_EMBEDDED_ROUND_TRIP_MS, read by the embedded client only). Last, the
@@ -116,8 +117,9 @@ measure() {
   done
 }
 
-run_tarvex() {  # dir
-  TARVEX_LOG_LEVEL=error measure "$repeat_tarvex" "$TARVEX_BIN" "bench/bench@$1/db" -t bench -o "$scratch/out/bench"
+run_tarvex() {  # dir [options...]
+  TARVEX_LOG_LEVEL=error measure "$repeat_tarvex" "$TARVEX_BIN" "bench/bench@$1/db" -t bench -o "$scratch/out/bench" \
+    "${@:2}"
 }
 run_ogr() {  # dir
   measure "$repeat" ogr2ogr -f "ESRI Shapefile" "$scratch/out/bench.shp" "$1/bench.gpkg" bench
@@ -178,6 +180,12 @@ for dataset in "${datasets[@]}"; do
   line "$kind" "$rows" sqlite "$sqw" "$sqc" "$sqk"
   summary+=("$kind $(ratio "$ow" "$tw") $target $(awk -v a="$tw" -v b="$fw" 'BEGIN{printf "%.2f", (b > 0 ? a / b : 0)}') $floor_target")
   [ "$kind" = points ] && big_rss=$tk
+  if [ "$kind" = points ]; then
+    # The same rows reprojected (they have no SRID: --s-srs names theirs).
+    run_tarvex "$DIR" --s-srs EPSG:4326 --t-srs EPSG:3857
+    line "$kind" "$rows" --t-srs "$WALL" "$CPU" "$RSS"
+    reproject_ratio=$(awk -v a="$WALL" -v b="$tw" 'BEGIN{printf "%.2f", (b > 0 ? a / b : 0)}')
+  fi
 done
 dataset points $((n / 10))
 run_tarvex "$DIR"; sw=$WALL sk=$RSS
@@ -224,6 +232,7 @@ for item in "${summary[@]}"; do
     echo "  $kind, multiple of the floor: $multiple"
   fi
 done
+verdict_at_most "points --t-srs EPSG:3857, time / plain export's time" "$reproject_ratio" 1.5 || status=1
 for item in "${schema_summary[@]}"; do
   read -r delay jobs speedup <<<"$item"
   if [ "$delay" = 0 ] && [ "$jobs" = 2 ]; then

@@ -20,6 +20,7 @@
 #include "shape/gtype.h"
 #include "shape/output_set.h"
 #include "shape/shape_writer.h"
+#include "shape/spatial_index.h"
 
 using oracle::occi::MetaData;
 using oracle::occi::Number;
@@ -228,7 +229,7 @@ bool rewriteWithoutSkipped(StatementGuard& p_main, const std::string& p_sql, Col
 // Creates the files of the set, with the attribute fields of the columns.
 bool createFiles(tvShapeWriter& p_writer, const std::string& p_shapefile, const ColumnPlan& p_plan,
                  const std::string& p_geom_column, const SampleInfo& p_sample) {
-    if (setting("output_proj") == "yes" && p_sample.srid == -1) {
+    if (setting("output_proj") == "yes" && p_sample.srid == -1 && setting("t_srs").empty()) {
         tvLog("[WARNING] No .prj written, no geometry or a first geometry without SRID : ", p_shapefile, LOG_BASIC);
     }
     bool result = p_writer.createShapeFile(p_shapefile, p_sample.shapeType, p_plan.columns,
@@ -323,6 +324,7 @@ bool exportResultSet(StatementGuard& p_main, const std::string& p_sql,
 
     if (writer) {
         if (!writer->closeShapeFile()) result = false;
+        if (result) result = tvWriteRequestedSpatialIndex(p_shapefile);
         // Only a complete set replaces the previous one.
         if (result) result = p_set.commit();
         if (result) {

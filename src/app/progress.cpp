@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <iostream>
 
@@ -20,6 +21,8 @@ namespace {
 const auto DRAW_INTERVAL = std::chrono::milliseconds(200);
 // Without a terminal, a plain line this often.
 const auto LINE_INTERVAL = std::chrono::seconds(10);
+// Rates (and the time left from them) are shown once this much has passed.
+const double MIN_RATE_SECONDS = 0.05;
 
 int g_progress_fd = -1;
 std::uint32_t g_progress_job = 0;
@@ -57,12 +60,33 @@ std::string formatProgress(const std::string& p_name, long long p_rows, long lon
         long long percent = p_rows >= p_total ? 100 : p_rows * 100 / p_total;
         text += " (" + std::to_string(percent) + "%)";
     }
-    if (p_seconds >= 0.05) {
+    const bool timed = p_seconds >= MIN_RATE_SECONDS;
+    if (timed) {
         text += ", " + std::to_string(static_cast<long long>(p_rows / p_seconds)) + " rows/s";
     }
     char elapsed[32];
     std::snprintf(elapsed, sizeof elapsed, ", %.1f s", p_seconds < 0 ? 0.0 : p_seconds);
-    return text + elapsed;
+    text += elapsed;
+    // The rows still to come at the mean rate so far; none once the count
+    // is reached (the table may have grown since it was counted).
+    if (timed && p_rows > 0 && p_rows < p_total) {
+        text += ", " + formatDuration(static_cast<double>(p_total - p_rows) * p_seconds / p_rows) + " left";
+    }
+    return text;
+}
+
+std::string formatDuration(double p_seconds) {
+    if (!(p_seconds < 1e9)) return "more than 30 years";
+    const long long total = p_seconds <= 0 ? 0 : static_cast<long long>(std::ceil(p_seconds));
+    char text[64];
+    if (total < 60) {
+        std::snprintf(text, sizeof text, "%lld s", total);
+    } else if (total < 3600) {
+        std::snprintf(text, sizeof text, "%lld min %02lld s", total / 60, total % 60);
+    } else {
+        std::snprintf(text, sizeof text, "%lld h %02lld min", total / 3600, total % 3600 / 60);
+    }
+    return text;
 }
 
 std::string fitToWidth(const std::string& p_text, size_t p_width) {

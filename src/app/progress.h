@@ -1,7 +1,7 @@
 // Progress of the exports' row loops, shown on request ("--progress"): rows
 // written, rows per second, elapsed time and, when the row count is known, a
-// percentage. On a terminal one line redrawn in place; otherwise a plain log
-// line every 10 seconds.
+// percentage and the estimated time left. On a terminal one line redrawn in
+// place; otherwise a plain log line every 10 seconds.
 #ifndef TARVEX_APP_PROGRESS_H
 #define TARVEX_APP_PROGRESS_H
 
@@ -13,11 +13,16 @@
 // Whether "--progress" was given.
 bool progressRequested();
 
-// "name : 1200 rows (45%), 3000 rows/s, 0.4 s"; the percentage only when
-// p_total is above 0 (capped at 100), rows per second only once some time
-// has passed.
+// "name : 1200 rows (45%), 3000 rows/s, 0.4 s, 1 s left"; the percentage
+// only when p_total is above 0 (capped at 100), rows per second only once
+// some time has passed, the time left only with both and while p_rows is
+// below p_total.
 std::string formatProgress(const std::string& p_name, long long p_rows, long long p_total,
                            double p_seconds);
+
+// A time span rounded up to whole seconds: "42 s", "4 min 05 s",
+// "2 h 07 min".
+std::string formatDuration(double p_seconds);
 
 // The text cut to p_width characters (counting UTF-8 sequences as one), so
 // that a line redrawn in place never wraps.

@@ -10,6 +10,7 @@
 #include "diag/strings.h"
 #include "oracle/identifier.h"
 #include "shape/gtype.h"
+#include "shape/reproject.h"
 
 std::map<std::string, std::string> g_args;
 
@@ -59,6 +60,9 @@ const Option OPTIONS[] = {
     // Long form only.
     {nullptr, "--progress", "progress", SWITCH_OPTION, "", "parseArgs::progress assigned value : ",
      LOG_DETAILED},
+    {nullptr, "--index", "index", SWITCH_OPTION, "", "parseArgs::index assigned value : ", LOG_DETAILED},
+    {nullptr, "--t-srs", "t_srs", VALUE_OPTION, "none", nullptr, LOG_DEBUG},
+    {nullptr, "--s-srs", "s_srs", VALUE_OPTION, "none", nullptr, LOG_DEBUG},
 };
 
 // Reads a setting without inserting an entry for a key never set.
@@ -242,6 +246,8 @@ bool parseArgs(int argc, char** argv, std::map<std::string, std::string>& p_args
         result = false;
     }
 
+    if (result) result = tvCheckSrsSettings(p_args);
+
     // -e only changes how the .prj of -p is written; alone it would be lost.
     if (result && valueOf(p_args, "esri_prj") == "yes" && valueOf(p_args, "output_proj") != "yes") {
         tvLog("[WARNING] -e has no effect without -p : ", std::string("no .prj is written"), LOG_BASIC);
@@ -366,6 +372,10 @@ void Usage(std::string p_program, bool p_always) {
     out << "  -j --jobs      : with -t '*', run up to N exports at once (1 to 64, default 1)" << std::endl;
     out << "     --progress  : show rows written, rows per second and elapsed time of each export"
         << std::endl;
+    out << "     --index     : write a .qix spatial index beside each shapefile" << std::endl;
+    out << "     --t-srs     : transform the vertices to this coordinate system (EPSG:3857, any PROJ"
+        << " definition)" << std::endl;
+    out << "     --s-srs     : with --t-srs, the coordinate system of rows without a known SRID" << std::endl;
     out << std::endl;
     out << "e.g" << std::endl;
     out << " tarvex gisrw/amber@pdb1 -t cities -o cities" << std::endl;

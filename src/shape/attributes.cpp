@@ -302,6 +302,7 @@ void tvShapeWriter::reportChanges() {
 bool tvShapeWriter::closeShapeFile() {
     bool closed = false;
     reportMendedRings();
+    const bool reprojected = _reprojection.finish();  // false: no geometry could be transformed
     if (_shpHandle != nullptr || _dbfHandle != nullptr) reportChanges();
     if (_shpHandle != nullptr) {
         tvShpClose(_shpHandle);  // failures are recorded with the other I/O errors
@@ -317,7 +318,7 @@ bool tvShapeWriter::closeShapeFile() {
         tvLog("Error writing shapefile : ", _filename, LOG_DEBUG);  // the I/O layer logged the cause
         return false;
     }
-    return true;
+    return reprojected;
 }
 
 int tvShapeWriter::getRecordCount() { return _currentRecord; }

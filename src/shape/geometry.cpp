@@ -943,6 +943,9 @@ bool tvShapeWriter::writeShapeGeometry(SDOGeometry* p_geometry) {
     const Target target = targetFor(tvShpShapeType(_shpHandle));
     Prepared shape = {SHPT_NULL, 0, 0, false, false, 0};
     BuildResult built = buildGeometry(p_geometry, target, _conversion, _buffers, shape);
+    if (built == BUILD_OK && !_reprojection.apply(p_geometry, shape.type, shape.parts, shape.vertices, _buffers)) {
+        built = BUILD_FAILED;  // no source system, or outside the transformation's domain
+    }
     bool replaced = false;
     if (built == BUILD_FAILED) {
         // Unsupported or malformed: a null shape when tolerated.

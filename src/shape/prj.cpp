@@ -9,6 +9,8 @@
 #include "oracle/globals.h"
 #include "settings/settings.h"
 #include "shape/buffered_io.h"
+#include "shape/prj.h"
+#include "shape/reproject.h"
 #include "shape/shape_writer.h"
 
 using oracle::occi::Number;
@@ -50,13 +52,12 @@ std::string lookUpWkt(int p_srid) {
     return wkt;
 }
 
-// The EPSG code of p_srid, or 0: the catalogue's own when its authority is
-// EPSG; else Oracle's mapping of its legacy SRIDs; else p_srid itself when
-// Oracle's coordinate system table says it comes from EPSG and is no legacy
-// SRID (Oracle's own catalogue names the authority Oracle also for those).
-// A database that cannot answer the mapping (an older server, no grant)
-// gives 0; p_note says why.
-int lookUpEpsgCode(int p_srid, std::string& p_note) {
+}  // namespace
+
+// Oracle's own catalogue names the authority Oracle also for EPSG systems,
+// hence the third lookup. A database that cannot answer the mapping (an
+// older server, no grant) gives 0; p_note says why.
+int tvEpsgCodeForSrid(int p_srid, std::string& p_note) {
     int code = 0;
     if (conn == nullptr) return code;
     queryBySrid("select auth_name, auth_srid from mdsys.cs_srs where srid = :1", p_srid,
@@ -93,6 +94,24 @@ int lookUpEpsgCode(int p_srid, std::string& p_note) {
     return code > 0 ? code : 0;
 }
 
+namespace {
+
+// Writes p_text and a newline to p_name through the file layer, so that the
+// file joins the set being written.
+bool writeTextFile(const std::string& p_name, const std::string& p_text) {
+    tvLog("Writing projection string to : ", p_name, LOG_DETAILED);
+    SAHooks hooks = tvBufferedHooks();
+    SAFile file = hooks.FOpen(p_name.c_str(), "wb");
+    bool result = file != nullptr;
+    if (result) {
+        std::string text = p_text + "\n";
+        result = hooks.FWrite(&text[0], 1, text.size(), file) == text.size();
+        if (hooks.FClose(file) != 0) result = false;
+    }
+    if (!result) tvLog("Can't write projection file : ", p_name, LOG_ERROR);
+    return result;
+}
+
 }  // namespace
 
 bool esriWktFromEpsg(int p_code, std::string& p_wkt, std::string& p_reason) {
@@ -124,6 +143,20 @@ bool esriWktFromEpsg(int p_code, std::string& p_wkt, std::string& p_reason) {
 }
 
 bool tvShapeWriter::writePrjFile(std::string p_filename, int p_srid) {
+    // Reprojected vertices: the target's system, whatever the rows' SRID.
+    if (_reprojection.active()) {
+        if (getArg(g_args, "output_proj", "", false) != "yes") return true;
+        std::string text;
+        std::string note;
+        if (!_reprojection.targetWkt(text, note)) {
+            tvLog("[WARNING] No .prj written, PROJ cannot describe the target coordinate system : ",
+                  _reprojection.targetName(), LOG_BASIC);
+            return true;
+        }
+        if (!note.empty()) tvLog("[WARNING] " + note + " : ", _reprojection.targetName(), LOG_BASIC);
+        return writeTextFile(p_filename + ".prj", text);
+    }
+
     std::string wkt = lookUpWkt(p_srid);
     if (wkt.empty()) {
         tvLog("No SRS associated with this SRID : ", p_srid, LOG_DETAILED);
@@ -135,7 +168,7 @@ bool tvShapeWriter::writePrjFile(std::string p_filename, int p_srid) {
 
     if (getArg(g_args, "esri_prj", "", false) == "yes") {
         std::string note;
-        int code = lookUpEpsgCode(p_srid, note);
+        int code = tvEpsgCodeForSrid(p_srid, note);
         std::string esri;
         std::string reason;
         if (code == 0) {
@@ -152,17 +185,5 @@ bool tvShapeWriter::writePrjFile(std::string p_filename, int p_srid) {
         }
     }
 
-    std::string name = p_filename + ".prj";
-    tvLog("Writing projection string to : ", name, LOG_DETAILED);
-    // Through the file layer, so that the file joins the set being written.
-    SAHooks hooks = tvBufferedHooks();
-    SAFile file = hooks.FOpen(name.c_str(), "wb");
-    bool result = file != nullptr;
-    if (result) {
-        std::string text = wkt + "\n";
-        result = hooks.FWrite(&text[0], 1, text.size(), file) == text.size();
-        if (hooks.FClose(file) != 0) result = false;
-    }
-    if (!result) tvLog("Can't write projection file : ", name, LOG_ERROR);
-    return result;
+    return writeTextFile(p_filename + ".prj", wkt);
 }

@@ -8,6 +8,7 @@
 #include "settings/settings.h"
 #include "shape/buffered_io.h"
 #include "shape/date_width.h"
+#include "shape/dbf_date.h"
 
 using oracle::occi::MetaData;
 
@@ -222,6 +223,7 @@ bool tvShapeWriter::createShapeFile(std::string p_filename, unsigned short p_sha
         result = false;
     } else {
         tvLog("Created DBF file : ", p_filename + ".dbf", LOG_DETAILED);
+        tvSetDbfDate(_dbfHandle);
 
         std::string geomColumn = p_geom_column;
         upper(geomColumn);
@@ -316,6 +318,7 @@ bool tvShapeWriter::createShapeFile(std::string p_filename, unsigned short p_sha
         result = false;
     }
 
+    if (result) result = _reprojection.begin();
     if (result) result = writePrjFile(p_filename, p_srid);
 
     if (result) {

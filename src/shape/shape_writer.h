@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "shape/curves.h"
+#include "shape/reproject.h"
 
 class SDOGeometry;
 struct tvShpStream;
@@ -133,6 +134,7 @@ private:
     tvConversionSettings _conversion;  // at creation
     long _closedRings = 0;             // rings closed by repeating their first vertex
     long _nullShapes = 0;              // refused geometries written as null shapes ("ignore")
+    tvReprojection _reprojection;      // "t_srs": the vertices' transformation
 
     bool writeShapeObject(SHPObject* p_object);
     // Logs the mended geometries of the file set and the geometries replaced

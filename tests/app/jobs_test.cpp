@@ -183,7 +183,19 @@ TEST(RunJobs, ASignalToTheParentReachesTheChildrenAndThenThePreviousHandler) {
 }
 
 TEST(Progress, TextWithPercentageRateAndElapsedTime) {
-    EXPECT_EQ(formatProgress("roads.shp", 1200, 4800, 0.4), "roads.shp : 1200 rows (25%), 3000 rows/s, 0.4 s");
+    // The time left at the mean rate so far, rounded up.
+    EXPECT_EQ(formatProgress("roads.shp", 1200, 4800, 0.4),
+              "roads.shp : 1200 rows (25%), 3000 rows/s, 0.4 s, 2 s left");
+    EXPECT_EQ(formatProgress("roads.shp", 1000, 1000000, 10.0),
+              "roads.shp : 1000 rows (0%), 100 rows/s, 10.0 s, 2 h 46 min left");
+    // No rows yet: no rate to go by.
+    EXPECT_EQ(formatProgress("roads.shp", 0, 10, 1.0), "roads.shp : 0 rows (0%), 0 rows/s, 1.0 s");
+    const struct {
+        double seconds;
+        const char* text;
+    } spans[] = {{0, "0 s"}, {0.2, "1 s"}, {59, "59 s"}, {60, "1 min 00 s"}, {3599.5, "1 h 00 min"},
+                 {7385, "2 h 03 min"}, {1e12, "more than 30 years"}};
+    for (const auto& span : spans) EXPECT_EQ(formatDuration(span.seconds), span.text) << span.seconds;
     // No count: no percentage; no time yet: no rate.
     EXPECT_EQ(formatProgress("roads.shp", 0, -1, 0.0), "roads.shp : 0 rows, 0.0 s");
     // Rows added since the count: never above 100 %.
@@ -220,10 +232,10 @@ TEST(Progress, BoardShowsRunningExportsFromTheChildrensRecords) {
     record.job = 2;
     ASSERT_EQ(write(fds[1], &record, sizeof record), static_cast<ssize_t>(sizeof record));
     board.read(fds[0]);
-    EXPECT_EQ(board.line(), "0 of 3 ended | a.shp : starting | b.shp : 500 rows (50%), 250 rows/s, 2.0 s");
+    EXPECT_EQ(board.line(), "0 of 3 ended | a.shp : starting | b.shp : 500 rows (50%), 250 rows/s, 2.0 s, 2 s left");
     board.ended(0);
     board.ended(0);
-    EXPECT_EQ(board.line(), "1 of 3 ended | b.shp : 500 rows (50%), 250 rows/s, 2.0 s");
+    EXPECT_EQ(board.line(), "1 of 3 ended | b.shp : 500 rows (50%), 250 rows/s, 2.0 s, 2 s left");
     close(fds[0]);
     close(fds[1]);
 }

@@ -452,10 +452,15 @@ TEST(UsageTest, OptionListThenTheExamplesWithTheProgramName) {
         EXPECT_TRUE(got[i].compare(0, 3, "  -") == 0 || got[i].compare(0, 7, "     --") == 0) << got[i];
         EXPECT_EQ(got[i].find(" : "), 16u) << got[i];
     }
-    // The parallel exports and the progress display, last of the list.
-    EXPECT_EQ(got[examples - 3], "  -j --jobs      : with -t '*', run up to N exports at once (1 to 64, default 1)");
-    EXPECT_EQ(got[examples - 2],
+    // The parallel exports, the progress display, then the spatial index
+    // and the reprojection, last of the list.
+    EXPECT_EQ(got[examples - 6], "  -j --jobs      : with -t '*', run up to N exports at once (1 to 64, default 1)");
+    EXPECT_EQ(got[examples - 5],
               "     --progress  : show rows written, rows per second and elapsed time of each export");
+    EXPECT_EQ(got[examples - 4], "     --index     : write a .qix spatial index beside each shapefile");
+    EXPECT_EQ(got[examples - 3], "     --t-srs     : transform the vertices to this coordinate system (EPSG:3857, "
+                                 "any PROJ definition)");
+    EXPECT_EQ(got[examples - 2], "     --s-srs     : with --t-srs, the coordinate system of rows without a known SRID");
     EXPECT_TRUE(hasLine(text, "  -h --help      : print these notes (alone on the command line)"));
     EXPECT_EQ(text.find("-f "), std::string::npos);
     EXPECT_EQ(text.find("-n "), std::string::npos);
@@ -566,7 +571,7 @@ TEST_F(ParseArgsTest, OutputDirectoryGetsTheTableName) {
 }
 
 TEST(ArgumentCount, EveryOptionOnceFits) {
-    // The program, the connect string, 10 value options with their values
-    // and 7 switches.
-    EXPECT_EQ(maxArgumentCount(), 2 + 10 * 2 + 7);
+    // The program, the connect string, 12 value options with their values
+    // and 8 switches.
+    EXPECT_EQ(maxArgumentCount(), 2 + 12 * 2 + 8);
 }
