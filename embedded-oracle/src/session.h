@@ -225,6 +225,9 @@ private:
     void discardUsers();
     unsigned int grant(const std::vector<Token>& t, bool revoke);
     bool mayRead(const char* db, const char* table, const char* view) const;
+    bool readsDirectly(const std::string& schema, const std::string& table) const;
+    std::string attachedName(const char* db) const;
+    void scopeStatement(const std::string& sql);
     std::set<std::string> grantsOf(sqlite3* db, const std::string& alias) const;
     std::string tableTarget(const std::vector<Token>& t, size_t& i, std::string& table);
 
@@ -260,6 +263,13 @@ private:
     // attached schema granted to the user
     bool selectAny_ = false;
     std::map<std::string, std::set<std::string>> grants_;
+    // The user's statement being prepared (scopeStatement): the names it
+    // writes without an owner, in upper case (the names of its WITH
+    // clauses among them), and for each of them the other schema in which
+    // SQLite finds a table or view of that name, with its stored name
+    // (none when the session's own schema or temp holds one first).
+    std::set<std::string> bareNames_;
+    std::map<std::string, std::pair<std::string, std::string>> bareTables_;
     bool qualify_ = true;
 
 public:
