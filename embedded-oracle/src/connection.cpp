@@ -44,6 +44,9 @@ ConnectionImpl::~ConnectionImpl() {
 void ConnectionImpl::open(const std::string& password) {
     mainSchema_ = admin_ ? "MDSYS" : user_;
     std::string path = schemaFile(dir_, mainSchema_);
+    std::string odd, what;
+    if (isOddSchemaFile(path, odd, what))
+        raise(1157, "cannot identify/lock data file " + odd + " (" + what + ", not a regular file)");
     if (!isFile(path)) {
         if (admin_) raise(12154, "TNS:could not resolve the connect identifier specified");
         raise(1017, "invalid username/password; logon denied");
@@ -52,7 +55,7 @@ void ConnectionImpl::open(const std::string& password) {
     // environment: no SQLite mutex around every column read
     int flags = (admin_ ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_URI |
                 SQLITE_OPEN_NOMUTEX;
-    if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(path.c_str(), &db_, flags, schemaVfs()) != SQLITE_OK) {
         std::string msg = db_ ? sqlite3_errmsg(db_) : "out of memory";
         raise(12154, "TNS:could not resolve the connect identifier specified (" + msg + ")");
     }
@@ -159,6 +162,9 @@ std::string ConnectionImpl::schemaAlias(const std::string& name) {
     }
     auto pending = pending_.find(name);
     std::string file = pending != pending_.end() ? pending->second : schemaFile(dir_, name);
+    std::string odd, what;
+    if (isOddSchemaFile(file, odd, what))
+        raise(1157, "cannot identify/lock data file " + odd + " (" + what + ", not a regular file)");
     if (!isFile(file)) return "";
     if (attached_.size() >= attachLimit_) makeRoom();
     std::string target = admin_ ? file : uriPath(file) + "?mode=ro";
@@ -526,7 +532,12 @@ std::vector<std::string> ConnectionImpl::listSchemas() const {
         std::string f = e->d_name;
         if (f.size() > 3 && f.compare(f.size() - 3, 3, ".db") == 0) {
             std::string name = f.substr(0, f.size() - 3);
-            if (validSchemaName(name)) names.push_back(name);
+            // only regular files are schema files: anything else is left
+            // unopened (a FIFO would block the listing for ever)
+            std::string odd, what;
+            if (!validSchemaName(name)) continue;
+            if (isOddSchemaFile(schemaFile(dir_, name), odd, what)) warnOddFile(odd, what);
+            else names.push_back(name);
         }
     }
     ::closedir(d);
@@ -558,7 +569,8 @@ void ConnectionImpl::refreshAllMetadata() {
         sqlite3_stmt* read = nullptr;
         sqlite3_stmt* write = nullptr;
         std::string failure;
-        if (sqlite3_open_v2(schemaFile(dir_, schema).c_str(), &other, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        if (sqlite3_open_v2(schemaFile(dir_, schema).c_str(), &other, SQLITE_OPEN_READONLY, schemaVfs()) !=
+            SQLITE_OK) {
             failure = other ? sqlite3_errmsg(other) : "out of memory";
         } else {
             sqlite3_busy_timeout(other, BUSY_WAIT_MS);

@@ -63,6 +63,18 @@ bool isQuery(const std::string& sql);
 bool validSchemaName(const std::string& name);
 bool isDirectory(const std::string& path);
 bool isFile(const std::string& path);
+// Something other than a regular file (or a link to one) is at path: a
+// FIFO, device, directory, socket, or a link to one of them or to nothing;
+// what says which.
+bool isOddFile(const std::string& path, std::string& what);
+// isOddFile for a schema file or its journal (odd: the one found).
+bool isOddSchemaFile(const std::string& path, std::string& odd, std::string& what);
+// The name of the VFS schema files are opened through (null: SQLite's
+// default): it refuses to open anything isOddFile finds.
+const char* schemaVfs();
+// One line on standard error, once a process for each path: an odd file
+// skipped where schemas are listed.
+void warnOddFile(const std::string& path, const std::string& what);
 // A file: URI for a path.
 std::string uriPath(const std::string& path);
 // Runs SQL text on db; raises the matching ORA- error.
