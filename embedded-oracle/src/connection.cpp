@@ -6,11 +6,14 @@
 #include <sodium.h>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 
@@ -27,15 +30,15 @@ ConnectionImpl::~ConnectionImpl() {
     statements_.clear();
     forgetRounding();
     if (db_) {
-        // a normal disconnect commits, as Oracle's does
-        bool committed = true;
-        if (admin_ && !sqlite3_get_autocommit(db_))
-            committed = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+        // a normal disconnect commits, as Oracle's does; nothing to report
+        // to from a destructor
         try {
-            if (committed) publishUsers();
-            else discardUsers();
+            commit();
         } catch (const SQLException&) {
-            // nothing to report to from a destructor
+            try {
+                rollback();
+            } catch (const SQLException&) {
+            }
         }
         sqlite3_close_v2(db_);
     }
@@ -95,6 +98,8 @@ void ConnectionImpl::open(const std::string& password) {
            "('TVX$ALL_GEOM_METADATA','SRID',5,2,22,0,-127,NULL,NULL,0,0,0);");
     int limit = sqlite3_limit(db_, SQLITE_LIMIT_ATTACHED, -1);
     attachLimit_ = limit > 0 ? static_cast<size_t>(limit) : 0;
+    // users committed by a run that stopped before it gave them their names
+    if (admin_) publishCommitted();
 }
 
 Statement* ConnectionImpl::createStatement(const std::string& sql) {
@@ -109,6 +114,17 @@ void ConnectionImpl::terminateStatement(Statement* statement) {
 }
 
 void ConnectionImpl::commit() {
+    // a new user's name taken meanwhile (by something that does not take
+    // the loader's lock): nothing is committed
+    for (const auto& p : pending_) {
+        struct stat st;
+        std::string target = schemaFile(dir_, p.first);
+        if (::lstat(target.c_str(), &st) == 0) {
+            rollback();
+            raise(1920, "user name '" + p.first + "' conflicts with another user or role name (" + target +
+                            " exists); the transaction is rolled back");
+        }
+    }
     if (!sqlite3_get_autocommit(db_)) {
         int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
         if (rc != SQLITE_OK) raiseSqlite(sqlite3_errmsg(db_));
@@ -122,19 +138,68 @@ void ConnectionImpl::rollback() {
 }
 
 // The users created in the committed transaction get their schema files'
-// own names; a name taken meanwhile is not overwritten (ORA-01920).
+// own names.
 void ConnectionImpl::publishUsers() {
+    if (!admin_) return;
     if (!pending_.empty()) forgetRounding();
-    std::string failed;
     for (const auto& p : pending_) {
         sqlite3_exec(db_, ("DETACH DATABASE " + quoteIdent(p.first)).c_str(), nullptr, nullptr, nullptr);
         attached_.erase(p.first);
-        std::string target = schemaFile(dir_, p.first);
-        if (::link(p.second.c_str(), target.c_str()) != 0 && failed.empty()) failed = p.first;
-        ::unlink(p.second.c_str());
     }
     pending_.clear();
-    if (!failed.empty()) raise(1920, "user name '" + failed + "' conflicts with another user or role name");
+    publishCommitted();
+}
+
+// A transaction that creates users records each one's temporary file in
+// MDSYS's "TVX$NEW_USERS", so that its commit and the users are one step:
+// the row commits with the new files' contents and the other schemas'
+// changes (a GRANT to the new user, say), or rolls back with them. A
+// committed row is published here: right after the commit, or, when the
+// run stopped in between, by the next administrator session (the loader's
+// next run). Publishing links the file to its name, then forgets the row
+// and the temporary name; each step may be repeated. A name taken by
+// another file meanwhile is not overwritten: ORA-01920, and the user waits
+// until that file is gone.
+void ConnectionImpl::publishCommitted() {
+    sqlite3_stmt* q = nullptr;
+    std::vector<std::pair<std::string, std::string>> waiting;
+    if (sqlite3_prepare_v2(db_, "SELECT NAME, FILE FROM main.\"TVX$NEW_USERS\"", -1, &q, nullptr) == SQLITE_OK) {
+        while (sqlite3_step(q) == SQLITE_ROW)
+            waiting.push_back({reinterpret_cast<const char*>(sqlite3_column_text(q, 0)),
+                               reinterpret_cast<const char*>(sqlite3_column_text(q, 1))});
+    }
+    sqlite3_finalize(q);  // no such table: no user was ever created here
+    if (waiting.empty()) return;
+    std::string directory = schemaFile(dir_, "");
+    directory.resize(directory.size() - 3);  // without ".db": the directory and its "/"
+    std::string conflict;
+    std::vector<std::string> published;
+    for (const auto& w : waiting) {
+        std::string temporary = directory + w.second, target = schemaFile(dir_, w.first);
+        struct stat from, to;
+        bool hasFrom = ::lstat(temporary.c_str(), &from) == 0, hasTo = ::lstat(target.c_str(), &to) == 0;
+        if (hasFrom && !hasTo && ::link(temporary.c_str(), target.c_str()) != 0)
+            raise(1119, "error in creating database file " + target + ": " + std::strerror(errno));
+        if (hasFrom && hasTo && (from.st_dev != to.st_dev || from.st_ino != to.st_ino)) {
+            if (conflict.empty()) conflict = w.first;
+            continue;
+        }
+        published.push_back(w.first);
+    }
+    // the new names on disk before the rows that lead to them go
+    int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+    for (const std::string& name : published) {
+        execOn(db_, "DELETE FROM main.\"TVX$NEW_USERS\" WHERE NAME = " + quoteLiteral(name));
+        for (const auto& w : waiting)
+            if (w.first == name) ::unlink((directory + w.second).c_str());
+    }
+    if (!conflict.empty())
+        raise(1920, "user name '" + conflict + "' conflicts with another user or role name (" +
+                        schemaFile(dir_, conflict) + " is another file; the committed user is published once it is gone)");
 }
 
 void ConnectionImpl::discardUsers() {

@@ -234,6 +234,7 @@ private:
     unsigned int createView(const std::vector<Token>& t, const std::string& sql);
     void execSingle(const std::string& sql);
     void publishUsers();
+    void publishCommitted();
     void discardUsers();
     unsigned int grant(const std::vector<Token>& t, bool revoke);
     bool mayRead(const char* db, const char* table, const char* view) const;
