@@ -324,6 +324,18 @@ unsigned int ConnectionImpl::createTable(const std::vector<Token>& t) {
     };
     std::string defs;
     std::vector<std::pair<std::string, ColumnType>> columns;
+    // Oracle's limit; the rounding of NUMBER(p,s) values and SQLite's own
+    // limits are sized for it
+    const size_t MAX_COLUMNS = 1000;
+    size_t columnCount = 0;
+    for (const auto& item : items) {
+        const Token& head = t[item.first];
+        bool constraint = item.first < item.second && head.kind == Token::IDENT &&
+                          (head.text == "CONSTRAINT" || head.text == "PRIMARY" || head.text == "UNIQUE" ||
+                           head.text == "CHECK" || head.text == "FOREIGN");
+        if (!constraint && ++columnCount > MAX_COLUMNS)
+            raise(1792, "maximum number of columns in a table or view is 1000");
+    }
     for (const auto& item : items) {
         if (item.first >= item.second) raise(904, "invalid identifier");
         const Token& first = t[item.first];

@@ -87,6 +87,7 @@ TEST_F(LoaderTest, ScriptsAreSplitLikeSqlPlus) {
                             "INSERT INTO notes VALUES (2, 'it''s', SDO_GEOMETRY(2001, NULL,\n"
                             "  SDO_POINT_TYPE(1, 2, NULL), NULL, NULL));\n"
                             "INSERT INTO notes (id, txt) VALUES (3, q'[GEOGCS[\"x\"]; it's]');\n"
+                            "INSERT INTO notes (id, txt) VALUES (4, nq'\xc2\xa7" "a;'\xc2\xa7' || q'!;'!');\n"
                             "COMMIT;\n");
     LoaderRun r = runLoader(db + " " + s1);
     EXPECT_EQ(r.status, 0) << r.output;
@@ -103,6 +104,8 @@ TEST_F(LoaderTest, ScriptsAreSplitLikeSqlPlus) {
     EXPECT_EQ(rs->getString(1), "it's");
     ASSERT_TRUE(rs->next());
     EXPECT_EQ(rs->getString(1), "GEOGCS[\"x\"]; it's");
+    ASSERT_TRUE(rs->next());
+    EXPECT_EQ(rs->getString(1), "a;';'");
     EXPECT_FALSE(rs->next());
     s->closeResultSet(rs);
     c->terminateStatement(s);

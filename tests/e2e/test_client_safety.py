@@ -7,6 +7,7 @@ Environment (set by CTest): TARVEX_BIN, TARVEX_SQL, TARVEX_SAMPLE_DB.
 """
 import os
 import shutil
+import subprocess
 import sys
 import tempfile
 import unittest
@@ -42,6 +43,52 @@ class ClientSafety(unittest.TestCase):
         run = self.export("with m as (select * from gisowner.rivers) select * from m", "granted")
         self.assertEqual(run.status, 0, run)
         self.assertEqual(len(tv.read_layer(os.path.join(self.root, "granted.shp"))), 2)
+
+    def test_odd_files_in_the_database_directory(self):
+        # a FIFO would block any open for ever; a directory is no schema
+        db = os.path.join(self.root, "db")
+        shutil.copytree(tv.SAMPLE_DB, db)
+        os.mkfifo(os.path.join(db, "X.db"))
+        os.mkdir(os.path.join(db, "Y.db"))
+        os.mkdir(os.path.join(self.root, "owner"))
+        done = subprocess.run([tv.TARVEX, "demo/demo@db", "-t", "*", "-s", "gisowner", "-o", "owner/"],
+                              cwd=self.root, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+        self.assertEqual(done.returncode, 0, done)
+        self.assertEqual(sorted(f for f in os.listdir(os.path.join(self.root, "owner")) if f.endswith(".shp")),
+                         ["lakes.shp", "rivers.shp"])
+        warnings = done.stderr.decode().splitlines()
+        self.assertEqual(len(warnings), 2, warnings)
+        self.assertTrue(any("X.db is a FIFO" in w for w in warnings), warnings)
+        self.assertTrue(any("Y.db is a directory" in w for w in warnings), warnings)
+        done = subprocess.run([tv.TARVEX, "x/x@db", "-t", "*", "-o", "x"], cwd=self.root,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+        self.assertNotEqual(done.returncode, 0)
+        self.assertIn("ORA-01157", done.stdout.decode())
+
+    def test_database_directory_named_like_a_uri(self):
+        script = os.path.join(self.root, "u.sql")
+        with open(script, "w") as f:
+            f.write("CREATE USER demo IDENTIFIED BY demo;\nALTER SESSION SET CURRENT_SCHEMA = demo;\n"
+                    "CREATE TABLE p (id NUMBER(3), geom SDO_GEOMETRY);\n"
+                    "INSERT INTO p VALUES (7, SDO_GEOMETRY(2001, NULL, SDO_POINT_TYPE(7, 7, NULL), NULL, NULL));\n")
+        for number, name in enumerate(["file:db", "db?mode=ro#x"]):
+            with self.subTest(name=name):
+                done = subprocess.run([tv.TARVEX_SQL, name, script], cwd=self.root, stdout=subprocess.PIPE,
+                                      stderr=subprocess.STDOUT, timeout=120)
+                self.assertEqual(done.returncode, 0, done.stdout)
+                self.assertTrue(os.path.isfile(os.path.join(self.root, name, "DEMO.db")))
+                self.assertFalse(os.path.exists(os.path.join(self.root, "db")))
+                run = tv.tarvex(["demo/demo@" + name, "-q", "select * from p", "-g", "geom", "-o", "p%d" % number],
+                                cwd=self.root)
+                self.assertEqual(run.status, 0, run)
+                rows = tv.read_layer(os.path.join(self.root, "p%d.shp" % number))
+                self.assertEqual([r[0]["ID"] for r in rows], [7])
+
+    def test_free_query_with_q_quotes_and_a_closing_semicolon(self):
+        run = self.export("select geom, q'[it's; a q-quote]' note from gisowner.rivers; -- the rivers", "q")
+        self.assertEqual(run.status, 0, run)
+        rows = tv.read_layer(os.path.join(self.root, "q.shp"))
+        self.assertEqual([r[0]["NOTE"] for r in rows], ["it's; a q-quote"] * 2)
 
 
 if __name__ == "__main__":
