@@ -158,16 +158,21 @@ TEST(DatabaseDirectory, IsAPathNeverAUri) {
             s->executeUpdate("CREATE USER u IDENTIFIED BY pw");
             s->executeUpdate("CREATE TABLE u.t (id NUMBER)");
             s->executeUpdate("INSERT INTO u.t VALUES (7)");
+            s->executeUpdate("CREATE USER v IDENTIFIED BY pw");
+            s->executeUpdate("GRANT SELECT ON u.t TO v");
             admin->terminateStatement(s);
             env->terminateConnection(admin);
-            Connection* c = env->createConnection("u", "pw", dir);
-            s = c->createStatement("SELECT id FROM t");
-            ResultSet* rs = s->executeQuery();
-            EXPECT_TRUE(rs->next());
-            EXPECT_EQ(rs->getInt(1), 7);
-            s->closeResultSet(rs);
-            c->terminateStatement(s);
-            env->terminateConnection(c);
+            // its own schema, and another one attached
+            for (const char* user : {"u", "v"}) {
+                Connection* c = env->createConnection(user, "pw", dir);
+                s = c->createStatement("SELECT id FROM u.t");
+                ResultSet* rs = s->executeQuery();
+                EXPECT_TRUE(rs->next());
+                EXPECT_EQ(rs->getInt(1), 7);
+                s->closeResultSet(rs);
+                c->terminateStatement(s);
+                env->terminateConnection(c);
+            }
         });
         EXPECT_EQ(code, 0);
         EXPECT_TRUE(fs::is_regular_file(fs::path(dir) / "U.db"));
