@@ -86,13 +86,8 @@ TEST_F(DamagedDatabase, OddFilesAreNotSchemaFiles) {
     const Case cases[] = {
         {"FIFO", [](const std::string& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); }},
         {"directory", [](const std::string& p) { fs::create_directory(p); }},
-        {"link to a directory", [](const std::string& p) { fs::create_symlink("/tmp", p); }},
         {"link to a device", [](const std::string& p) { fs::create_symlink("/dev/null", p); }},
         {"link to nothing", [](const std::string& p) { fs::create_symlink("nowhere", p); }},
-        {"link to a FIFO", [this](const std::string& p) {
-             ASSERT_EQ(mkfifo((dir_ + "/fifo").c_str(), 0600), 0);
-             fs::create_symlink(dir_ + "/fifo", p);
-         }},
     };
     auto listed = [this](std::string* p_message) {
         int n = 0;
@@ -135,7 +130,6 @@ TEST_F(DamagedDatabase, OddFilesAreNotSchemaFiles) {
             }
             std::error_code ignored;
             fs::remove_all(path, ignored);
-            fs::remove(dir_ + "/fifo", ignored);
         }
     }
 }
