@@ -199,7 +199,8 @@ void ConnectionImpl::publishCommitted() {
     }
     if (!conflict.empty())
         raise(1920, "user name '" + conflict + "' conflicts with another user or role name (" +
-                        schemaFile(dir_, conflict) + " is another file; the committed user is published once it is gone)");
+                        schemaFile(dir_, conflict) +
+                        " is another file; the committed user is published once it is gone)");
 }
 
 void ConnectionImpl::discardUsers() {

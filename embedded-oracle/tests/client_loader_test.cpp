@@ -163,6 +163,7 @@ TEST_F(LoaderTest, FailedScriptLeavesNothingBehind) {
 // x86-64 and other architectures with link): a run stopped right after its
 // commit, before the new users' files have their names. The wait status.
 int runLoaderStoppedAtLink(const std::string& p_args) {
+    const std::string command = LOADER + " " + p_args + " >/dev/null 2>&1";
     pid_t pid = ::fork();
     if (pid == 0) {
 #ifdef __NR_link
@@ -178,9 +179,10 @@ int runLoaderStoppedAtLink(const std::string& p_args) {
             BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS),
         };
         struct sock_fprog program = {static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
-        if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+        if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+            ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
             ::_exit(99);
-        ::execl("/bin/sh", "sh", "-c", (LOADER + " " + p_args + " >/dev/null 2>&1").c_str(), static_cast<char*>(nullptr));
+        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
         ::_exit(98);
     }
     int status = -1;
