@@ -12,8 +12,9 @@
 // it starts. Each script runs in one transaction on its own administrator
 // session: COMMIT inside a script is deferred to its end, and a failing
 // script is rolled back; users it created exist only once it commits (their
-// schema files are written under temporary names), so it leaves nothing
-// half-built, even when interrupted. One run holds an exclusive lock on the
+// schema files are written under temporary names, and get their names in
+// the step that commits, or in the next run when this one stopped in
+// between), so it leaves nothing half-built, even when interrupted. One run holds an exclusive lock on the
 // database directory: a second run waits up to 10 s for it, then gives up.
 // Scripts run in the given order; the first failure stops the run. Messages
 // go to standard output; the exit status is 0 on success, 1 on failure.
@@ -67,16 +68,29 @@ int lockDatabase(const std::string& dir) {
         }
         ::usleep(100000);
     }
-    // schema files of users whose run was interrupted before it committed
+    return fd;
+}
+
+// Under the lock: users that an interrupted run committed get their names
+// (the administrator session publishes them as it opens), then the schema
+// files of users whose run stopped before it committed are removed. False
+// after reporting.
+bool finishInterruptedRuns(Environment* env, const std::string& dir, int lock) {
+    try {
+        env->terminateConnection(oracle::occi::embedded::connectAsAdministrator(env, dir));
+    } catch (const SQLException& e) {
+        std::printf("tarvex-sql: %s\n", e.getMessage().c_str());
+        return false;
+    }
     if (DIR* d = ::opendir(dir.c_str())) {
         while (struct dirent* e = ::readdir(d)) {
             std::string f = e->d_name;
             if (f.size() > 1 && f[0] == '.' && f.find(".db.new-") != std::string::npos)
-                ::unlinkat(fd, f.c_str(), 0);
+                ::unlinkat(lock, f.c_str(), 0);
         }
         ::closedir(d);
     }
-    return fd;
+    return true;
 }
 
 std::string firstWord(const std::string& text) {
@@ -217,7 +231,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     Environment* env = Environment::createEnvironment(Environment::OBJECT);
-    bool ok = true;
+    bool ok = finishInterruptedRuns(env, dir, lock);
     for (int i = 2; i < argc && ok; ++i) ok = runScript(env, dir, argv[i]);
     Environment::terminateEnvironment(env);
     ::close(lock);

@@ -12,9 +12,13 @@ namespace oracle {
 namespace occi {
 namespace embedded {
 
+// The database directory is a path, never a URI: a relative one starts
+// with "./", so that SQLite never reads "file:db/..." as a URI (nor what
+// follows a "?" or "#" as its parameters), whatever its flags.
 std::string schemaFile(const std::string& directory, const std::string& schema) {
     std::string dir = directory;
     if (dir.empty()) dir = ".";
+    if (dir[0] != '/' && dir.compare(0, 2, "./") != 0) dir = "./" + dir;
     if (dir.back() != '/') dir += '/';
     return dir + schema + ".db";
 }
@@ -46,7 +50,7 @@ bool createDatabase(const std::string& directory, std::string& error) {
     if (isFile(path)) return true;
     if (!createPrivateFile(path, error)) return false;
     sqlite3* db = nullptr;
-    bool ok = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) == SQLITE_OK;
+    bool ok = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, schemaVfs()) == SQLITE_OK;
     if (!ok) error = "cannot create " + path + ": " + (db ? sqlite3_errmsg(db) : "out of memory");
     try {
         if (ok) createCatalog(db, "main");

@@ -6,12 +6,16 @@
 #include <sodium.h>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <mutex>
+#include <cctype>
+#include <cerrno>
 #include <cstring>
+#include <mutex>
 
 namespace oracle {
 namespace occi {
@@ -26,15 +30,15 @@ ConnectionImpl::~ConnectionImpl() {
     statements_.clear();
     forgetRounding();
     if (db_) {
-        // a normal disconnect commits, as Oracle's does
-        bool committed = true;
-        if (admin_ && !sqlite3_get_autocommit(db_))
-            committed = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+        // a normal disconnect commits, as Oracle's does; nothing to report
+        // to from a destructor
         try {
-            if (committed) publishUsers();
-            else discardUsers();
+            commit();
         } catch (const SQLException&) {
-            // nothing to report to from a destructor
+            try {
+                rollback();
+            } catch (const SQLException&) {
+            }
         }
         sqlite3_close_v2(db_);
     }
@@ -43,6 +47,9 @@ ConnectionImpl::~ConnectionImpl() {
 void ConnectionImpl::open(const std::string& password) {
     mainSchema_ = admin_ ? "MDSYS" : user_;
     std::string path = schemaFile(dir_, mainSchema_);
+    std::string odd, what;
+    if (isOddSchemaFile(path, odd, what))
+        raise(1157, "cannot identify/lock data file " + odd + " (" + what + ", not a regular file)");
     if (!isFile(path)) {
         if (admin_) raise(12154, "TNS:could not resolve the connect identifier specified");
         raise(1017, "invalid username/password; logon denied");
@@ -51,7 +58,7 @@ void ConnectionImpl::open(const std::string& password) {
     // environment: no SQLite mutex around every column read
     int flags = (admin_ ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_URI |
                 SQLITE_OPEN_NOMUTEX;
-    if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(path.c_str(), &db_, flags, schemaVfs()) != SQLITE_OK) {
         std::string msg = db_ ? sqlite3_errmsg(db_) : "out of memory";
         raise(12154, "TNS:could not resolve the connect identifier specified (" + msg + ")");
     }
@@ -91,6 +98,8 @@ void ConnectionImpl::open(const std::string& password) {
            "('TVX$ALL_GEOM_METADATA','SRID',5,2,22,0,-127,NULL,NULL,0,0,0);");
     int limit = sqlite3_limit(db_, SQLITE_LIMIT_ATTACHED, -1);
     attachLimit_ = limit > 0 ? static_cast<size_t>(limit) : 0;
+    // users committed by a run that stopped before it gave them their names
+    if (admin_) publishCommitted();
 }
 
 Statement* ConnectionImpl::createStatement(const std::string& sql) {
@@ -105,6 +114,17 @@ void ConnectionImpl::terminateStatement(Statement* statement) {
 }
 
 void ConnectionImpl::commit() {
+    // a new user's name taken meanwhile (by something that does not take
+    // the loader's lock): nothing is committed
+    for (const auto& p : pending_) {
+        struct stat st;
+        std::string target = schemaFile(dir_, p.first);
+        if (::lstat(target.c_str(), &st) == 0) {
+            rollback();
+            raise(1920, "user name '" + p.first + "' conflicts with another user or role name (" + target +
+                            " exists); the transaction is rolled back");
+        }
+    }
     if (!sqlite3_get_autocommit(db_)) {
         int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
         if (rc != SQLITE_OK) raiseSqlite(sqlite3_errmsg(db_));
@@ -118,19 +138,69 @@ void ConnectionImpl::rollback() {
 }
 
 // The users created in the committed transaction get their schema files'
-// own names; a name taken meanwhile is not overwritten (ORA-01920).
+// own names.
 void ConnectionImpl::publishUsers() {
+    if (!admin_) return;
     if (!pending_.empty()) forgetRounding();
-    std::string failed;
     for (const auto& p : pending_) {
         sqlite3_exec(db_, ("DETACH DATABASE " + quoteIdent(p.first)).c_str(), nullptr, nullptr, nullptr);
         attached_.erase(p.first);
-        std::string target = schemaFile(dir_, p.first);
-        if (::link(p.second.c_str(), target.c_str()) != 0 && failed.empty()) failed = p.first;
-        ::unlink(p.second.c_str());
     }
     pending_.clear();
-    if (!failed.empty()) raise(1920, "user name '" + failed + "' conflicts with another user or role name");
+    publishCommitted();
+}
+
+// A transaction that creates users records each one's temporary file in
+// MDSYS's "TVX$NEW_USERS", so that its commit and the users are one step:
+// the row commits with the new files' contents and the other schemas'
+// changes (a GRANT to the new user, say), or rolls back with them. A
+// committed row is published here: right after the commit, or, when the
+// run stopped in between, by the next administrator session (the loader's
+// next run). Publishing links the file to its name, then forgets the row
+// and the temporary name; each step may be repeated. A name taken by
+// another file meanwhile is not overwritten: ORA-01920, and the user waits
+// until that file is gone.
+void ConnectionImpl::publishCommitted() {
+    sqlite3_stmt* q = nullptr;
+    std::vector<std::pair<std::string, std::string>> waiting;
+    if (sqlite3_prepare_v2(db_, "SELECT NAME, FILE FROM main.\"TVX$NEW_USERS\"", -1, &q, nullptr) == SQLITE_OK) {
+        while (sqlite3_step(q) == SQLITE_ROW)
+            waiting.push_back({reinterpret_cast<const char*>(sqlite3_column_text(q, 0)),
+                               reinterpret_cast<const char*>(sqlite3_column_text(q, 1))});
+    }
+    sqlite3_finalize(q);  // no such table: no user was ever created here
+    if (waiting.empty()) return;
+    std::string directory = schemaFile(dir_, "");
+    directory.resize(directory.size() - 3);  // without ".db": the directory and its "/"
+    std::string conflict;
+    std::vector<std::string> published;
+    for (const auto& w : waiting) {
+        std::string temporary = directory + w.second, target = schemaFile(dir_, w.first);
+        struct stat from, to;
+        bool hasFrom = ::lstat(temporary.c_str(), &from) == 0, hasTo = ::lstat(target.c_str(), &to) == 0;
+        if (hasFrom && !hasTo && ::link(temporary.c_str(), target.c_str()) != 0)
+            raise(1119, "error in creating database file " + target + ": " + std::strerror(errno));
+        if (hasFrom && hasTo && (from.st_dev != to.st_dev || from.st_ino != to.st_ino)) {
+            if (conflict.empty()) conflict = w.first;
+            continue;
+        }
+        published.push_back(w.first);
+    }
+    // the new names on disk before the rows that lead to them go
+    int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+    for (const std::string& name : published) {
+        execOn(db_, "DELETE FROM main.\"TVX$NEW_USERS\" WHERE NAME = " + quoteLiteral(name));
+        for (const auto& w : waiting)
+            if (w.first == name) ::unlink((directory + w.second).c_str());
+    }
+    if (!conflict.empty())
+        raise(1920, "user name '" + conflict + "' conflicts with another user or role name (" +
+                        schemaFile(dir_, conflict) +
+                        " is another file; the committed user is published once it is gone)");
 }
 
 void ConnectionImpl::discardUsers() {
@@ -158,6 +228,9 @@ std::string ConnectionImpl::schemaAlias(const std::string& name) {
     }
     auto pending = pending_.find(name);
     std::string file = pending != pending_.end() ? pending->second : schemaFile(dir_, name);
+    std::string odd, what;
+    if (isOddSchemaFile(file, odd, what))
+        raise(1157, "cannot identify/lock data file " + odd + " (" + what + ", not a regular file)");
     if (!isFile(file)) return "";
     if (attached_.size() >= attachLimit_) makeRoom();
     std::string target = admin_ ? file : uriPath(file) + "?mode=ro";
@@ -220,6 +293,7 @@ bool ConnectionImpl::qualifyTables() const { return admin_ && qualify_; }
 Rewritten ConnectionImpl::rewrite(const std::string& sql, bool hoistLiterals) {
     used_.clear();
     Rewritten r = rewriteSql(sql, *this, hoistLiterals, true);
+    if (!admin_) scopeStatement(r.sql);
     if (r.usesAllMetadata) refreshAllMetadata();
     return r;
 }
@@ -316,20 +390,174 @@ void ConnectionImpl::checkPassword(const std::string& password) {
     raise(1017, "invalid username/password; logon denied");
 }
 
-// Whether a user session may read table (or, through view, a view's
-// table) of the schema attached as db: its own schema and MDSYS always,
-// other schemas' tables granted to it or to PUBLIC, everything with SELECT
-// ANY TABLE. Other schemas' catalogue tables only through their views.
-bool ConnectionImpl::mayRead(const char* db, const char* table, const char* view) const {
-    if (admin_ || !db || !table) return true;
-    if (std::strcmp(db, "main") == 0 || std::strcmp(db, "temp") == 0 || std::strcmp(db, "MDSYS") == 0) return true;
-    if (std::strncmp(table, "TVX$", 4) == 0 || std::strcmp(table, "sqlite_master") == 0 ||
-        std::strcmp(table, "sqlite_schema") == 0)
+namespace {
+
+std::string upperAscii(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// Tokens SQLite takes as a name: identifiers, quoted identifiers and, as
+// SQLite also accepts them there, string literals.
+bool isName(const Token& t) { return t.kind == Token::IDENT || t.kind == Token::QUOTED || t.kind == Token::STRING; }
+
+std::string nameText(const Token& t) {
+    if (t.kind != Token::STRING) return nameOf(t);
+    std::string text;
+    for (size_t i = 1; i + 1 < t.text.size(); ++i) {
+        text += t.text[i];
+        if (t.text[i] == '\'') ++i;  // a doubled quote stands for one
+    }
+    return text;
+}
+
+// The table or view of database alias that SQLite finds for name (letter
+// case aside): its stored name and type; false when there is none.
+bool findObject(sqlite3* db, const std::string& alias, const std::string& name, std::string& stored,
+                std::string& type) {
+    sqlite3_stmt* q = nullptr;
+    std::string sql = "SELECT name, type FROM " + quoteIdent(alias) +
+                      ".sqlite_master WHERE type IN ('table', 'view') AND name = ?1 COLLATE NOCASE";
+    bool found = false;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &q, nullptr) == SQLITE_OK) {
+        sqlite3_bind_text(q, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+        if (sqlite3_step(q) == SQLITE_ROW) {
+            stored = reinterpret_cast<const char*>(sqlite3_column_text(q, 0));
+            type = reinterpret_cast<const char*>(sqlite3_column_text(q, 1));
+            found = true;
+        }
+    }
+    sqlite3_finalize(q);
+    return found;
+}
+
+}  // namespace
+
+// The database a name given to the authorizer stands for ("main", "temp"
+// or an attached schema; SQLite's names ignore letter case); empty when
+// none.
+std::string ConnectionImpl::attachedName(const char* db) const {
+    if (sqlite3_stricmp(db, "main") == 0) return "main";
+    if (sqlite3_stricmp(db, "temp") == 0) return "temp";
+    for (const std::string& schema : attached_)
+        if (sqlite3_stricmp(db, schema.c_str()) == 0) return schema;
+    return "";
+}
+
+// Whether a user session may name table (its stored name) of another
+// schema: granted to it or to PUBLIC, or SELECT ANY TABLE held; MDSYS's
+// catalogue is public. The schemas' own catalogue tables never.
+bool ConnectionImpl::readsDirectly(const std::string& schema, const std::string& table) const {
+    if (schema == "main" || schema == "temp" || schema == "MDSYS") return true;
+    if (table.compare(0, 4, "TVX$") == 0 || sqlite3_stricmp(table.c_str(), "sqlite_master") == 0 ||
+        sqlite3_stricmp(table.c_str(), "sqlite_schema") == 0)
         return false;
     if (selectAny_) return true;
-    auto granted = grants_.find(db);
-    if (granted == grants_.end()) return false;
-    return granted->second.count(view && *view ? view : table) > 0;
+    auto granted = grants_.find(schema);
+    return granted != grants_.end() && granted->second.count(table) > 0;
+}
+
+// Before a user's statement is prepared: what the authorizer needs to judge
+// its reads (bareNames_, bareTables_), and the views of other schemas it
+// names, which must be readable themselves (ORA-00942). SQLite tells the
+// authorizer, for a table read inside a view or a WITH clause, only the
+// innermost view's or WITH clause's name: the tables a view reads are read
+// by the view's owner, those of a WITH clause by the user. So a read under
+// a name the statement writes itself (a WITH clause is always named in it)
+// is judged by the table, and a read under any other name is inside a view
+// the statement reached, which this check has judged.
+//
+// Judging by names written needs our tokens to be SQLite's: "[...]" and
+// "`...`" names and "$name(...)" variables (also "@", "#", and "#" inside a
+// name) run over quotes where we end them, and none of them is Oracle's
+// SQL, so they are ORA-00911 here.
+void ConnectionImpl::scopeStatement(const std::string& sql) {
+    bareNames_.clear();
+    bareTables_.clear();
+    std::vector<Token> all = tokenize(sql);
+    std::vector<size_t> sig;
+    for (size_t i = 0; i < all.size(); ++i) {
+        const Token& k = all[i];
+        if (k.kind == Token::SPACE || k.kind == Token::COMMENT) continue;
+        if (k.kind == Token::OP && (k.text == "[" || k.text == "]" || k.text == "`" || k.text == "$" ||
+                                    k.text == "@" || k.text == "#"))
+            raise(911, "invalid character");
+        if (k.kind == Token::IDENT && k.text.find('#') != std::string::npos && i + 1 < all.size() &&
+            all[i + 1].kind == Token::OP && all[i + 1].text == "(")
+            raise(911, "invalid character");
+        sig.push_back(i);
+    }
+    auto at = [&](size_t k) -> const Token& { return all[sig[k]]; };
+    auto isOp = [&](size_t k, const char* o) { return k < sig.size() && at(k).kind == Token::OP && at(k).text == o; };
+    auto isWord = [&](size_t k, const char* w) {
+        return k < sig.size() && at(k).kind == Token::IDENT && at(k).text == w;
+    };
+    // where SQLite looks for a name without an owner: temp, main, then the
+    // attached schemas in the order of attachment
+    std::vector<std::string> order{"temp", "main"};
+    for (int d = 2; const char* name = sqlite3_db_name(db_, d); ++d) order.push_back(name);
+    struct Found {
+        std::string schema, stored, type;
+    };
+    std::map<std::string, Found> resolved;
+    for (size_t k = 0; k < sig.size(); ++k) {
+        if (!isName(at(k))) continue;
+        bool afterDot = k > 0 && isOp(k - 1, ".");
+        bool beforeDot = isOp(k + 1, ".");
+        std::string name = nameText(at(k));
+        if (!afterDot && beforeDot && k + 2 < sig.size() && isName(at(k + 2))) {
+            // OWNER.NAME: the object named must be readable itself
+            std::string schema = attachedName(name.c_str());
+            std::string stored, type;
+            if (!schema.empty() && findObject(db_, schema, nameText(at(k + 2)), stored, type) &&
+                !readsDirectly(schema, stored))
+                raise(942, "table or view does not exist");
+            continue;
+        }
+        if (afterDot || beforeDot) continue;
+        std::string key = upperAscii(name);
+        bareNames_.insert(key);
+        if (order.size() <= 2) continue;
+        auto known = resolved.find(key);
+        if (known == resolved.end()) {
+            Found found;
+            for (const std::string& schema : order)
+                if (findObject(db_, schema, name, found.stored, found.type)) {
+                    found.schema = schema;
+                    break;
+                }
+            known = resolved.emplace(key, found).first;
+            if (!found.schema.empty() && !readsDirectly(found.schema, found.stored))
+                bareTables_[key] = {found.schema, found.stored};
+        }
+        // a view of another schema named without its owner, where a table
+        // may stand (SQLite finds it; Oracle would not)
+        const Found& found = known->second;
+        if (found.type == "view" && bareTables_.count(key) && k > 0 &&
+            (isWord(k - 1, "FROM") || isWord(k - 1, "JOIN") || isOp(k - 1, ",") || isOp(k - 1, "(")))
+            raise(942, "table or view does not exist");
+    }
+}
+
+// Whether a user session may read table of the database db (the authorizer's
+// arguments; db is null for a table of which no column is used, named
+// without an owner), inside the view or WITH clause named view if any.
+bool ConnectionImpl::mayRead(const char* db, const char* table, const char* view) const {
+    if (admin_ || !table) return true;
+    std::string schema, name = table;
+    if (db) {
+        schema = attachedName(db);
+        if (schema.empty()) return false;
+    } else {
+        // the session's own table, or one inside a view's query: its view
+        // was judged before the statement was prepared
+        auto bare = bareTables_.find(upperAscii(table));
+        if (bare == bareTables_.end()) return true;
+        schema = bare->second.first;
+        name = bare->second.second;
+    }
+    if (readsDirectly(schema, name)) return true;
+    return view && *view && !bareNames_.count(upperAscii(view));
 }
 
 // The tables of schema (attached as alias, or open as other) granted to
@@ -370,7 +598,12 @@ std::vector<std::string> ConnectionImpl::listSchemas() const {
         std::string f = e->d_name;
         if (f.size() > 3 && f.compare(f.size() - 3, 3, ".db") == 0) {
             std::string name = f.substr(0, f.size() - 3);
-            if (validSchemaName(name)) names.push_back(name);
+            // only regular files are schema files: anything else is left
+            // unopened (a FIFO would block the listing for ever)
+            std::string odd, what;
+            if (!validSchemaName(name)) continue;
+            if (isOddSchemaFile(schemaFile(dir_, name), odd, what)) warnOddFile(odd, what);
+            else names.push_back(name);
         }
     }
     ::closedir(d);
@@ -402,7 +635,8 @@ void ConnectionImpl::refreshAllMetadata() {
         sqlite3_stmt* read = nullptr;
         sqlite3_stmt* write = nullptr;
         std::string failure;
-        if (sqlite3_open_v2(schemaFile(dir_, schema).c_str(), &other, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        if (sqlite3_open_v2(schemaFile(dir_, schema).c_str(), &other, SQLITE_OPEN_READONLY, schemaVfs()) !=
+            SQLITE_OK) {
             failure = other ? sqlite3_errmsg(other) : "out of memory";
         } else {
             sqlite3_busy_timeout(other, BUSY_WAIT_MS);

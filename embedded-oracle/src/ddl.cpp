@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace oracle {
@@ -168,7 +169,8 @@ unsigned int ConnectionImpl::createUser(const std::vector<Token>& t, const std::
     std::string password = given.kind == Token::IDENT ? sql.substr(given.offset, given.text.size()) : nameOf(given);
     if (password.empty()) raise(1741, "illegal zero-length identifier");
     if (t.size() > 6) raise(922, "missing or invalid option");
-    if (isFile(schemaFile(dir_, name)) || pending_.count(name))
+    struct stat taken;
+    if (::lstat(schemaFile(dir_, name).c_str(), &taken) == 0 || pending_.count(name))
         raise(1920, "user name '" + name + "' conflicts with another user or role name");
     if (attached_.size() >= attachLimit_) makeRoom();
     if (sodium_init() < 0) raise(600, "internal error code: password hashing unavailable");
@@ -188,6 +190,10 @@ unsigned int ConnectionImpl::createUser(const std::vector<Token>& t, const std::
     createCatalog(db_, name);
     execOn(db_, "INSERT INTO " + quoteIdent(name) + ".\"TVX$USER\" VALUES (" + quoteLiteral(name) + ", " +
                     quoteLiteral(hash) + ")");
+    // committed with the transaction, published after it (publishCommitted)
+    execOn(db_, "CREATE TABLE IF NOT EXISTS main.\"TVX$NEW_USERS\"(NAME TEXT PRIMARY KEY, FILE TEXT NOT NULL)");
+    execOn(db_, "INSERT INTO main.\"TVX$NEW_USERS\" VALUES (" + quoteLiteral(name) + ", " +
+                    quoteLiteral(temporary.substr(temporary.rfind('/') + 1)) + ")");
     return 0;
 }
 
@@ -318,6 +324,18 @@ unsigned int ConnectionImpl::createTable(const std::vector<Token>& t) {
     };
     std::string defs;
     std::vector<std::pair<std::string, ColumnType>> columns;
+    // Oracle's limit; the rounding of NUMBER(p,s) values and SQLite's own
+    // limits are sized for it
+    const size_t MAX_COLUMNS = 1000;
+    size_t columnCount = 0;
+    for (const auto& item : items) {
+        const Token& head = t[item.first];
+        bool constraint = item.first < item.second && head.kind == Token::IDENT &&
+                          (head.text == "CONSTRAINT" || head.text == "PRIMARY" || head.text == "UNIQUE" ||
+                           head.text == "CHECK" || head.text == "FOREIGN");
+        if (!constraint && ++columnCount > MAX_COLUMNS)
+            raise(1792, "maximum number of columns in a table or view is 1000");
+    }
     for (const auto& item : items) {
         if (item.first >= item.second) raise(904, "invalid identifier");
         const Token& first = t[item.first];

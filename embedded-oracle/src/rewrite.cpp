@@ -106,12 +106,20 @@ std::vector<Token> tokenize(const std::string& s) {
             }
             i = i < n ? i + 2 : n;
             push(Token::COMMENT, start, i, startLine);
-        } else if ((c == 'Q' || c == 'q') && i + 2 < n && s[i + 1] == '\'') {
-            // Oracle's alternative quoting q'[...]': the same text as '...'
-            char open = s[i + 2];
-            char close = open == '[' ? ']' : open == '{' ? '}' : open == '<' ? '>' : open == '(' ? ')' : open;
-            size_t from = i + 3, at = from;
-            while (at + 1 < n && !(s[at] == close && s[at + 1] == '\'')) ++at;
+        } else if (((c == 'Q' || c == 'q') && i + 2 < n && s[i + 1] == '\'') ||
+                   ((c == 'N' || c == 'n') && i + 3 < n && (s[i + 1] == 'Q' || s[i + 1] == 'q') && s[i + 2] == '\'')) {
+            // Oracle's alternative quoting q'[...]' (and nq'[...]'): the
+            // same text as '...'; the delimiter is one character (a UTF-8
+            // one is several bytes), [ { < ( closed by ] } > )
+            if (c == 'N' || c == 'n') ++i;
+            unsigned char lead = static_cast<unsigned char>(s[i + 2]);
+            size_t width = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+            std::string close = s.substr(i + 2, width);
+            if (close == "[" || close == "{" || close == "<" || close == "(")
+                close = close == "[" ? "]" : close == "{" ? "}" : close == "<" ? ">" : ")";
+            size_t from = i + 2 + close.size(), at = from;
+            while (at + close.size() < n && !(s.compare(at, close.size(), close) == 0 && s[at + close.size()] == '\''))
+                ++at;
             std::string text = "'";
             for (size_t k = from; k < at && k < n; ++k) {
                 if (s[k] == '\n') ++line;
@@ -119,7 +127,7 @@ std::vector<Token> tokenize(const std::string& s) {
                 if (s[k] == '\'') text += '\'';
             }
             text += "'";
-            i = at + 1 < n ? at + 2 : n;
+            i = at + close.size() < n ? at + close.size() + 1 : n;
             out.push_back(Token{Token::STRING, text, startLine, start});
         } else if (c == '\'' || ((c == 'N' || c == 'n') && i + 1 < n && s[i + 1] == '\'')) {
             if (c != '\'') ++i;
@@ -819,13 +827,7 @@ public:
             size_t from = sig_[operands.front().first];
             if (from < copied) continue;  // inside an operand already rewritten
             for (size_t i = copied; i < from; ++i) out.push_back(t_[i]);
-            out.push_back(Token{Token::IDENT, "TVX_CONCAT", t_[from].line, 0});
-            out.push_back(Token{Token::OP, "(", t_[from].line, 0});
-            for (size_t o = 0; o < operands.size(); ++o) {
-                if (o > 0) out.push_back(Token{Token::OP, ",", t_[from].line, 0});
-                for (size_t i = sig_[operands[o].first]; i <= sig_[operands[o].second]; ++i) out.push_back(t_[i]);
-            }
-            out.push_back(Token{Token::OP, ")", t_[from].line, 0});
+            emitConcat(out, operands, 0, operands.size(), t_[from].line);
             copied = sig_[operands.back().second] + 1;
             changed = true;
             k = operands.back().second;
@@ -836,6 +838,26 @@ public:
 
 private:
     static const size_t NONE = static_cast<size_t>(-1);
+
+    // TVX_CONCAT(operands[from, to)): SQLite functions take at most 127
+    // arguments, so a longer chain is a call of calls of at most 100 each.
+    void emitConcat(std::vector<Token>& out, const std::vector<std::pair<size_t, size_t>>& operands, size_t from,
+                    size_t to, int line) const {
+        const size_t CHUNK = 100;
+        size_t per = 1;
+        while ((to - from + per - 1) / per > CHUNK) per *= CHUNK;
+        out.push_back(Token{Token::IDENT, "TVX_CONCAT", line, 0});
+        out.push_back(Token{Token::OP, "(", line, 0});
+        for (size_t o = from; o < to; o += per) {
+            if (o > from) out.push_back(Token{Token::OP, ",", line, 0});
+            if (per > 1) {
+                emitConcat(out, operands, o, std::min(to, o + per), line);
+                continue;
+            }
+            for (size_t i = sig_[operands[o].first]; i <= sig_[operands[o].second]; ++i) out.push_back(t_[i]);
+        }
+        out.push_back(Token{Token::OP, ")", line, 0});
+    }
 
     const Token& at(size_t k) const { return t_[sig_[k]]; }
     bool isOpAt(size_t k, const char* o) const { return k < sig_.size() && at(k).kind == Token::OP && at(k).text == o; }

@@ -23,6 +23,15 @@ namespace {
 
 bool isName(const Token& t) { return t.kind == Token::IDENT || t.kind == Token::QUOTED; }
 
+// terms[from, to) joined by OR as a balanced tree: SQLite refuses
+// expressions nested deeper than 1000, which a chain of one term a column
+// would be for a table of 1,000 columns (Oracle's limit).
+std::string anyOf(const std::vector<std::string>& terms, size_t from, size_t to) {
+    if (to - from == 1) return terms[from];
+    size_t middle = from + (to - from) / 2;
+    return "(" + anyOf(terms, from, middle) + " OR " + anyOf(terms, middle, to) + ")";
+}
+
 // Steps a statement once; the error message, or "".
 std::string stepOnce(sqlite3* db, sqlite3_stmt* st) {
     int rc = sqlite3_step(st);
@@ -96,12 +105,14 @@ ConnectionImpl::Rounding* ConnectionImpl::roundingFor(const std::string& sql, bo
         sqlite3_finalize(q);
         if (!plan->columns.empty()) {
             std::string target = quoteIdent(alias) + "." + quoteIdent(table);
-            std::string set, differs;
+            std::string set;
+            std::vector<std::string> unrounded;
             for (const auto& c : plan->columns) {
                 std::string col = quoteIdent(c.first);
                 set += std::string(set.empty() ? "" : ", ") + col + " = " + roundExpression(col, c.second);
-                differs += std::string(differs.empty() ? "" : " OR ") + col + " IS NOT " + roundExpression(col, c.second);
+                unrounded.push_back(col + " IS NOT " + roundExpression(col, c.second));
             }
+            std::string differs = anyOf(unrounded, 0, unrounded.size());
             plan->last = prepareOn(db_, "SELECT max(rowid) FROM " + target);
             plan->fixNew = prepareOn(db_, "UPDATE " + target + " SET " + set + " WHERE rowid > ?1 AND (" + differs + ")");
             plan->fixAll = prepareOn(db_, "UPDATE " + target + " SET " + set + " WHERE " + differs);

@@ -100,23 +100,32 @@ bool splitScript(const std::string& s, const std::function<bool(const ScriptStat
             startLine = line;
             current.clear();
         }
-        if ((c == 'q' || c == 'Q') && i + 2 < n && s[i + 1] == '\'' &&
-            (i == 0 || !(std::isalnum(static_cast<unsigned char>(s[i - 1])) || s[i - 1] == '_'))) {
-            // q'[...]' quoting: up to the closing delimiter and quote
-            char open = s[i + 2];
-            char close = open == '[' ? ']' : open == '{' ? '}' : open == '<' ? '>' : open == '(' ? ')' : open;
-            size_t j = i + 3;
+        auto wordChar = [&](size_t k) {
+            unsigned char b = static_cast<unsigned char>(s[k]);
+            return std::isalnum(b) || b == '_' || b == '$' || b == '#' || b >= 0x80;
+        };
+        size_t q = (c == 'n' || c == 'N') && i + 1 < n ? i + 1 : i;  // nq'...' is q'...' too
+        if ((s[q] == 'q' || s[q] == 'Q') && q + 2 < n && s[q + 1] == '\'' && (i == 0 || !wordChar(i - 1))) {
+            // q'[...]' quoting: up to the closing delimiter and quote; the
+            // delimiter is one character (a UTF-8 one is several bytes),
+            // [ { < ( closed by ] } > )
+            unsigned char lead = static_cast<unsigned char>(s[q + 2]);
+            size_t width = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+            std::string close = s.substr(q + 2, width);
+            if (close == "[" || close == "{" || close == "<" || close == "(")
+                close = close == "[" ? "]" : close == "{" ? "}" : close == "<" ? ">" : ")";
+            size_t j = q + 2 + close.size();
             int opened = line;
-            while (j + 1 < n && !(s[j] == close && s[j + 1] == '\'')) {
+            while (j + close.size() < n && !(s.compare(j, close.size(), close) == 0 && s[j + close.size()] == '\'')) {
                 if (s[j] == '\n') ++line;
                 ++j;
             }
-            if (j + 1 >= n) {
+            if (j + close.size() >= n) {
                 error.line = opened;
                 error.message = "ORA-01756: quoted string not properly terminated";
                 return false;
             }
-            j += 2;
+            j += close.size() + 1;
             current.append(s, i, j - i);
             i = j;
             continue;

@@ -63,6 +63,18 @@ bool isQuery(const std::string& sql);
 bool validSchemaName(const std::string& name);
 bool isDirectory(const std::string& path);
 bool isFile(const std::string& path);
+// Something other than a regular file (or a link to one) is at path: a
+// FIFO, device, directory, socket, or a link to one of them or to nothing;
+// what says which.
+bool isOddFile(const std::string& path, std::string& what);
+// isOddFile for a schema file or its journal (odd: the one found).
+bool isOddSchemaFile(const std::string& path, std::string& odd, std::string& what);
+// The name of the VFS schema files are opened through (null: SQLite's
+// default): it refuses to open anything isOddFile finds.
+const char* schemaVfs();
+// One line on standard error, once a process for each path: an odd file
+// skipped where schemas are listed.
+void warnOddFile(const std::string& path, const std::string& what);
 // A file: URI for a path.
 std::string uriPath(const std::string& path);
 // Runs SQL text on db; raises the matching ORA- error.
@@ -222,9 +234,13 @@ private:
     unsigned int createView(const std::vector<Token>& t, const std::string& sql);
     void execSingle(const std::string& sql);
     void publishUsers();
+    void publishCommitted();
     void discardUsers();
     unsigned int grant(const std::vector<Token>& t, bool revoke);
     bool mayRead(const char* db, const char* table, const char* view) const;
+    bool readsDirectly(const std::string& schema, const std::string& table) const;
+    std::string attachedName(const char* db) const;
+    void scopeStatement(const std::string& sql);
     std::set<std::string> grantsOf(sqlite3* db, const std::string& alias) const;
     std::string tableTarget(const std::vector<Token>& t, size_t& i, std::string& table);
 
@@ -260,6 +276,13 @@ private:
     // attached schema granted to the user
     bool selectAny_ = false;
     std::map<std::string, std::set<std::string>> grants_;
+    // The user's statement being prepared (scopeStatement): the names it
+    // writes without an owner, in upper case (the names of its WITH
+    // clauses among them), and for each of them the other schema in which
+    // SQLite finds a table or view of that name, with its stored name
+    // (none when the session's own schema or temp holds one first).
+    std::set<std::string> bareNames_;
+    std::map<std::string, std::pair<std::string, std::string>> bareTables_;
     bool qualify_ = true;
 
 public:

@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <set>
 
 namespace oracle {
 namespace occi {
@@ -92,8 +94,85 @@ bool isFile(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool isOddFile(const std::string& path, std::string& what) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return false;
+    std::string link;
+    if (S_ISLNK(st.st_mode)) {
+        if (::stat(path.c_str(), &st) != 0) {
+            what = "a link to nothing";
+            return true;
+        }
+        link = "a link to ";
+    }
+    if (S_ISREG(st.st_mode)) return false;
+    what = link + (S_ISFIFO(st.st_mode)  ? "a FIFO"
+                   : S_ISDIR(st.st_mode) ? "a directory"
+                   : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
+                   : S_ISSOCK(st.st_mode) ? "a socket"
+                                          : "not a regular file");
+    return true;
+}
+
+bool isOddSchemaFile(const std::string& path, std::string& odd, std::string& what) {
+    for (const std::string& file : {path, path + "-journal"})
+        if (isOddFile(file, what)) {
+            odd = file;
+            return true;
+        }
+    return false;
+}
+
+namespace {
+
+// The VFS every schema file is opened through: SQLite's own, except that
+// it refuses to open anything but a regular file (or a link to one) where
+// a file exists: a FIFO would block the open (a schema file or its
+// journal), a directory or device gives I/O errors at best. Absent files
+// it creates as SQLite does.
+sqlite3_vfs* g_realVfs = nullptr;
+sqlite3_vfs g_regularVfs;
+const char* const REGULAR_VFS = "tarvex-regular-files";
+
+int openRegularOnly(sqlite3_vfs*, const char* name, sqlite3_file* file, int flags, int* outFlags) {
+    std::string what;
+    if (name && isOddFile(name, what)) {
+        file->pMethods = nullptr;
+        return SQLITE_CANTOPEN;
+    }
+    return g_realVfs->xOpen(g_realVfs, name, file, flags, outFlags);
+}
+
+}  // namespace
+
+const char* schemaVfs() {
+    static std::once_flag once;
+    static bool registered = false;
+    std::call_once(once, [] {
+        g_realVfs = sqlite3_vfs_find(nullptr);
+        if (!g_realVfs) return;
+        g_regularVfs = *g_realVfs;  // its pAppData included, which its methods read
+        g_regularVfs.pNext = nullptr;
+        g_regularVfs.zName = REGULAR_VFS;
+        g_regularVfs.xOpen = openRegularOnly;
+        registered = sqlite3_vfs_register(&g_regularVfs, 0) == SQLITE_OK;
+    });
+    return registered ? REGULAR_VFS : nullptr;
+}
+
+void warnOddFile(const std::string& path, const std::string& what) {
+    static std::mutex mutex;
+    static std::set<std::string> warned;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!warned.insert(path).second) return;
+    std::fprintf(stderr, "embedded database: warning: %s is %s, not a regular file: schema skipped\n", path.c_str(),
+                 what.c_str());
+}
+
 std::string uriPath(const std::string& path) {
-    std::string out = "file:";
+    // an absolute path after an empty authority: "file:///..."; SQLite
+    // would read "file://x/..." as a host x
+    std::string out = !path.empty() && path[0] == '/' ? "file://" : "file:";
     for (unsigned char c : path) {
         if (std::isalnum(c) || c == '/' || c == '.' || c == '_' || c == '-' || c == '$') {
             out += static_cast<char>(c);
@@ -155,9 +234,8 @@ bool createPrivateFile(const std::string& path, std::string& error) {
 }
 
 std::string pendingFile(const std::string& directory, const std::string& schema) {
-    std::string dir = directory.empty() ? "." : directory;
-    if (dir.back() != '/') dir += '/';
-    return dir + "." + schema + ".db.new-" + std::to_string(static_cast<long>(::getpid()));
+    std::string file = schemaFile(directory, "." + schema);
+    return file + ".new-" + std::to_string(static_cast<long>(::getpid()));
 }
 
 // Catalogue tables of one schema, in database alias.

@@ -5,8 +5,16 @@
 
 #include <sodium.h>
 #include <sqlite3.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstddef>
 
 #include <cstdio>
 #include <cstdlib>
@@ -79,6 +87,7 @@ TEST_F(LoaderTest, ScriptsAreSplitLikeSqlPlus) {
                             "INSERT INTO notes VALUES (2, 'it''s', SDO_GEOMETRY(2001, NULL,\n"
                             "  SDO_POINT_TYPE(1, 2, NULL), NULL, NULL));\n"
                             "INSERT INTO notes (id, txt) VALUES (3, q'[GEOGCS[\"x\"]; it's]');\n"
+                            "INSERT INTO notes (id, txt) VALUES (4, nq'\xc2\xa7" "a;'\xc2\xa7' || q'!;'!');\n"
                             "COMMIT;\n");
     LoaderRun r = runLoader(db + " " + s1);
     EXPECT_EQ(r.status, 0) << r.output;
@@ -95,6 +104,8 @@ TEST_F(LoaderTest, ScriptsAreSplitLikeSqlPlus) {
     EXPECT_EQ(rs->getString(1), "it's");
     ASSERT_TRUE(rs->next());
     EXPECT_EQ(rs->getString(1), "GEOGCS[\"x\"]; it's");
+    ASSERT_TRUE(rs->next());
+    EXPECT_EQ(rs->getString(1), "a;';'");
     EXPECT_FALSE(rs->next());
     s->closeResultSet(rs);
     c->terminateStatement(s);
@@ -146,6 +157,76 @@ TEST_F(LoaderTest, FailedScriptLeavesNothingBehind) {
     EXPECT_NE(r.output.find("noschema.sql:1: ORA-01435"), std::string::npos) << r.output;
     r = runLoader(db + " " + work + "/missing.sql");
     EXPECT_EQ(r.status, 1);
+}
+
+// Runs the loader in a child killed by the kernel at its first link(2) (on
+// x86-64 and other architectures with link): a run stopped right after its
+// commit, before the new users' files have their names. The wait status.
+int runLoaderStoppedAtLink(const std::string& p_args) {
+    const std::string command = LOADER + " " + p_args + " >/dev/null 2>&1";
+    pid_t pid = ::fork();
+    if (pid == 0) {
+#ifdef __NR_link
+        const unsigned linkCall = __NR_link;
+#else
+        const unsigned linkCall = __NR_linkat;
+#endif
+        struct sock_filter filter[] = {
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, linkCall, 2, 0),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_linkat, 1, 0),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS),
+        };
+        struct sock_fprog program = {static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+        if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+            ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+            ::_exit(99);
+        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        ::_exit(98);
+    }
+    int status = -1;
+    ::waitpid(pid, &status, 0);
+    return status;
+}
+
+// The loader's commit and the publication of the users it created are one
+// step: a run stopped between them has committed the users, and the next
+// run gives them their names, so that what the script granted them is
+// theirs and the name is taken.
+TEST_F(LoaderTest, UsersCommittedByAStoppedRunArePublishedByTheNext) {
+    if (!exists(LOADER)) GTEST_SKIP() << "tarvex-sql not built";
+    LoaderRun r = runLoader(db + " " + script("owner.sql", "CREATE USER owner IDENTIFIED BY pw;\n"
+                                                         "ALTER SESSION SET CURRENT_SCHEMA = owner;\n"
+                                                         "CREATE TABLE t (id NUMBER);\n"
+                                                         "INSERT INTO t VALUES (5);\n"));
+    ASSERT_EQ(r.status, 0) << r.output;
+    std::string grantee = script("grantee.sql", "CREATE USER grantee IDENTIFIED BY pw;\n"
+                                                "GRANT SELECT ON owner.t TO grantee;\n");
+    int status = runLoaderStoppedAtLink(db + " " + grantee);
+    // the shell reports its child's death by a signal as 128 + the signal
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    ASSERT_EQ(WEXITSTATUS(status), 128 + SIGSYS);
+    EXPECT_FALSE(exists(db + "/GRANTEE.db"));
+
+    r = runLoader(db);
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_TRUE(exists(db + "/GRANTEE.db"));
+    Environment* env = Environment::createEnvironment();
+    Connection* c = env->createConnection("grantee", "pw", db);
+    Statement* s = c->createStatement("SELECT id FROM owner.t");
+    ResultSet* rs = s->executeQuery();
+    ASSERT_TRUE(rs->next());
+    EXPECT_EQ(rs->getInt(1), 5);
+    s->closeResultSet(rs);
+    c->terminateStatement(s);
+    env->terminateConnection(c);
+    Environment::terminateEnvironment(env);
+    r = runLoader(db + " " + grantee);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("ORA-01920"), std::string::npos) << r.output;
+    // nothing is left under a temporary name
+    EXPECT_NE(std::system(("ls -A '" + db + "' | grep -q new-").c_str()), 0);
 }
 
 TEST_F(LoaderTest, ExitAndMalformedScripts) {

@@ -129,6 +129,64 @@ TEST_F(Privileges, GrantsAreChecked) {
     env->terminateConnection(c);
 }
 
+// A read of another schema's table is judged by the table read, whatever
+// wraps it: a WITH clause or a subquery named like a granted table, an
+// alias, the user's own view. Through a granted view, the view's owner
+// reads: its tables, the views it reads and its WITH clauses need no grant.
+TEST_F(Privileges, ReadsAreJudgedByTheTableWhateverWrapsThem) {
+    admin("ALTER SESSION SET CURRENT_SCHEMA = owner; "
+          "CREATE VIEW count_v AS SELECT 1 x FROM closed_t; "
+          "CREATE VIEW outer_v AS SELECT id FROM closed_v; "
+          "CREATE VIEW with_v AS WITH w AS (SELECT id FROM closed_t) SELECT id FROM w; "
+          "GRANT SELECT ON owner.outer_v TO reader; GRANT SELECT ON owner.with_v TO reader; "
+          "ALTER SESSION SET CURRENT_SCHEMA = reader; "
+          "CREATE VIEW own_v AS SELECT * FROM closed_t");
+    struct Case {
+        const char* sql;
+        int expected;  // rows, or -ORA number
+    };
+    const Case cases[] = {
+        // the report's case: a WITH clause named like the granted table
+        {"WITH open_t AS (SELECT * FROM owner.closed_t) SELECT * FROM open_t", -942},
+        {"with \"OPEN_T\" as (select * from owner.closed_t) select * from open_t", -942},
+        {"WITH x AS (SELECT * FROM owner.closed_t) SELECT count(*) FROM x", -942},
+        {"WITH a AS (SELECT 1 FROM dual), open_t AS (SELECT * FROM owner.closed_t) SELECT * FROM open_t", -942},
+        {"SELECT * FROM (SELECT * FROM owner.closed_t) open_t", -942},
+        {"SELECT count(*) FROM (SELECT 1 FROM owner.closed_t) open_t", -942},
+        {"SELECT * FROM owner.closed_t open_t", -942},
+        {"SELECT * FROM owner.open_t WHERE id IN (SELECT id FROM owner.closed_t)", -942},
+        // a WITH clause named like a granted view, beside that view
+        {"WITH outer_v AS (SELECT * FROM owner.closed_t) SELECT * FROM outer_v, owner.outer_v", -942},
+        // views not granted, whatever is read of them
+        {"SELECT count(*) FROM owner.count_v", -942},
+        {"SELECT 1 FROM owner.closed_v", -942},
+        // the user's own view reads nothing of another schema
+        {"SELECT * FROM own_v", -942},
+        // SQLite's own name quotes and variables are not Oracle's SQL
+        {"SELECT * FROM [OWNER].closed_t", -911},
+        {"SELECT $x(') FROM dual", -911},
+        // granted: directly, inside WITH clauses and subqueries, through views
+        {"WITH closed_t AS (SELECT * FROM owner.open_t) SELECT * FROM closed_t", 1},
+        {"SELECT count(*) FROM (SELECT * FROM owner.open_t) closed_t", 1},
+        {"SELECT * FROM owner.outer_v", 1},
+        {"SELECT count(*) FROM owner.outer_v", 1},
+        {"WITH v AS (SELECT * FROM owner.outer_v) SELECT count(*) FROM v", 1},
+        {"SELECT * FROM owner.with_v", 1},
+        {"SELECT count(*) FROM owner.with_v", 1},
+    };
+    for (const Case& c : cases) EXPECT_EQ(rows("reader", c.sql), c.expected) << c.sql;
+    // once the owner's schema is attached, a name without an owner does not
+    // reach its tables or views beyond the grants either
+    Connection* c = env->createConnection("reader", "pw", dir);
+    Statement* s = c->createStatement();
+    s->closeResultSet(s->executeQuery("SELECT * FROM owner.open_t"));
+    for (const char* sql : {"SELECT count(*) FROM closed_t", "SELECT * FROM closed_t", "SELECT count(*) FROM count_v",
+                            "WITH outer_v AS (SELECT 1 FROM closed_t) SELECT count(*) FROM outer_v, owner.outer_v"})
+        EXPECT_EQ(errorOf([&] { s->closeResultSet(s->executeQuery(sql)); }), 942) << sql;
+    c->terminateStatement(s);
+    env->terminateConnection(c);
+}
+
 // Oracle keeps a quoted identifier's letters as written and matches it
 // exactly: "open_t" and "owner" name no table or user when the stored names
 // are OPEN_T and OWNER (ORA-00942 in a query, ORA-01918 for a user in DDL),

@@ -103,6 +103,26 @@ TEST_F(ClientSemantics, ConcatenationKeepsTheOtherSideOfNull) {
     EXPECT_EQ(value("SELECT DATE '2020-01-02' || '' FROM dual").substr(0, 10), "2020-01-02");
     // the rewrite leaves || inside literals alone
     EXPECT_EQ(value("SELECT 'a||b' FROM dual"), "a||b");
+    // chains of any length (a SQLite function takes at most 127 arguments),
+    // NULLs and numbers among the operands
+    for (int operands : {100, 101, 128, 10001}) {
+        std::string sql = "SELECT 'x'", expected = "x";
+        for (int k = 1; k < operands; ++k) {
+            sql += k % 3 == 0 ? " || NULL" : k % 3 == 1 ? " || " + std::to_string(k) : " || name";
+            if (k % 3 == 1) expected += std::to_string(k) + "one";
+        }
+        if (operands % 3 == 2) expected.resize(expected.size() - 3);  // the last name is not in the chain
+        EXPECT_EQ(value(sql + " FROM t WHERE id = 1"), expected) << operands;
+    }
+}
+
+// Oracle's alternative quoting, with each kind of delimiter, as a literal.
+TEST_F(ClientSemantics, QQuotedLiteralsAreText) {
+    EXPECT_EQ(value("SELECT q'[it's]' FROM dual"), "it's");
+    EXPECT_EQ(value("SELECT Q'{a'}' || q'<b'>' || q'(c')' || q'!d'!' FROM dual"), "a'b'c'd'");
+    EXPECT_EQ(value("SELECT nq'#n'#' FROM dual"), "n'");
+    EXPECT_EQ(value("SELECT q'\xc2\xa7it's\xc2\xa7' FROM dual"), "it's");
+    EXPECT_EQ(value("SELECT length(q'[]]') FROM dual"), "1");
 }
 
 TEST_F(ClientSemantics, NumbersRoundAndOverflowAsStated) {
@@ -137,6 +157,27 @@ TEST_F(ClientSemantics, EveryWriteStoresNumbersRoundedToTheirScale) {
     EXPECT_EQ(value("SELECT k || ' ' || n || ' ' || i || ' ' || big || ' ' || f FROM w WHERE k < 2"),
               "1.01 12400 3 123456789012345678 1.005");
     EXPECT_EQ(value("SELECT k || ' ' || n || ' ' || i || ' ' || f FROM w WHERE k > 2"), "7.13 -100 -3 2.25");
+}
+
+// Oracle's 1,000 columns a table: each INSERT and UPDATE of such a table,
+// with every NUMBER(p,s) value rounded; a 1,001st column is ORA-01792.
+TEST_F(ClientSemantics, TablesOfAThousandColumns) {
+    Connection* admin = embedded::connectAsAdministrator(env, dir_);
+    Statement* s = admin->createStatement();
+    s->executeUpdate("ALTER SESSION SET CURRENT_SCHEMA = u");
+    std::string columns, values;
+    for (int k = 0; k < 1000; ++k) {
+        columns += (k ? ", c" : "c") + std::to_string(k) + " NUMBER(6,1)";
+        values += (k ? ", " : "") + std::to_string(k) + ".25";
+    }
+    s->executeUpdate("CREATE TABLE wide (" + columns + ")");
+    EXPECT_EQ(s->executeUpdate("INSERT INTO wide VALUES (" + values + ")"), 1u);
+    EXPECT_EQ(s->executeUpdate("UPDATE wide SET c999 = 0.25, c0 = 1.25"), 1u);
+    EXPECT_EQ(errorOf([&] { s->executeUpdate("CREATE TABLE wider (" + columns + ", c1000 NUMBER)"); }), 1792);
+    admin->terminateStatement(s);
+    admin->commit();
+    env->terminateConnection(admin);
+    EXPECT_EQ(value("SELECT c0 || ' ' || c1 || ' ' || c998 || ' ' || c999 FROM wide"), "1.3 1.3 998.3 .3");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <occi.h>
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <fstream>
 #include <string>
 
+#include "client_test_util.h"
 #include "embedded_admin.h"
 
 using namespace oracle::occi;
@@ -70,6 +72,110 @@ TEST_F(DamagedDatabase, UnreadableSchemaFileIsNotAWrongPassword) {
                   fs::copy_options::overwrite_existing);
     fs::resize_file(dir_ + "/DEMO.db", 3000);  // cut short
     EXPECT_EQ(logonError(&message), 1578) << message;
+}
+
+// Only regular files (or links to them) are schema files: anything else at
+// a schema file's name, or at its journal's, is ORA-01157 when named and
+// is skipped in listings, which never block on it (a FIFO would block an
+// open for ever).
+TEST_F(DamagedDatabase, OddFilesAreNotSchemaFiles) {
+    struct Case {
+        const char* what;
+        std::function<void(const std::string&)> make;
+    };
+    const Case cases[] = {
+        {"FIFO", [](const std::string& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); }},
+        {"directory", [](const std::string& p) { fs::create_directory(p); }},
+        {"link to a device", [](const std::string& p) { fs::create_symlink("/dev/null", p); }},
+        {"link to nothing", [](const std::string& p) { fs::create_symlink("nowhere", p); }},
+    };
+    auto listed = [this](std::string* p_message) {
+        int n = 0;
+        int code = errorOf(
+            [&] {
+                Connection* c = env_->createConnection("demo", "demo", dir_);
+                Statement* s = c->createStatement("SELECT count(*) FROM all_sdo_geom_metadata");
+                ResultSet* rs = s->executeQuery();
+                if (rs->next()) n = rs->getInt(1);
+                s->closeResultSet(rs);
+                c->terminateStatement(s);
+                env_->terminateConnection(c);
+            },
+            p_message);
+        return code ? -code : n;
+    };
+    std::string message;
+    const int before = listed(&message);
+    ASSERT_GT(before, 0) << message;
+    for (const std::string& file : {std::string("ODD.db"), std::string("GISOWNER.db-journal")}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(file + ": " + c.what);
+            std::string path = dir_ + "/" + file;
+            c.make(path);
+            if (file == "ODD.db") {
+                EXPECT_EQ(errorOf([&] { env_->terminateConnection(env_->createConnection("odd", "odd", dir_)); },
+                                  &message),
+                          1157);
+                EXPECT_NE(message.find(c.what), std::string::npos) << message;
+                Connection* demo = env_->createConnection("demo", "demo", dir_);
+                Statement* s = demo->createStatement();
+                EXPECT_EQ(errorOf([&] { s->executeQuery("SELECT * FROM odd.t"); }), 1157);
+                demo->terminateStatement(s);
+                env_->terminateConnection(demo);
+                EXPECT_EQ(listed(&message), before) << message;
+            } else {
+                // GISOWNER's rows are left out, never waited for
+                EXPECT_LT(listed(&message), before) << message;
+                EXPECT_GE(listed(&message), 0) << message;
+            }
+            std::error_code ignored;
+            fs::remove_all(path, ignored);
+        }
+    }
+}
+
+// The database directory is a path, never a URI: "file:" at its start, "?"
+// and "#" in it are parts of its name.
+TEST(DatabaseDirectory, IsAPathNeverAUri) {
+    char pattern[] = "/tmp/tarvex_uri_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    fs::path previous = fs::current_path();
+    fs::current_path(pattern);
+    Environment* env = Environment::createEnvironment();
+    for (std::string dir : {"file:db", "db?mode=ro", "db#x", "file:db?vfs=unix-none&mode=memory"}) {
+        SCOPED_TRACE(dir);
+        std::string error;
+        ASSERT_TRUE(embedded::createDatabase(dir, error)) << error;
+        int code = errorOf([&] {
+            Connection* admin = embedded::connectAsAdministrator(env, dir);
+            Statement* s = admin->createStatement();
+            s->executeUpdate("CREATE USER u IDENTIFIED BY pw");
+            s->executeUpdate("CREATE TABLE u.t (id NUMBER)");
+            s->executeUpdate("INSERT INTO u.t VALUES (7)");
+            s->executeUpdate("CREATE USER v IDENTIFIED BY pw");
+            s->executeUpdate("GRANT SELECT ON u.t TO v");
+            admin->terminateStatement(s);
+            env->terminateConnection(admin);
+            // its own schema, and another one attached
+            for (const char* user : {"u", "v"}) {
+                Connection* c = env->createConnection(user, "pw", dir);
+                s = c->createStatement("SELECT id FROM u.t");
+                ResultSet* rs = s->executeQuery();
+                EXPECT_TRUE(rs->next());
+                EXPECT_EQ(rs->getInt(1), 7);
+                s->closeResultSet(rs);
+                c->terminateStatement(s);
+                env->terminateConnection(c);
+            }
+        });
+        EXPECT_EQ(code, 0);
+        EXPECT_TRUE(fs::is_regular_file(fs::path(dir) / "U.db"));
+        EXPECT_TRUE(fs::is_regular_file(fs::path(dir) / "MDSYS.db"));
+    }
+    EXPECT_FALSE(fs::exists("db"));
+    Environment::terminateEnvironment(env);
+    fs::current_path(previous);
+    fs::remove_all(pattern);
 }
 
 // Text limits: bytes by default, characters for CHAR semantics and the

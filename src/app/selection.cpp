@@ -2,6 +2,7 @@
 // in a schema's spatial metadata) and the loop over the exports.
 #include <occi.h>
 
+#include <cctype>
 #include <set>
 #include <string>
 #include <vector>
@@ -162,13 +163,40 @@ void runParallelExports(const std::vector<ExportEntry>& p_exports,
 
 }  // namespace
 
+namespace {
+
+// Where Oracle's alternative quoting q'X...X' (also nq'X...X') that starts at
+// p_at ends (after its closing quote): X is one character (a UTF-8 one is
+// several bytes), [ { < ( closed by ] } > ). npos when none starts there,
+// the text's size when it is left open.
+size_t qQuoteEnd(const std::string& p_sql, size_t p_at) {
+    auto wordChar = [](unsigned char c) { return std::isalnum(c) || c == '_' || c == '$' || c == '#' || c >= 0x80; };
+    if (p_at > 0 && wordChar(static_cast<unsigned char>(p_sql[p_at - 1]))) return std::string::npos;
+    size_t q = p_sql[p_at] == 'n' || p_sql[p_at] == 'N' ? p_at + 1 : p_at;
+    if (q + 2 >= p_sql.size() || (p_sql[q] != 'q' && p_sql[q] != 'Q') || p_sql[q + 1] != '\'')
+        return std::string::npos;
+    const unsigned char lead = static_cast<unsigned char>(p_sql[q + 2]);
+    std::string close = p_sql.substr(q + 2, lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4);
+    const std::string opening = "[{<(", closing = "]}>)";
+    if (close.size() == 1 && opening.find(close[0]) != std::string::npos) close = closing[opening.find(close[0])];
+    size_t end = p_sql.find(close + "'", q + 2 + close.size());
+    return end == std::string::npos ? p_sql.size() : end + close.size() + 1;
+}
+
+}  // namespace
+
 std::string freeQueryText(const std::string& p_sql) {
     // The last character outside quotes and comments decides.
     std::string::size_type last = std::string::npos;
     const size_t n = p_sql.size();
     for (size_t i = 0; i < n;) {
         const char c = p_sql[i];
-        if (c == '-' && i + 1 < n && p_sql[i + 1] == '-') {
+        const size_t quoted = c == 'q' || c == 'Q' || c == 'n' || c == 'N' ? qQuoteEnd(p_sql, i) : std::string::npos;
+        if (quoted != std::string::npos) {
+            if (quoted >= n) return p_sql;  // unterminated: the database says so
+            last = quoted - 1;
+            i = quoted;
+        } else if (c == '-' && i + 1 < n && p_sql[i + 1] == '-') {
             i = p_sql.find('\n', i);
             if (i == std::string::npos) break;
         } else if (c == '/' && i + 1 < n && p_sql[i + 1] == '*') {

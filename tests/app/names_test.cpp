@@ -77,3 +77,19 @@ TEST(FreeQueryText, DropsOneTrailingSemicolonOutsideQuotesAndComments) {
     EXPECT_EQ(freeQueryText("select ';"), "select ';");  // unterminated: left to the database
     EXPECT_EQ(freeQueryText("select 1 from dual;;"), "select 1 from dual;");
 }
+
+// Oracle's q'X...X' literals hold quotes and ";": each delimiter, the
+// national form, a UTF-8 delimiter, and a q'...' that is no literal.
+TEST(FreeQueryText, KnowsQQuotedLiterals) {
+    const char* const cases[][2] = {
+        {"select q'[it's; ok]' x from t;", "select q'[it's; ok]' x from t"},
+        {"select q'{a'}' x, Q'<b'>' y, q'(c')' z from t; -- all", "select q'{a'}' x, Q'<b'>' y, q'(c')' z from t"},
+        {"select q'!it's;!' x from t ;", "select q'!it's;!' x from t "},
+        {"select nq'#n'#' x from t;", "select nq'#n'#' x from t"},
+        {"select q'\xc2\xa7it's\xc2\xa7' x from t;", "select q'\xc2\xa7it's\xc2\xa7' x from t"},
+        {"select q'[a]'';'", "select q'[a]'';'"},   // the ';' is in the literal after it
+        {"select aq'[b']' x;", "select aq'[b']' x;"},  // no q-quote inside a name: the last ' opens one
+        {"select q'[it's;", "select q'[it's;"},     // unterminated: left to the database
+    };
+    for (const auto& c : cases) EXPECT_EQ(freeQueryText(c[0]), c[1]) << c[0];
+}
