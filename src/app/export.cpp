@@ -3,6 +3,8 @@
 
 #include <occi.h>
 
+#include <cmath>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -111,6 +113,26 @@ bool fetchGeometry(ResultSet* p_resultSet, unsigned int p_position, GeometryHold
     return true;
 }
 
+// The geometry's gtype as a 16-bit code. A value that is no such code
+// (NULL, negative, fractional or above 65535) is 0, which no conversion
+// supports, and p_text then holds it as stored, for the log.
+unsigned short gtypeCode(const SDOGeometry* p_geometry, std::string& p_text) {
+    const Number gtype = p_geometry->getSdo_gtype();
+    if (gtype.isNull()) {
+        p_text = "NULL";
+        return 0;
+    }
+    const double value = static_cast<double>(gtype);
+    if (value >= 0 && value <= 65535 && value == std::floor(value)) {
+        p_text = std::to_string(static_cast<int>(value));
+        return static_cast<unsigned short>(value);
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    p_text = text;
+    return 0;
+}
+
 // What the column pass learns about the main query's result.
 struct ColumnPlan {
     std::vector<MetaData> columns;
@@ -178,7 +200,8 @@ bool probeSample(const std::string& p_sql, const ColumnPlan& p_plan, KeptGeometr
         GeometryHolder sample(p_keepList);
         result = fetchGeometry(probeRows, 1, sample);
         if (sample.get() != nullptr) {
-            unsigned short gtype = static_cast<unsigned short>(sample.get()->getSdo_gtype());
+            std::string gtypeText;
+            unsigned short gtype = gtypeCode(sample.get(), gtypeText);
             p_sample.shapeType = getShapeTypeForGType(gtype);
             tvLog("Got shape type :", static_cast<int>(p_sample.shapeType), LOG_DEBUG);
             tvLog("From GTYPE     :", static_cast<int>(gtype), LOG_DEBUG);
@@ -256,13 +279,14 @@ bool writeRows(ResultSet* p_rows, unsigned int p_position, tvShapeWriter& p_writ
     while (result && p_rows->next()) {
         if (!fetchGeometry(p_rows, p_position, geometry)) return false;
         if (geometry.get() != nullptr) {
-            unsigned short gtype = static_cast<unsigned short>(geometry.get()->getSdo_gtype());
+            std::string gtypeText;
+            unsigned short gtype = gtypeCode(geometry.get(), gtypeText);
             if (gtype != lastGtype) {
                 lastGtype = gtype;
                 lastSupported = isGTypeSupported(gtype);
             }
             if (!lastSupported) {
-                tvLog("Unsupported GTYPE in Geometry : ", static_cast<int>(gtype), LOG_ERROR);
+                tvLog("Unsupported GTYPE in Geometry : ", gtypeText, LOG_ERROR);
                 geometry.destroy();
                 result = ignore;
             }

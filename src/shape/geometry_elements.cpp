@@ -93,12 +93,42 @@ BuildResult copyVertices(const Source& p_source, const Target& p_target, size_t 
     return BUILD_OK;
 }
 
-// Ordinates present but not one whole vertex, or none at all.
+// The ordinates and the element offsets into them: BUILD_EMPTY without
+// ordinates, BUILD_FAILED (logged) for less than one vertex, a trailing
+// partial vertex or triplet, or an offset off a vertex, beyond the ordinates
+// or before the one ahead of it.
 BuildResult checkOrdinates(const Source& p_source) {
-    if (p_source.vertexCount > 0) return BUILD_OK;
     if (p_source.ord.empty()) return BUILD_EMPTY;
-    return malformed("Malformed geometry, fewer ordinates than one vertex : ",
-                     static_cast<long long>(p_source.ord.size()));
+    if (p_source.vertexCount == 0) {
+        return malformed("Malformed geometry, fewer ordinates than one vertex : ",
+                         static_cast<long long>(p_source.ord.size()));
+    }
+    // A trailing partial vertex is a damaged array, not a vertex to drop.
+    if (p_source.ord.size() % p_source.stride != 0) {
+        return malformed("Malformed geometry, ordinate count not a multiple of the dimension count : ",
+                         static_cast<long long>(p_source.ord.size()));
+    }
+    if (p_source.elem.size() % 3 != 0) {
+        return malformed("Malformed geometry, element info not a whole number of triplets : ",
+                         static_cast<long long>(p_source.elem.size()));
+    }
+    // Every element starts on the first ordinate of a vertex inside the
+    // ordinates, none before the one ahead of it (a compound element's first
+    // subelement shares its start).
+    int previous = 1;
+    for (size_t t = 0; t < p_source.triplets; ++t) {
+        const int offset = p_source.offset(t);
+        if (offset < 1 || static_cast<size_t>(offset - 1) >= p_source.ord.size()) {
+            return malformed("Malformed geometry, element offset outside the ordinates : ", offset);
+        }
+        if (static_cast<size_t>(offset - 1) % p_source.stride != 0) {
+            return malformed("Malformed geometry, element offset not on the first ordinate of a vertex : ",
+                             offset);
+        }
+        if (offset < previous) return malformed("Malformed geometry, element offsets out of order : ", offset);
+        previous = offset;
+    }
+    return BUILD_OK;
 }
 
 BuildResult checkElementInfo(const Source& p_source) {

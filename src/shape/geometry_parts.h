@@ -97,7 +97,10 @@ BuildResult malformed(const char* p_text, long long p_value);
 // at p_at, in the target's dimensions. Fails on a NULL X or Y.
 BuildResult copyVertices(const Source& p_source, const Target& p_target, size_t p_first,
                          size_t p_count, tvShapeBuffers& p_buffers, size_t p_at);
-// Ordinates present but not one whole vertex, or none at all.
+// The ordinates and the element offsets into them: BUILD_EMPTY without
+// ordinates, BUILD_FAILED (logged) for less than one vertex, a trailing
+// partial vertex or triplet, or an offset off a vertex, beyond the ordinates
+// or before the one ahead of it.
 BuildResult checkOrdinates(const Source& p_source);
 // Element information holds whole numbers only.
 BuildResult checkElementInfo(const Source& p_source);

@@ -451,6 +451,13 @@ TEST(GeometryConversion, MalformedGeometriesAreRefusedAndEmptyOnesAreNullShapes)
         {2003, {1, 1003, 1}, {0, NUL, 1, 0, 1, 1, 0, 0}, "NULL X or Y ordinate at vertex : 0"},
         {2001, {1, 1, 1}, {NUL, 1}, "NULL X or Y ordinate at vertex : 0"},
         {2002, {1e12, 2, 1}, {0, 0, 1, 1}, "element offset outside the ordinates : 2147483647"},
+        // damaged element information: read as it stands, it would take
+        // ordinates of the wrong vertex or drop some
+        {2002, {2, 2, 1}, {0, 0, 1, 1, 2, 2}, "element offset not on the first ordinate of a vertex : 2"},
+        {2003, {1, 1003, 1}, {0, 0, 1, 0, 1, 1, 0}, "ordinate count not a multiple of the dimension count : 7"},
+        {2002, {1, 2, 1, 5}, {0, 0, 1, 1}, "element info not a whole number of triplets : 4"},
+        {2006, {1, 2, 1, 5, 2, 1}, {0, 0, 1, 1}, "element offset outside the ordinates : 5"},
+        {2005, {3, 1, 1, 1, 1, 1}, {0, 0, 1, 1}, "element offsets out of order : 1"},
     };
     for (const char* ignore : {"", "yes"}) {
         settings.set("ignore", ignore);
@@ -755,7 +762,7 @@ TEST(GeometryConversion, MalformedCurvesAndUnknownInterpretations) {
         {2003, {1, 1003, 5}, {0, 0, 1, 1, 2, 0}, "Unsupported interpretation for polygon type : 5"},
         {2003, {1, 1005, 3, 1, 2, 1}, {0, 0, 1, 1, 2, 0}, "Malformed geometry, compound element with more subelements than the element info holds : 3"},
         {2003, {1, 1005, 1, 1, 3, 1}, {0, 0, 1, 1, 2, 0}, "Unsupported ETYPE within element info : 3"},
-        {2003, {1, 1005, 2, 3, 2, 1, 1, 2, 1}, {0, 0, 1, 1, 2, 0}, "Malformed geometry, element offsets out of order : 3"},
+        {2003, {1, 1005, 2, 3, 2, 1, 1, 2, 1}, {0, 0, 1, 1, 2, 0}, "Malformed geometry, element offsets out of order : 1"},
         {2002, {1, 2, 3}, {0, 0, 1, 1}, "Unsupported interpretation for line type : 3"},
         {2002, {1, 4, 2, 1, 2, 1, 3, 2, 4}, {0, 0, 1, 1, 2, 0}, "Unsupported interpretation for line type : 4"},
         {2002, {1, 5, 1}, {0, 0, 1, 1}, "Unsupported ETYPE within element info : 5"},
@@ -840,7 +847,7 @@ TEST(GeometryConversion, DamagedValuesAreRefusedAndOpenRingsClosed) {
     // Open rings are closed, and counted once at the end.
     ShapeFile polygons(SHPT_POLYGON);
     GeometryHolder open = geometry(2003, {1, 1003, 1}, {0, 0, 10, 0, 10, 10, 0, 10});
-    GeometryHolder dropped = geometry(2003, {1, 1003, 1}, {0, 0, 10, 0, 10, 10, 0});  // a trailing ordinate short
+    GeometryHolder dropped = geometry(2003, {1, 1003, 1}, {0, 0, 10, 0, 10, 10, 0, 0});  // closed as stored
     GeometryHolder twoOpen = geometry(2007, {1, 1003, 1, 7, 1003, 1}, {0, 0, 1, 0, 1, 1, 5, 5, 6, 5, 6, 6});
     testing::internal::CaptureStdout();
     EXPECT_TRUE(polygons.write(open.get()));
@@ -848,7 +855,7 @@ TEST(GeometryConversion, DamagedValuesAreRefusedAndOpenRingsClosed) {
     EXPECT_TRUE(polygons.write(twoOpen.get()));
     EXPECT_TRUE(polygons.writer().closeShapeFile());
     out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out, "[WARNING] Rings closed by repeating their first vertex : 4\n");
+    EXPECT_EQ(out, "[WARNING] Rings closed by repeating their first vertex : 3\n");
     SHPObject* closed = polygons.object(0);
     EXPECT_EQ(closed->nVertices, 5);
     EXPECT_EQ(xs(closed).front(), xs(closed).back());

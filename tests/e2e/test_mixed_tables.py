@@ -1,0 +1,98 @@
+"""Tables as Oracle users hold them: damaged element information beside sound
+rows, and point and line tables whose later rows carry more dimensions or
+several points. Outputs are read back with GDAL.
+"""
+import os
+import shutil
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import tarvex_run as tv  # noqa: E402
+
+ROOT = None
+DB = None
+
+SCRIPT = """
+CREATE USER mix IDENTIFIED BY mixpw;
+ALTER SESSION SET CURRENT_SCHEMA = mix;
+CREATE TABLE damaged (id NUMBER(5), geom SDO_GEOMETRY);
+INSERT INTO damaged VALUES (1, SDO_GEOMETRY(2002, NULL, NULL, SDO_ELEM_INFO_ARRAY(1,2,1),
+  SDO_ORDINATE_ARRAY(0,0, 1,1, 2,2)));
+INSERT INTO damaged VALUES (2, SDO_GEOMETRY(2002, NULL, NULL, SDO_ELEM_INFO_ARRAY(2,2,1),
+  SDO_ORDINATE_ARRAY(0,0, 1,1, 2,2)));
+INSERT INTO damaged VALUES (3, SDO_GEOMETRY(2002, NULL, NULL, SDO_ELEM_INFO_ARRAY(1,2,1),
+  SDO_ORDINATE_ARRAY(0,0, 1,1, 2)));
+INSERT INTO damaged VALUES (4, SDO_GEOMETRY(2006, NULL, NULL, SDO_ELEM_INFO_ARRAY(5,2,1, 1,2,1),
+  SDO_ORDINATE_ARRAY(0,0, 1,1, 2,2, 3,3)));
+INSERT INTO damaged VALUES (5, SDO_GEOMETRY(70002, NULL, NULL, SDO_ELEM_INFO_ARRAY(1,2,1),
+  SDO_ORDINATE_ARRAY(0,0, 1,1)));
+INSERT INTO damaged VALUES (6, SDO_GEOMETRY(2002, NULL, NULL, SDO_ELEM_INFO_ARRAY(1,2,1),
+  SDO_ORDINATE_ARRAY(5,5, 6,6)));
+CREATE TABLE points (id NUMBER(5), geom SDO_GEOMETRY);
+INSERT INTO points VALUES (1, SDO_GEOMETRY(2001, NULL, SDO_POINT_TYPE(1, 2, NULL), NULL, NULL));
+INSERT INTO points VALUES (2, SDO_GEOMETRY(3001, NULL, SDO_POINT_TYPE(3, 4, 5), NULL, NULL));
+INSERT INTO points VALUES (3, SDO_GEOMETRY(3301, NULL, NULL, SDO_ELEM_INFO_ARRAY(1,1,1),
+  SDO_ORDINATE_ARRAY(6, 7, 8)));
+INSERT INTO points VALUES (4, SDO_GEOMETRY(4401, NULL, NULL, SDO_ELEM_INFO_ARRAY(1,1,1),
+  SDO_ORDINATE_ARRAY(9, 10, 11, 12)));
+INSERT INTO points VALUES (5, SDO_GEOMETRY(2005, NULL, NULL, SDO_ELEM_INFO_ARRAY(1,1,2),
+  SDO_ORDINATE_ARRAY(13, 14, 15, 16)));
+CREATE TABLE lines (id NUMBER(5), geom SDO_GEOMETRY);
+INSERT INTO lines VALUES (1, SDO_GEOMETRY(2002, NULL, NULL, SDO_ELEM_INFO_ARRAY(1,2,1),
+  SDO_ORDINATE_ARRAY(0,0, 1,1)));
+INSERT INTO lines VALUES (2, SDO_GEOMETRY(3302, NULL, NULL, SDO_ELEM_INFO_ARRAY(1,2,1),
+  SDO_ORDINATE_ARRAY(0,0,10, 1,1,20)));
+INSERT INTO lines VALUES (3, SDO_GEOMETRY(3002, NULL, NULL, SDO_ELEM_INFO_ARRAY(1,2,1),
+  SDO_ORDINATE_ARRAY(0,0,7, 1,1,8)));
+INSERT INTO USER_SDO_GEOM_METADATA (TABLE_NAME, COLUMN_NAME, DIMINFO, SRID) VALUES ('DAMAGED', 'GEOM',
+  SDO_DIM_ARRAY(SDO_DIM_ELEMENT('X', -180, 180, 0.005), SDO_DIM_ELEMENT('Y', -90, 90, 0.005)), NULL);
+INSERT INTO USER_SDO_GEOM_METADATA (TABLE_NAME, COLUMN_NAME, DIMINFO, SRID) VALUES ('POINTS', 'GEOM',
+  SDO_DIM_ARRAY(SDO_DIM_ELEMENT('X', -180, 180, 0.005), SDO_DIM_ELEMENT('Y', -90, 90, 0.005)), NULL);
+INSERT INTO USER_SDO_GEOM_METADATA (TABLE_NAME, COLUMN_NAME, DIMINFO, SRID) VALUES ('LINES', 'GEOM',
+  SDO_DIM_ARRAY(SDO_DIM_ELEMENT('X', -180, 180, 0.005), SDO_DIM_ELEMENT('Y', -90, 90, 0.005)), NULL);
+"""
+
+
+def setUpModule():
+    global ROOT, DB
+    ROOT = tempfile.mkdtemp(prefix="tarvex_e2e_mixed_")
+    DB = os.path.join(ROOT, "db")
+    tv.build_database(DB, SCRIPT, ROOT)
+
+
+def tearDownModule():
+    shutil.rmtree(ROOT, ignore_errors=True)
+
+
+class MixedTables(unittest.TestCase):
+    def setUp(self):
+        self.work = tempfile.mkdtemp(dir=ROOT)
+
+    def run_mix(self, *args):
+        return tv.tarvex(["mix/mixpw@" + DB] + list(args), cwd=self.work)
+
+    def layer(self, name):
+        return {attrs["ID"]: geom for attrs, geom in tv.read_layer(os.path.join(self.work, name + ".shp"))}
+
+    def test_damaged_element_information_is_refused_and_sound_rows_are_written(self):
+        run = self.run_mix("-t", "damaged")
+        self.assertEqual(run.status, 2, run)
+        self.assertFalse(os.path.exists(os.path.join(self.work, "damaged.shp")), run)
+        run = self.run_mix("-t", "damaged", "-i")
+        self.assertEqual(run.status, 0, run)
+        self.assertEqual(run.errors(), [
+            "[ERROR] Malformed geometry, element offset not on the first ordinate of a vertex : 2",
+            "[ERROR] Malformed geometry, ordinate count not a multiple of the dimension count : 5",
+            "[ERROR] Malformed geometry, element offsets out of order : 1",
+            "[ERROR] Unsupported GTYPE in Geometry : 70002"], run)
+        rows = self.layer("damaged")
+        self.assertEqual(sorted(rows), [1, 2, 3, 4, 5, 6])
+        self.assertEqual([i for i in rows if rows[i] is None], [2, 3, 4, 5])
+        self.assertEqual(rows[1].ExportToIsoWkt(), "LINESTRING (0 0,1 1,2 2)")
+        self.assertEqual(rows[6].ExportToIsoWkt(), "LINESTRING (5 5,6 6)")
+
+
+if __name__ == "__main__":
+    unittest.main()
