@@ -207,7 +207,15 @@ SHPObject* createPolygonFromOrdinates(SDOGeometry* p_geometry, SHPHandle p_shpHa
 bool tvShapeWriter::writeShapeGeometry(SDOGeometry* p_geometry) {
     if (_shpHandle == nullptr) return false;
 
-    const Target target = targetFor(tvShpShapeType(_shpHandle));
+    // A row that needs more than the file holds (more dimensions, M in a Z
+    // file whose records have none, or a multipoint in a point file) raises
+    // the file's type once it is known to convert: the records written
+    // before are rewritten in the new type.
+    const int fileType = tvShpShapeType(_shpHandle);
+    const bool fileMeasured = tvShpMeasured(_shpHandle);
+    const int rowType = raisedShapeType(fileType, p_geometry, _conversion.forced);
+    const Target target = targetFor(rowType);
+    const bool raising = !_conversion.forced && target.kind != KIND_MULTIPATCH;
     Prepared shape = {SHPT_NULL, 0, 0, false, false, 0};
     BuildResult built = buildGeometry(p_geometry, target, _conversion, _buffers, shape);
     bool replaced = false;
@@ -216,6 +224,20 @@ bool tvShapeWriter::writeShapeGeometry(SDOGeometry* p_geometry) {
         if (!_ignore) return false;
         built = BUILD_EMPTY;
         replaced = true;
+    }
+    if (built == BUILD_OK && raising) {
+        // Once one record carries M, all do (the missing ones the null value,
+        // already in the buffers): readers take M from the first record.
+        const bool rowMeasured = fileMeasured || shape.measured;
+        shape.measured = rowMeasured;
+        if (rowType != fileType || rowMeasured != fileMeasured) {
+            tvLog("Shape type raised to hold every row : ",
+                  std::to_string(fileType) + " (" + SHPTypeName(fileType) + ") to " + std::to_string(rowType) +
+                      " (" + SHPTypeName(rowType) + (rowMeasured ? ", measured" : "") + ") at record " +
+                      std::to_string(tvShpRecordCount(_shpHandle) + 1),
+                  LOG_DETAILED);
+            if (!tvShpRaiseType(_shpHandle, rowType, rowMeasured, g_shp_null_vertex)) return false;
+        }
     }
 
     SHPObject object;

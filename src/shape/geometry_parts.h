@@ -39,6 +39,13 @@ struct Target {
 
 Target targetFor(int p_type);
 
+// The shape type a file of type p_fileType must become to hold p_geometry
+// as it is: the kind raised from point to multipoint for a multipoint, the
+// dimensions raised to the union of the file's and the geometry's. The
+// file's own type when it holds the geometry already, when the geometry is
+// of another family (refused further on), and under a forced type.
+int raisedShapeType(int p_fileType, const SDOGeometry* p_geometry, bool p_forced);
+
 // The "forcetype" setting's shape type, else p_type.
 int forcedShapeType(int p_type);
 

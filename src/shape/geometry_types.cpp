@@ -72,4 +72,17 @@ int forcedShapeType(int p_type) {
     return p_type;
 }
 
+int raisedShapeType(int p_fileType, const SDOGeometry* p_geometry, bool p_forced) {
+    if (p_forced || p_geometry == nullptr) return p_fileType;
+    const Target file = targetFor(p_fileType);
+    const Target row = targetFor(getShapeTypeForGType(gtypeOf(p_geometry)));
+    ShapeKind kind = file.kind;
+    if (file.kind == KIND_POINT && row.kind == KIND_MULTIPOINT) kind = KIND_MULTIPOINT;
+    if (row.kind != kind && !(kind == KIND_MULTIPOINT && row.kind == KIND_POINT)) return p_fileType;
+    if (kind != KIND_POINT && kind != KIND_MULTIPOINT && kind != KIND_LINE && kind != KIND_POLYGON) {
+        return p_fileType;
+    }
+    return shapeTypeOf(kind, file.z || row.z, file.m || row.m);
+}
+
 }  // namespace tvgeom

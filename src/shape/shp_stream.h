@@ -26,6 +26,17 @@ int tvShpWriteObject(tvShpStream* p_stream, const SHPObject* p_object);
 void tvComputeExtents(SHPObject* p_object);
 int tvShpShapeType(const tvShpStream* p_stream);
 int tvShpRecordCount(const tvShpStream* p_stream);
+// Rewrites the records written so far in the shape type p_type, which holds
+// more than the file's (a point file becoming a multipoint file, dimensions
+// added, M added to the records of a Z file with p_measured): in place, from
+// the last record to the first, with memory for one record; the ordinates
+// the records lack get p_nullVertex, and the bounds and the .shx follow.
+// False, recorded as an I/O failure, when the files cannot be read back or
+// written.
+bool tvShpRaiseType(tvShpStream* p_stream, int p_type, bool p_measured, double p_nullVertex);
+// Whether the records carry M: always in the M types; in the Z types once a
+// row had M (tvShpRaiseType), so that readers see M on every record.
+bool tvShpMeasured(const tvShpStream* p_stream);
 // Writes the final headers and closes both files; false when any write of
 // the pair failed (the files are then incomplete). Frees p_stream.
 bool tvShpClose(tvShpStream* p_stream);

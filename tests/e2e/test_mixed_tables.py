@@ -93,6 +93,33 @@ class MixedTables(unittest.TestCase):
         self.assertEqual(rows[1].ExportToIsoWkt(), "LINESTRING (0 0,1 1,2 2)")
         self.assertEqual(rows[6].ExportToIsoWkt(), "LINESTRING (5 5,6 6)")
 
+    def test_later_rows_with_more_dimensions_or_points_raise_the_shape_type(self):
+        null = 1e-306
+        for table, header, expected in (
+                # rewritten records get the null value for what they lack;
+                # rows written after a raise follow the file's type as any
+                # row does (a missing Z is 0, a missing M the null value)
+                ("points", 18, {1: [(1, 2, null, null)], 2: [(3, 4, 5, null)], 3: [(6, 7, 0, 8)],
+                                4: [(9, 10, 11, 12)], 5: [(13, 14, 0, null), (15, 16, 0, null)]}),
+                ("lines", 13, {1: [(0, 0, null, null), (1, 1, null, null)],
+                               2: [(0, 0, null, 10), (1, 1, null, 20)], 3: [(0, 0, 7, null), (1, 1, 8, null)]})):
+            run = self.run_mix("-t", table)
+            self.assertEqual(run.status, 0, run)
+            self.assertEqual(run.errors(), [], run)
+            self.assertEqual(tv.shp_header_type(os.path.join(self.work, table + ".shp")), header)
+            rows = self.layer(table)
+            self.assertEqual(sorted(rows), sorted(expected))
+            for key, vertices in expected.items():
+                geom = rows[key]
+                points = [geom.GetGeometryRef(i) for i in range(geom.GetGeometryCount())] \
+                    if geom.GetGeometryCount() > 0 else [geom]
+                found = []
+                for part in points:
+                    for i in range(part.GetPointCount()):
+                        found.append((part.GetX(i), part.GetY(i), part.GetZ(i),
+                                      part.GetM(i) if part.IsMeasured() else None))
+                self.assertEqual(found, vertices, (table, key))
+
 
 if __name__ == "__main__":
     unittest.main()
