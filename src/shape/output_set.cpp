@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <random>
 
@@ -136,8 +138,38 @@ tvOutputSet::~tvOutputSet() {
 }
 
 std::string tvOutputSet::hiddenPath(const std::string& p_suffix) const {
-    return (_dir == "/" ? "" : _dir) + "/." + _name + p_suffix;
+    return (_dir == "/" ? "" : _dir) + "/." + _stem + p_suffix;
 }
+
+namespace {
+
+// Longest suffix a hidden name takes after its stem: TEMP_MARK, a process id
+// of up to 10 digits, "-", the random letters and an extension of 4
+// characters (the lock's LOCK_MARK is shorter).
+const size_t HIDDEN_SUFFIX_BYTES = 8 + 10 + 1 + TEMP_RANDOM_CHARS + 4;
+
+// The stem of the hidden names of the set p_name in p_dir: the name itself,
+// or, where "." + name + the longest suffix would pass the directory's limit
+// on a name (while the final names, 4 bytes longer than the name, fit), the
+// name cut short and followed by "~" and a hash of the whole name, so that
+// every set whose final names fit can be written.
+std::string hiddenStem(const std::string& p_dir, const std::string& p_name) {
+    long limit = ::pathconf(p_dir.c_str(), _PC_NAME_MAX);
+    if (limit <= 0) limit = 255;
+    const size_t max = static_cast<size_t>(limit);
+    if (1 + p_name.size() + HIDDEN_SUFFIX_BYTES <= max) return p_name;
+    unsigned long long hash = 1469598103934665603ULL;  // FNV-1a
+    for (unsigned char c : p_name) {
+        hash ^= c;
+        hash *= 1099511628211ULL;
+    }
+    char tail[18];
+    std::snprintf(tail, sizeof tail, "~%016llx", hash);
+    const size_t room = max > 1 + HIDDEN_SUFFIX_BYTES + 17 ? max - 1 - HIDDEN_SUFFIX_BYTES - 17 : 0;
+    return p_name.substr(0, std::min(room, p_name.size())) + tail;
+}
+
+}  // namespace
 
 bool tvOutputSet::begin(const std::string& p_base) {
     abandon();
@@ -149,6 +181,7 @@ bool tvOutputSet::begin(const std::string& p_base) {
         tvLog("Output name does not name a file : ", p_base, LOG_ERROR);
         return false;
     }
+    _stem = hiddenStem(_dir, _name);
     _lockPath = hiddenPath(LOCK_MARK);
 
     // The lock file is removed when a set is done; a lock taken on a file
@@ -221,7 +254,7 @@ void tvOutputSet::removeStaleTemporaries() {
     std::vector<std::string> stale;
     while (struct dirent* entry = ::readdir(dir)) {
         std::string name = entry->d_name;
-        if (isTemporaryOf(name, _name)) stale.push_back(name);
+        if (isTemporaryOf(name, _stem)) stale.push_back(name);
     }
     ::closedir(dir);
     for (const std::string& name : stale) {
@@ -230,6 +263,23 @@ void tvOutputSet::removeStaleTemporaries() {
             tvLog("Removed a temporary file left by an earlier run : ", path, LOG_DETAILED);
         }
     }
+}
+
+std::vector<std::string> tvOutputSet::staleCompanions() const {
+    std::vector<std::string> stale;
+    DIR* dir = ::opendir(_dir.c_str());
+    if (dir == nullptr) return stale;
+    while (struct dirent* entry = ::readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name.size() <= _name.size() || name.compare(0, _name.size(), _name) != 0) continue;
+        std::string ext = name.substr(_name.size());
+        if (!tvIsSetCompanionExtension(ext)) continue;
+        bool written = false;
+        for (const TempFile& temp : _temps) written = written || temp.ext == ext;
+        if (!written) stale.push_back(name);
+    }
+    ::closedir(dir);
+    return stale;
 }
 
 bool tvOutputSet::owns(const std::string& p_path) const {
@@ -357,6 +407,39 @@ bool tvOutputSet::commit() {
         }
         replaced.push_back(file);
     }
+    // Companions of the base name that this run did not write would
+    // describe other data: each is moved aside (to a hidden name of this
+    // set) before the first rename, so that one that cannot be moved (a
+    // directory, another user's file in a sticky directory) stops the
+    // commit while the previous set is still whole.
+    struct Aside {
+        std::string path;
+        std::string kept;
+    };
+    std::vector<Aside> asides;
+    std::vector<std::string> stale;
+    if (ok) stale = staleCompanions();
+    for (size_t i = 0; ok && i < stale.size(); ++i) {
+        Aside aside;
+        aside.path = _dir + "/" + stale[i];
+        aside.kept = keptPrefix + stale[i].substr(_name.size());  // the extensions differ
+        struct stat existing;
+        int err = 0;
+        if (::lstat(aside.path.c_str(), &existing) != 0) {
+            if (errno == ENOENT) continue;
+            err = errno;
+        } else if (S_ISDIR(existing.st_mode)) {
+            err = EISDIR;
+        } else if (::rename(aside.path.c_str(), aside.kept.c_str()) != 0) {
+            err = errno;
+        }
+        if (err != 0) {
+            tvLog("Cannot remove a file of the replaced set : ", aside.path + errnoText(err), LOG_ERROR);
+            ok = false;
+            break;
+        }
+        asides.push_back(aside);
+    }
     size_t renamed = 0;
     for (; ok && renamed < order.size(); ++renamed) {
         const std::string& target = replaced[renamed].target;
@@ -377,6 +460,9 @@ bool tvOutputSet::commit() {
                                      : ::unlink(file.target.c_str()) == 0;
             if (!back) lost += (lost.empty() ? "" : ", ") + file.target;
         }
+        for (const Aside& aside : asides) {
+            if (::rename(aside.kept.c_str(), aside.path.c_str()) != 0) lost += (lost.empty() ? "" : ", ") + aside.path;
+        }
         if (!lost.empty())
             tvLog("[WARNING] Files of the previous set replaced and not restored : ", lost, LOG_BASIC);
     }
@@ -385,29 +471,12 @@ bool tvOutputSet::commit() {
     }
 
     if (ok) {
-        // Companions this run did not write would describe other data.
-        DIR* dir = ::opendir(_dir.c_str());
-        std::vector<std::string> stale;
-        if (dir != nullptr) {
-            while (struct dirent* entry = ::readdir(dir)) {
-                std::string name = entry->d_name;
-                if (name.size() <= _name.size() || name.compare(0, _name.size(), _name) != 0) continue;
-                std::string ext = name.substr(_name.size());
-                if (!tvIsSetCompanionExtension(ext)) continue;
-                bool written = false;
-                for (const TempFile& temp : _temps) written = written || temp.ext == ext;
-                if (!written) stale.push_back(name);
-            }
-            ::closedir(dir);
-        }
-        for (const std::string& name : stale) {
-            std::string path = _dir + "/" + name;
-            if (::unlink(path.c_str()) == 0) {
-                tvLog("Removed a file of the replaced set : ", path, LOG_DETAILED);
-            } else if (errno != ENOENT) {
-                int err = errno;
-                tvLog("Cannot remove a file of the replaced set : ", path + errnoText(err), LOG_ERROR);
-                ok = false;
+        for (const Aside& aside : asides) {
+            if (::unlink(aside.kept.c_str()) == 0) {
+                tvLog("Removed a file of the replaced set : ", aside.path, LOG_DETAILED);
+            } else {
+                // named as a temporary of this set: the next run removes it
+                tvLog("Could not remove a file of the replaced set, moved aside : ", aside.kept, LOG_DETAILED);
             }
         }
         int dirFd = ::open(_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -44,8 +44,9 @@ public:
 
     // Renames every temporary over its final name (a link at a final name is
     // replaced, never followed) and removes the companion files of the base
-    // name that this run did not write, signals held off meanwhile; then
-    // releases the lock. False, with one LOG_ERROR line, when the set could
+    // name that this run did not write (moved aside before the first rename,
+    // so that one that cannot be removed leaves the previous set whole),
+    // signals held off meanwhile; then releases the lock. False, with one LOG_ERROR line, when the set could
     // not be put in place; the files already renamed are then put back as
     // they were (each replaced file is kept under a second name until the
     // last rename).
@@ -55,8 +56,8 @@ public:
     void abandon();
 
 private:
-    // "." + the set's name + p_suffix, in the set's directory: the names of
-    // the lock and the temporaries.
+    // "." + the set's name (shortened where it is too long) + p_suffix, in
+    // the set's directory: the names of the lock and the temporaries.
     std::string hiddenPath(const std::string& p_suffix) const;
     struct TempFile {
         std::string ext;   // ".shp", ... in lower case
@@ -67,6 +68,7 @@ private:
     std::string _base;
     std::string _dir;   // the directory, "." when the base has none
     std::string _name;  // the base's last component
+    std::string _stem;  // of the hidden names: the name, or a shorter form of it
     std::string _lockPath;
     std::string _token;  // process id and random letters in the temporaries' names
     int _lockFd = -1;
@@ -74,6 +76,9 @@ private:
     std::vector<TempFile> _temps;
 
     TempFile* findTemp(const std::string& p_ext);
+    // The names of the companion files of the base name that this run did
+    // not write (in the set's directory).
+    std::vector<std::string> staleCompanions() const;
     void removeStaleTemporaries();
     void release();
 };

@@ -123,6 +123,51 @@ TEST_F(OutputSetTest, ADirectoryAtAFinalNameRefusesTheSetBeforeAnyRename) {
     EXPECT_EQ(entries(), (std::vector<std::string>{"set.dbf", "set.shp", "set.shx"}));
 }
 
+TEST_F(OutputSetTest, AStaleCompanionThatCannotBeRemovedRefusesTheSetBeforeAnyRename) {
+    writeFile(base_ + ".shp", "old shp");
+    writeFile(base_ + ".qix", "old index");
+    fs::create_directory(base_ + ".prj");
+    tvOutputSet set;
+    ASSERT_TRUE(set.begin(base_));
+    tvSetActiveOutputSet(&set);
+    ASSERT_TRUE(writeThroughHooks(base_ + ".shp", "new shp"));
+    ASSERT_TRUE(writeThroughHooks(base_ + ".shx", "new shx"));
+    EXPECT_FALSE(set.commit());
+    tvSetActiveOutputSet(nullptr);
+    EXPECT_NE(getLastError().find(base_ + ".prj (Is a directory)"), std::string::npos) << getLastError();
+    // the companion moved aside before it came back, the previous set whole
+    EXPECT_EQ(readFile(base_ + ".shp"), "old shp");
+    EXPECT_EQ(readFile(base_ + ".qix"), "old index");
+    EXPECT_EQ(entries(), (std::vector<std::string>{"set.prj", "set.qix", "set.shp"}));
+}
+
+TEST_F(OutputSetTest, HiddenNamesFitWheneverTheFinalNamesDo) {
+    // NAME.shp is at most 255 bytes: names up to 251 bytes are sets
+    const struct {
+        size_t length;
+        bool fits;
+    } cases[] = {{200, true}, {231, true}, {251, true}, {252, false}};
+    for (const auto& c : cases) {
+        const std::string base = dir_ + "/" + std::string(c.length, 'n');
+        tvOutputSet set;
+        ASSERT_TRUE(set.begin(base)) << c.length;
+        tvSetActiveOutputSet(&set);
+        EXPECT_TRUE(writeThroughHooks(base + ".shp", "new shp")) << c.length;
+        EXPECT_TRUE(writeThroughHooks(base + ".dbf", "new dbf")) << c.length;
+        EXPECT_EQ(set.commit(), c.fits) << c.length;
+        tvSetActiveOutputSet(nullptr);
+        if (c.fits) {
+            EXPECT_EQ(readFile(base + ".shp"), "new shp");
+            EXPECT_EQ(readFile(base + ".dbf"), "new dbf");
+            fs::remove(base + ".shp");
+            fs::remove(base + ".dbf");
+        } else {
+            EXPECT_NE(getLastError().find("(File name too long)"), std::string::npos) << getLastError();
+        }
+        EXPECT_EQ(entries(), std::vector<std::string>{}) << c.length;  // no lock, no temporary
+    }
+}
+
 // A rename that fails after others succeeded (here the .shp, renamed last)
 // puts the files already renamed back: the previous set stays whole, a
 // name it did not have is gone again, and no temporary is left.
