@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/progress.h"
+#include "app/row_router.h"
 #include "app/statement_guard.h"
 #include "diag/clock.h"
 #include "diag/log.h"
@@ -249,13 +250,12 @@ bool rewriteWithoutSkipped(StatementGuard& p_main, const std::string& p_sql, Col
 }
 
 // Creates the files of the set, with the attribute fields of the columns.
-bool createFiles(tvShapeWriter& p_writer, const std::string& p_shapefile, const ColumnPlan& p_plan,
+bool createFiles(tvRowRouter& p_router, const std::string& p_shapefile, const ColumnPlan& p_plan,
                  const std::string& p_geom_column, const SampleInfo& p_sample) {
     if (setting("output_proj") == "yes" && p_sample.srid == -1) {
         tvLog("[WARNING] No .prj written, no geometry or a first geometry without SRID : ", p_shapefile, LOG_BASIC);
     }
-    bool result = p_writer.createShapeFile(p_shapefile, p_sample.shapeType, p_plan.columns,
-                                           p_geom_column, p_sample.srid);
+    bool result = p_router.begin(p_sample.shapeType, p_plan.columns, p_geom_column, p_sample.srid);
     if (result) {
         tvLog("Created shape file of type : ", static_cast<int>(p_sample.shapeType), LOG_DETAILED);
     } else {
@@ -266,7 +266,7 @@ bool createFiles(tvShapeWriter& p_writer, const std::string& p_shapefile, const 
 }
 
 // Row loop: one row and one geometry alive at a time.
-bool writeRows(ResultSet* p_rows, unsigned int p_position, tvShapeWriter& p_writer,
+bool writeRows(ResultSet* p_rows, unsigned int p_position, tvRowRouter& p_router,
                KeptGeometries* p_keepList, tvProgress& p_progress) {
     bool result = true;
     const bool debug = g_log_level >= LOG_DEBUG;
@@ -296,7 +296,7 @@ bool writeRows(ResultSet* p_rows, unsigned int p_position, tvShapeWriter& p_writ
             dumpGeometryObject(geometry.get());
         }
         if (result) {
-            result = p_writer.writeShapeRecord(geometry.get(), p_rows);
+            result = p_router.route(geometry.get(), p_rows);
             if (result) p_progress.row();
         }
         if (geometry.get() != nullptr) {
@@ -319,7 +319,10 @@ bool exportResultSet(StatementGuard& p_main, const std::string& p_sql,
     bool result = true;
     KeptGeometries kept;
     KeptGeometries* keepList = setting("nofree") == "yes" ? &kept : nullptr;
-    std::unique_ptr<tvShapeWriter> writer;
+    // Rows of other families than the first get sets of their own, unless
+    // a forced type holds every row.
+    tvRowRouter router(p_set, p_shapefile, setting("forcetype").empty());
+    bool begun = false;
 
     try {
         ColumnPlan plan;
@@ -329,15 +332,15 @@ bool exportResultSet(StatementGuard& p_main, const std::string& p_sql,
         if (result) checkInnerRings(p_sql, plan, sample);
         if (result) result = rewriteWithoutSkipped(p_main, p_sql, plan);
         if (result) {
-            writer.reset(new tvShapeWriter());
-            result = createFiles(*writer, p_shapefile, plan, p_geom_column, sample);
+            begun = true;
+            result = createFiles(router, p_shapefile, plan, p_geom_column, sample);
         }
         if (result) {
             // Asked for progress: the row count, for a percentage.
             const long long total = progressRequested() ? countQueryRows(p_sql) : -1;
             tvProgress progress(p_shapefile + ".shp", total, true);
             result = writeRows(p_main.resultSet(), static_cast<unsigned int>(plan.geomPosition),
-                               *writer, keepList, progress);
+                               router, keepList, progress);
         }
     } catch (const SQLException& e) {
         tvLog("Error exporting query : ", p_sql, LOG_ERROR);
@@ -345,16 +348,8 @@ bool exportResultSet(StatementGuard& p_main, const std::string& p_sql,
         result = false;
     }
 
-    if (writer) {
-        if (!writer->closeShapeFile()) result = false;
-        // Only a complete set replaces the previous one.
-        if (result) result = p_set.commit();
-        if (result) {
-            tvLog("Successfully written " + std::to_string(writer->getRecordCount()) + " rows to ",
-                  "'" + p_shapefile + ".shp'", LOG_BASIC);
-        }
-        writer.reset();
-    }
+    // Only complete sets replace the previous ones.
+    if (begun) result = router.finish(result);
     return result;
 }
 

@@ -46,6 +46,21 @@ INSERT INTO lines VALUES (2, SDO_GEOMETRY(3302, NULL, NULL, SDO_ELEM_INFO_ARRAY(
   SDO_ORDINATE_ARRAY(0,0,10, 1,1,20)));
 INSERT INTO lines VALUES (3, SDO_GEOMETRY(3002, NULL, NULL, SDO_ELEM_INFO_ARRAY(1,2,1),
   SDO_ORDINATE_ARRAY(0,0,7, 1,1,8)));
+CREATE TABLE kinds (id NUMBER(5), name VARCHAR2(10), geom SDO_GEOMETRY);
+INSERT INTO kinds VALUES (1, 'p1', SDO_GEOMETRY(2001, NULL, SDO_POINT_TYPE(1, 2, NULL), NULL, NULL));
+INSERT INTO kinds VALUES (2, 'l2', SDO_GEOMETRY(2002, NULL, NULL, SDO_ELEM_INFO_ARRAY(1,2,1),
+  SDO_ORDINATE_ARRAY(0,0, 3,4)));
+INSERT INTO kinds VALUES (3, 'a3', SDO_GEOMETRY(2003, NULL, NULL, SDO_ELEM_INFO_ARRAY(1,1003,1),
+  SDO_ORDINATE_ARRAY(0,0, 4,0, 4,4, 0,4, 0,0)));
+INSERT INTO kinds VALUES (4, 'n4', NULL);
+INSERT INTO kinds VALUES (5, 'm5', SDO_GEOMETRY(2005, NULL, NULL, SDO_ELEM_INFO_ARRAY(1,1,2),
+  SDO_ORDINATE_ARRAY(5,5, 6,6)));
+INSERT INTO kinds VALUES (6, 'a6', SDO_GEOMETRY(2007, NULL, NULL, SDO_ELEM_INFO_ARRAY(1,1003,1, 11,1003,1),
+  SDO_ORDINATE_ARRAY(10,10, 12,10, 12,12, 10,12, 10,10, 20,20, 21,20, 21,21, 20,21, 20,20)));
+INSERT INTO kinds VALUES (7, 'l7', SDO_GEOMETRY(3002, NULL, NULL, SDO_ELEM_INFO_ARRAY(1,2,1),
+  SDO_ORDINATE_ARRAY(0,0,1, 1,1,2)));
+INSERT INTO USER_SDO_GEOM_METADATA (TABLE_NAME, COLUMN_NAME, DIMINFO, SRID) VALUES ('KINDS', 'GEOM',
+  SDO_DIM_ARRAY(SDO_DIM_ELEMENT('X', -180, 180, 0.005), SDO_DIM_ELEMENT('Y', -90, 90, 0.005)), NULL);
 INSERT INTO USER_SDO_GEOM_METADATA (TABLE_NAME, COLUMN_NAME, DIMINFO, SRID) VALUES ('DAMAGED', 'GEOM',
   SDO_DIM_ARRAY(SDO_DIM_ELEMENT('X', -180, 180, 0.005), SDO_DIM_ELEMENT('Y', -90, 90, 0.005)), NULL);
 INSERT INTO USER_SDO_GEOM_METADATA (TABLE_NAME, COLUMN_NAME, DIMINFO, SRID) VALUES ('POINTS', 'GEOM',
@@ -119,6 +134,37 @@ class MixedTables(unittest.TestCase):
                         found.append((part.GetX(i), part.GetY(i), part.GetZ(i),
                                       part.GetM(i) if part.IsMeasured() else None))
                 self.assertEqual(found, vertices, (table, key))
+
+
+    def test_a_table_of_several_kinds_gives_one_set_per_kind_and_replaces_the_plain_set(self):
+        # a previous plain set of the name, from a run over the points only
+        run = self.run_mix("-q", "select * from kinds where id = 1", "-g", "geom", "-o", "kinds")
+        self.assertEqual(run.status, 0, run)
+        self.assertTrue(os.path.exists(os.path.join(self.work, "kinds.shp")))
+        run = self.run_mix("-t", "kinds", "-p")
+        self.assertEqual(run.status, 0, run)
+        self.assertEqual(run.errors(), [], run)
+        self.assertIn("[WARNING] Rows of several kinds written to one set per kind : "
+                      "kinds_point (3), kinds_line (2), kinds_polygon (2)", run.lines(), run)
+        self.assertEqual(sorted(f for f in os.listdir(self.work) if f.startswith("kinds")),
+                         sorted("kinds_%s.%s" % (kind, ext) for kind in ("point", "line", "polygon")
+                                for ext in ("shp", "shx", "dbf", "cpg")))
+        points, lines, polygons = (self.layer("kinds_" + kind) for kind in ("point", "line", "polygon"))
+        self.assertEqual(sorted(points), [1, 4, 5])
+        self.assertEqual(sorted(lines), [2, 7])
+        self.assertEqual(sorted(polygons), [3, 6])
+        self.assertIsNone(points[4])
+        self.assertEqual(points[5].GetGeometryCount(), 2)
+        self.assertEqual(lines[7].GetZ(1), 2)
+        self.assertEqual((polygons[3].GetArea(), polygons[6].GetArea()), (16, 5))
+        names = {attrs["ID"]: attrs["NAME"] for attrs, _ in tv.read_layer(os.path.join(self.work, "kinds_line.shp"))}
+        self.assertEqual(names, {2: "l2", 7: "l7"})
+
+    def test_every_table_of_the_schema(self):
+        run = self.run_mix("-t", "*", "-i")
+        self.assertEqual(run.status, 0, run)
+        for name in ("damaged", "points", "lines", "kinds_point", "kinds_line", "kinds_polygon"):
+            self.assertTrue(os.path.exists(os.path.join(self.work, name + ".shp")), name)
 
 
 if __name__ == "__main__":

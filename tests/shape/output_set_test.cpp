@@ -213,6 +213,50 @@ TEST_F(OutputSetTest, ARenameFailingHalfWayPutsThePreviousSetBack) {
     EXPECT_EQ(entries(), (std::vector<std::string>{"set.shp"}));
 }
 
+// Sets committed together: the plain set's files move to the set of their
+// kind, the previous plain set goes, a new kind's set appears; a rename
+// failing in the last set puts every set back.
+int failLineRename(const char* p_from, const char* p_to) {
+    std::string to = p_to;
+    if (to.find("set_line.shp") != std::string::npos) {
+        errno = EIO;
+        return -1;
+    }
+    return ::rename(p_from, p_to);
+}
+
+TEST_F(OutputSetTest, SetsCommittedTogetherAreAllInPlaceOrNoneIs) {
+    for (bool fail : {true, false}) {
+        writeFile(base_ + ".shp", "old plain");
+        writeFile(base_ + ".dbf", "old plain dbf");
+        writeFile(base_ + "_point.shp", "old points");
+        tvOutputSet plain, points, lines;
+        ASSERT_TRUE(plain.begin(base_));
+        tvSetActiveOutputSet(&plain);
+        ASSERT_TRUE(writeThroughHooks(base_ + ".shp", "new points"));
+        ASSERT_TRUE(points.begin(base_ + "_point"));
+        points.adopt(plain);
+        ASSERT_TRUE(lines.begin(base_ + "_line"));
+        tvAddActiveOutputSet(&points);
+        tvAddActiveOutputSet(&lines);
+        ASSERT_TRUE(writeThroughHooks(base_ + "_line.shp", "new lines"));
+        ASSERT_TRUE(writeThroughHooks(base_ + "_line.dbf", "new line dbf"));
+        tvSetOutputRename(fail ? failLineRename : nullptr);
+        EXPECT_EQ(tvCommitOutputSets({&plain, &points, &lines}), !fail);
+        tvSetOutputRename(nullptr);
+        tvSetActiveOutputSet(nullptr);
+        if (fail) {
+            EXPECT_EQ(readFile(base_ + ".shp"), "old plain");
+            EXPECT_EQ(readFile(base_ + "_point.shp"), "old points");
+            EXPECT_EQ(entries(), (std::vector<std::string>{"set.dbf", "set.shp", "set_point.shp"}));
+        } else {
+            EXPECT_EQ(readFile(base_ + "_point.shp"), "new points");
+            EXPECT_EQ(readFile(base_ + "_line.shp"), "new lines");
+            EXPECT_EQ(entries(), (std::vector<std::string>{"set_line.dbf", "set_line.shp", "set_point.shp"}));
+        }
+    }
+}
+
 TEST_F(OutputSetTest, AbandonLeavesThePreviousSetAndNoTemporaries) {
     writeFile(base_ + ".shp", "old shp");
     writeFile(base_ + ".prj", "old prj");

@@ -1,0 +1,67 @@
+// The way of each row of an export into its shapefile set.
+//
+// A set holds one family of shapes. The rows go to the set named by the
+// export (the plain set) as long as they are of the family of the first
+// one; when a row of another family comes (points and multipoints, lines
+// and multilines, polygons and multipolygons are the families), each
+// family's rows go to a set of its own, <name>_point, <name>_line and
+// <name>_polygon: the rows written so far move with the plain set's files
+// to the set of their family, and the plain set then only removes the
+// previous set of its name when the sets are committed together. Under a
+// forced type or for a multipatch set every row goes to the plain set.
+#ifndef TARVEX_APP_ROW_ROUTER_H
+#define TARVEX_APP_ROW_ROUTER_H
+
+#include <occi.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "shape/output_set.h"
+#include "shape/shape_writer.h"
+
+class SDOGeometry;
+
+class tvRowRouter {
+public:
+    // p_plain: the locked set of the export's name p_base. p_split: whether
+    // rows of other families get sets of their own.
+    tvRowRouter(tvOutputSet& p_plain, const std::string& p_base, bool p_split);
+    ~tvRowRouter();
+    tvRowRouter(const tvRowRouter&) = delete;
+    tvRowRouter& operator=(const tvRowRouter&) = delete;
+
+    // Creates the plain set's files, as the first geometry's shape type.
+    bool begin(unsigned short p_shapeType, const std::vector<oracle::occi::MetaData>& p_columns,
+               const std::string& p_geomColumn, int p_srid);
+    // Writes the row (shape and attributes) to the set of its family.
+    bool route(SDOGeometry* p_geometry, oracle::occi::ResultSet* p_row);
+    // Closes every set's files and, when p_ok holds and they are complete,
+    // commits the sets together; logs what was written. False when the
+    // export is not in place.
+    bool finish(bool p_ok);
+
+private:
+    struct Target {
+        std::string family;  // "point", "line", "polygon"; empty: the plain set
+        std::unique_ptr<tvOutputSet> set;  // null for the plain set
+        std::unique_ptr<tvShapeWriter> writer;
+    };
+    tvOutputSet& _plain;
+    std::string _base;
+    bool _split;
+    bool _splitDone = false;
+    std::vector<Target> _targets;  // the first is the plain set's writer
+    std::vector<oracle::occi::MetaData> _columns;
+    std::string _geomColumn;
+    int _srid = -1;
+
+    Target* targetFor(const std::string& p_family, unsigned short p_gtype);
+    bool splitPlainSet();
+};
+
+// The family of a shape type ("point", "line", "polygon"), empty for none.
+std::string tvShapeFamily(int p_shapeType);
+
+#endif
