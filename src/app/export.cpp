@@ -20,6 +20,7 @@
 #include "oracle/sdo.h"
 #include "oracle/spatial_metadata.h"
 #include "settings/settings.h"
+#include "shape/collection.h"
 #include "shape/gtype.h"
 #include "shape/output_set.h"
 #include "shape/shape_writer.h"
@@ -283,7 +284,7 @@ bool writeRows(ResultSet* p_rows, unsigned int p_position, tvRowRouter& p_router
             unsigned short gtype = gtypeCode(geometry.get(), gtypeText);
             if (gtype != lastGtype) {
                 lastGtype = gtype;
-                lastSupported = isGTypeSupported(gtype);
+                lastSupported = isGTypeSupported(gtype) || (p_router.splits() && tvIsCollectionGType(gtype));
             }
             if (!lastSupported) {
                 tvLog("Unsupported GTYPE in Geometry : ", gtypeText, LOG_ERROR);

@@ -4,6 +4,8 @@
 
 #include "diag/log.h"
 #include "oracle/sdo.h"
+#include "settings/settings.h"
+#include "shape/collection.h"
 #include "shape/gtype.h"
 
 namespace {
@@ -28,6 +30,10 @@ std::string tvShapeFamily(int p_shapeType) {
         default: return "";
     }
 }
+
+struct tvRowRouter::Parts {
+    SDOGeometry geometry[TV_FAMILY_COUNT];
+};
 
 tvRowRouter::tvRowRouter(tvOutputSet& p_plain, const std::string& p_base, bool p_split)
     : _plain(p_plain), _base(p_base), _split(p_split) {}
@@ -86,8 +92,29 @@ tvRowRouter::Target* tvRowRouter::targetFor(const std::string& p_family, unsigne
     return created ? &_targets.back() : nullptr;
 }
 
+bool tvRowRouter::routeCollection(const SDOGeometry& p_collection, oracle::occi::ResultSet* p_row) {
+    if (!_parts) _parts.reset(new Parts());
+    SDOGeometry* parts[TV_FAMILY_COUNT];
+    bool present[TV_FAMILY_COUNT];
+    for (int f = 0; f < TV_FAMILY_COUNT; ++f) parts[f] = &_parts->geometry[f];
+    if (!tvSplitCollection(p_collection, parts, present)) {
+        // Refused as a whole: a null shape in the first set when tolerated.
+        auto found = g_args.find("ignore");
+        return found != g_args.end() && found->second == "yes" &&
+               _targets.front().writer->writeShapeRecord(nullptr, p_row);
+    }
+    for (int f = 0; f < TV_FAMILY_COUNT; ++f) {
+        if (!present[f]) continue;
+        const unsigned short gtype = gtypeOf(parts[f]);
+        Target* target = targetFor(tvShapeFamily(getShapeTypeForGType(gtype)), gtype);
+        if (target == nullptr || !target->writer->writeShapeRecord(parts[f], p_row)) return false;
+    }
+    return true;
+}
+
 bool tvRowRouter::route(SDOGeometry* p_geometry, oracle::occi::ResultSet* p_row) {
     const unsigned short gtype = gtypeOf(p_geometry);
+    if (_split && tvIsCollectionGType(gtype)) return routeCollection(*p_geometry, p_row);
     const std::string family = gtype == 0 ? std::string() : tvShapeFamily(getShapeTypeForGType(gtype));
     Target* target = targetFor(family, gtype);
     return target != nullptr && target->writer->writeShapeRecord(p_geometry, p_row);

@@ -35,8 +35,11 @@ public:
     // Creates the plain set's files, as the first geometry's shape type.
     bool begin(unsigned short p_shapeType, const std::vector<oracle::occi::MetaData>& p_columns,
                const std::string& p_geomColumn, int p_srid);
-    // Writes the row (shape and attributes) to the set of its family.
+    // Writes the row (shape and attributes) to the set of its family; a
+    // collection to the sets of its elements' families, one record each.
     bool route(SDOGeometry* p_geometry, oracle::occi::ResultSet* p_row);
+    // Whether rows of other families, and collections, get sets of their own.
+    bool splits() const { return _split; }
     // Closes every set's files and, when p_ok holds and they are complete,
     // commits the sets together; logs what was written. False when the
     // export is not in place.
@@ -57,7 +60,12 @@ private:
     std::string _geomColumn;
     int _srid = -1;
 
+    // A collection's elements by family, reused from one row to the next.
+    struct Parts;
+    std::unique_ptr<Parts> _parts;
+
     Target* targetFor(const std::string& p_family, unsigned short p_gtype);
+    bool routeCollection(const SDOGeometry& p_collection, oracle::occi::ResultSet* p_row);
     bool splitPlainSet();
 };
 

@@ -59,6 +59,16 @@ INSERT INTO kinds VALUES (6, 'a6', SDO_GEOMETRY(2007, NULL, NULL, SDO_ELEM_INFO_
   SDO_ORDINATE_ARRAY(10,10, 12,10, 12,12, 10,12, 10,10, 20,20, 21,20, 21,21, 20,21, 20,20)));
 INSERT INTO kinds VALUES (7, 'l7', SDO_GEOMETRY(3002, NULL, NULL, SDO_ELEM_INFO_ARRAY(1,2,1),
   SDO_ORDINATE_ARRAY(0,0,1, 1,1,2)));
+CREATE TABLE coll (id NUMBER(5), geom SDO_GEOMETRY);
+INSERT INTO coll VALUES (1, SDO_GEOMETRY(2001, NULL, SDO_POINT_TYPE(1, 2, NULL), NULL, NULL));
+INSERT INTO coll VALUES (2, SDO_GEOMETRY(2004, NULL, NULL, SDO_ELEM_INFO_ARRAY(1,1,1, 3,1,1),
+  SDO_ORDINATE_ARRAY(5,5, 6,6)));
+INSERT INTO coll VALUES (3, SDO_GEOMETRY(2004, NULL, NULL, SDO_ELEM_INFO_ARRAY(1,1,1, 3,1003,1, 13,2003,1),
+  SDO_ORDINATE_ARRAY(9,9, 0,0, 4,0, 4,4, 0,4, 0,0, 1,1, 1,3, 3,3, 3,1, 1,1)));
+INSERT INTO coll VALUES (4, SDO_GEOMETRY(2004, NULL, NULL, SDO_ELEM_INFO_ARRAY(1,2,2),
+  SDO_ORDINATE_ARRAY(0,0, 1,1, 2,0)));
+INSERT INTO USER_SDO_GEOM_METADATA (TABLE_NAME, COLUMN_NAME, DIMINFO, SRID) VALUES ('COLL', 'GEOM',
+  SDO_DIM_ARRAY(SDO_DIM_ELEMENT('X', -180, 180, 0.005), SDO_DIM_ELEMENT('Y', -90, 90, 0.005)), NULL);
 INSERT INTO USER_SDO_GEOM_METADATA (TABLE_NAME, COLUMN_NAME, DIMINFO, SRID) VALUES ('KINDS', 'GEOM',
   SDO_DIM_ARRAY(SDO_DIM_ELEMENT('X', -180, 180, 0.005), SDO_DIM_ELEMENT('Y', -90, 90, 0.005)), NULL);
 INSERT INTO USER_SDO_GEOM_METADATA (TABLE_NAME, COLUMN_NAME, DIMINFO, SRID) VALUES ('DAMAGED', 'GEOM',
@@ -160,10 +170,29 @@ class MixedTables(unittest.TestCase):
         names = {attrs["ID"]: attrs["NAME"] for attrs, _ in tv.read_layer(os.path.join(self.work, "kinds_line.shp"))}
         self.assertEqual(names, {2: "l2", 7: "l7"})
 
+    def test_collections_give_one_record_per_family_of_their_elements(self):
+        run = self.run_mix("-t", "coll")
+        self.assertEqual(run.status, 2, run)
+        self.assertIn("[ERROR] Unsupported interpretation for line type : 2", run.lines(), run)
+        self.assertEqual([f for f in os.listdir(self.work) if f.startswith("coll")], [])
+        run = self.run_mix("-t", "coll", "-i")
+        self.assertEqual(run.status, 0, run)
+        self.assertIn("[WARNING] Rows of several kinds written to one set per kind : "
+                      "coll_point (3), coll_polygon (1), coll_line (1)", run.lines(), run)
+        points, lines, polygons = (self.layer("coll_" + kind) for kind in ("point", "line", "polygon"))
+        self.assertEqual(sorted(points), [1, 2, 3])
+        self.assertEqual(points[2].ExportToIsoWkt(), "MULTIPOINT ((5 5),(6 6))")
+        self.assertEqual(points[3].ExportToIsoWkt(), "MULTIPOINT ((9 9))")
+        self.assertEqual(list(polygons), [3])
+        self.assertEqual(polygons[3].GetArea(), 12)
+        self.assertEqual(list(lines), [4])
+        self.assertIsNone(lines[4])
+
     def test_every_table_of_the_schema(self):
         run = self.run_mix("-t", "*", "-i")
         self.assertEqual(run.status, 0, run)
-        for name in ("damaged", "points", "lines", "kinds_point", "kinds_line", "kinds_polygon"):
+        for name in ("damaged", "points", "lines", "kinds_point", "kinds_line", "kinds_polygon", "coll_point",
+                     "coll_line", "coll_polygon"):
             self.assertTrue(os.path.exists(os.path.join(self.work, name + ".shp")), name)
 
 
