@@ -322,7 +322,9 @@ bool exportResultSet(StatementGuard& p_main, const std::string& p_sql,
     KeptGeometries* keepList = setting("nofree") == "yes" ? &kept : nullptr;
     // Rows of other families than the first get sets of their own, unless
     // a forced type holds every row.
-    tvRowRouter router(p_set, p_shapefile, setting("forcetype").empty());
+    const unsigned long long maxSize =
+        setting("max_size").empty() ? TARVEX_MAX_FILE_SIZE : parseMaxSize(setting("max_size"));
+    tvRowRouter router(p_set, p_shapefile, setting("forcetype").empty(), maxSize);
     bool begun = false;
 
     try {

@@ -35,14 +35,19 @@ struct tvRowRouter::Parts {
     SDOGeometry geometry[TV_FAMILY_COUNT];
 };
 
-tvRowRouter::tvRowRouter(tvOutputSet& p_plain, const std::string& p_base, bool p_split)
-    : _plain(p_plain), _base(p_base), _split(p_split) {}
+tvRowRouter::tvRowRouter(tvOutputSet& p_plain, const std::string& p_base, bool p_split,
+                         unsigned long long p_maxSize)
+    : _plain(p_plain), _base(p_base), _split(p_split), _maxSize(p_maxSize) {}
 
 tvRowRouter::~tvRowRouter() {
-    for (Target& target : _targets) {
-        target.writer.reset();
-        if (target.set) tvRemoveActiveOutputSet(target.set.get());
+    for (std::unique_ptr<Target>& target : _targets) {
+        target->writer.reset();
+        if (target->set) tvRemoveActiveOutputSet(target->set.get());
     }
+}
+
+std::string tvRowRouter::nameOf(const std::string& p_family, int p_part) const {
+    return _base + (_splitDone ? "_" + p_family : "") + (p_part > 1 ? "_" + std::to_string(p_part) : "");
 }
 
 bool tvRowRouter::begin(unsigned short p_shapeType, const std::vector<oracle::occi::MetaData>& p_columns,
@@ -50,46 +55,91 @@ bool tvRowRouter::begin(unsigned short p_shapeType, const std::vector<oracle::oc
     _columns = p_columns;
     _geomColumn = p_geomColumn;
     _srid = p_srid;
-    Target plain;
-    plain.family = tvShapeFamily(p_shapeType);
-    plain.writer.reset(new tvShapeWriter());
+    std::unique_ptr<Target> plain(new Target());
+    plain->family = tvShapeFamily(p_shapeType);
+    plain->writer.reset(new tvShapeWriter());
     // A set of no family (multipatch, or no geometry at all) takes every row.
-    if (plain.family.empty()) _split = false;
-    const bool created = plain.writer->createShapeFile(_base, p_shapeType, p_columns, p_geomColumn, p_srid);
+    if (plain->family.empty()) _split = false;
+    bool created = plain->writer->createShapeFile(_base, p_shapeType, p_columns, p_geomColumn, p_srid);
+    plain->writer->setMaxSize(_maxSize);
     _targets.push_back(std::move(plain));
     return created;
 }
 
+tvRowRouter::Target* tvRowRouter::addTarget(const std::string& p_family, int p_part, int p_shapeType) {
+    std::unique_ptr<Target> added(new Target());
+    added->family = p_family;
+    added->part = p_part;
+    added->set.reset(new tvOutputSet());
+    const std::string name = nameOf(p_family, p_part);
+    if (!added->set->begin(name)) return nullptr;
+    tvAddActiveOutputSet(added->set.get());
+    added->writer.reset(new tvShapeWriter());
+    const bool created = added->writer->createShapeFile(name, static_cast<unsigned short>(p_shapeType), _columns,
+                                                         _geomColumn, _srid);
+    added->writer->setMaxSize(_maxSize);
+    _targets.push_back(std::move(added));
+    return created ? _targets.back().get() : nullptr;
+}
+
+bool tvRowRouter::close(Target& p_target) {
+    if (p_target.closed) return true;
+    p_target.closed = true;
+    p_target.count = p_target.writer->getRecordCount();
+    p_target.largest = p_target.writer->largestFileSize();
+    return p_target.writer->closeShapeFile();
+}
+
 bool tvRowRouter::splitPlainSet() {
-    // The rows written so far are of the plain set's family: its files
-    // become that family's set.
-    Target& first = _targets.front();
-    std::unique_ptr<tvOutputSet> set(new tvOutputSet());
-    if (!set->begin(_base + "_" + first.family)) return false;
-    set->adopt(_plain);
-    tvAddActiveOutputSet(set.get());
-    first.set = std::move(set);
+    // The rows written so far are of the plain set's family: its files, and
+    // those of its parts, become that family's sets.
     _splitDone = true;
+    for (std::unique_ptr<Target>& target : _targets) {
+        std::unique_ptr<tvOutputSet> set(new tvOutputSet());
+        if (!set->begin(nameOf(target->family, target->part))) return false;
+        set->adopt(target->set ? *target->set : _plain);
+        tvAddActiveOutputSet(set.get());
+        // a part's own set is left empty: released, the previous set of its
+        // name untouched
+        if (target->set) tvRemoveActiveOutputSet(target->set.get());
+        target->set = std::move(set);
+    }
     return true;
 }
 
-tvRowRouter::Target* tvRowRouter::targetFor(const std::string& p_family, unsigned short p_gtype) {
-    Target& first = _targets.front();
-    if (!_split || p_family.empty() || p_family == first.family) return &first;
-    for (Target& target : _targets) {
-        if (target.family == p_family) return &target;
+tvRowRouter::Target* tvRowRouter::current(const std::string& p_family) {
+    for (size_t i = _targets.size(); i-- > 0;) {
+        if (_targets[i]->family == p_family) return _targets[i].get();
     }
+    return nullptr;
+}
+
+tvRowRouter::Target* tvRowRouter::targetFor(const std::string& p_family, unsigned short p_gtype) {
+    const std::string& first = _targets.front()->family;
+    if (!_split || p_family.empty() || p_family == first) return current(first);
+    Target* found = current(p_family);
+    if (found != nullptr) return found;
     if (!_splitDone && !splitPlainSet()) return nullptr;
-    Target added;
-    added.family = p_family;
-    added.set.reset(new tvOutputSet());
-    if (!added.set->begin(_base + "_" + p_family)) return nullptr;
-    tvAddActiveOutputSet(added.set.get());
-    added.writer.reset(new tvShapeWriter());
-    const bool created = added.writer->createShapeFile(_base + "_" + p_family, getShapeTypeForGType(p_gtype),
-                                                        _columns, _geomColumn, _srid);
-    _targets.push_back(std::move(added));
-    return created ? &_targets.back() : nullptr;
+    return addTarget(p_family, 1, getShapeTypeForGType(p_gtype));
+}
+
+bool tvRowRouter::write(Target* p_target, SDOGeometry* p_geometry, oracle::occi::ResultSet* p_row) {
+    if (p_target == nullptr) return false;
+    if (!p_target->writer->rowFits(p_geometry)) {
+        // The part is full: the family's rows go on in the next one.
+        if (p_target->writer->getRecordCount() > 0) {
+            const int type = p_target->writer->shapeType();
+            if (!close(*p_target)) return false;
+            p_target = addTarget(p_target->family, p_target->part + 1, type);
+        }
+        if (p_target == nullptr) return false;
+        if (!p_target->writer->rowFits(p_geometry)) {
+            tvLog("Row larger than the largest file size (--max-size) : ", std::to_string(_maxSize) + " bytes",
+                  LOG_ERROR);
+            return false;
+        }
+    }
+    return p_target->writer->writeShapeRecord(p_geometry, p_row);
 }
 
 bool tvRowRouter::routeCollection(const SDOGeometry& p_collection, oracle::occi::ResultSet* p_row) {
@@ -101,13 +151,12 @@ bool tvRowRouter::routeCollection(const SDOGeometry& p_collection, oracle::occi:
         // Refused as a whole: a null shape in the first set when tolerated.
         auto found = g_args.find("ignore");
         return found != g_args.end() && found->second == "yes" &&
-               _targets.front().writer->writeShapeRecord(nullptr, p_row);
+               write(current(_targets.front()->family), nullptr, p_row);
     }
     for (int f = 0; f < TV_FAMILY_COUNT; ++f) {
         if (!present[f]) continue;
         const unsigned short gtype = gtypeOf(parts[f]);
-        Target* target = targetFor(tvShapeFamily(getShapeTypeForGType(gtype)), gtype);
-        if (target == nullptr || !target->writer->writeShapeRecord(parts[f], p_row)) return false;
+        if (!write(targetFor(tvShapeFamily(getShapeTypeForGType(gtype)), gtype), parts[f], p_row)) return false;
     }
     return true;
 }
@@ -116,32 +165,39 @@ bool tvRowRouter::route(SDOGeometry* p_geometry, oracle::occi::ResultSet* p_row)
     const unsigned short gtype = gtypeOf(p_geometry);
     if (_split && tvIsCollectionGType(gtype)) return routeCollection(*p_geometry, p_row);
     const std::string family = gtype == 0 ? std::string() : tvShapeFamily(getShapeTypeForGType(gtype));
-    Target* target = targetFor(family, gtype);
-    return target != nullptr && target->writer->writeShapeRecord(p_geometry, p_row);
+    return write(targetFor(family, gtype), p_geometry, p_row);
 }
+
+// The format's offsets reach 4 GiB; ESRI's own software reads no file above 2.
+const unsigned long long ESRI_FILE_LIMIT = 2ULL << 30;
 
 bool tvRowRouter::finish(bool p_ok) {
     bool ok = p_ok;
-    std::vector<int> counts;
-    for (Target& target : _targets) {
-        counts.push_back(target.writer->getRecordCount());
-        if (!target.writer->closeShapeFile()) ok = false;
+    for (std::unique_ptr<Target>& target : _targets) {
+        if (!close(*target)) ok = false;
     }
     if (!ok) return false;
     // Only complete sets replace the previous ones, all together.
     std::vector<tvOutputSet*> sets(1, &_plain);
-    for (Target& target : _targets) {
-        if (target.set) sets.push_back(target.set.get());
+    for (std::unique_ptr<Target>& target : _targets) {
+        if (target->set) sets.push_back(target->set.get());
     }
     if (!tvCommitOutputSets(sets)) return false;
     std::string written;
-    for (size_t i = 0; i < _targets.size(); ++i) {
-        const std::string name = _splitDone ? _base + "_" + _targets[i].family : _base;
-        tvLog("Successfully written " + std::to_string(counts[i]) + " rows to ", "'" + name + ".shp'", LOG_BASIC);
-        written += (written.empty() ? "" : ", ") + name + " (" + std::to_string(counts[i]) + ")";
+    std::string large;
+    for (std::unique_ptr<Target>& target : _targets) {
+        const std::string name = nameOf(target->family, target->part);
+        tvLog("Successfully written " + std::to_string(target->count) + " rows to ", "'" + name + ".shp'",
+              LOG_BASIC);
+        written += (written.empty() ? "" : ", ") + name + " (" + std::to_string(target->count) + ")";
+        if (target->largest > ESRI_FILE_LIMIT) large += (large.empty() ? "" : ", ") + name;
     }
     if (_splitDone) {
         tvLog("[WARNING] Rows of several kinds written to one set per kind : ", written, LOG_BASIC);
+    }
+    if (!large.empty()) {
+        tvLog("[WARNING] ESRI's software reads no file of a set above 2 GiB, use --max-size 2G for : ", large,
+              LOG_BASIC);
     }
     return true;
 }

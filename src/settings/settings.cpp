@@ -59,6 +59,7 @@ const Option OPTIONS[] = {
     // Long form only.
     {nullptr, "--progress", "progress", SWITCH_OPTION, "", "parseArgs::progress assigned value : ",
      LOG_DETAILED},
+    {nullptr, "--max-size", "max_size", VALUE_OPTION, "none", nullptr, LOG_DEBUG},
 };
 
 // Reads a setting without inserting an entry for a key never set.
@@ -236,6 +237,12 @@ bool parseArgs(int argc, char** argv, std::map<std::string, std::string>& p_args
         result = false;
     }
 
+    if (result && p_args.count("max_size") != 0 && parseMaxSize(valueOf(p_args, "max_size")) == 0) {
+        tvLog("Largest file size must be a whole number with an optional K, M or G, from 64K to 4G : ",
+              valueOf(p_args, "max_size"), LOG_ERROR);
+        result = false;
+    }
+
     // -e only changes how the .prj of -p is written; alone it would be lost.
     if (result && valueOf(p_args, "esri_prj") == "yes" && valueOf(p_args, "output_proj") != "yes") {
         tvLog("[WARNING] -e has no effect without -p : ", std::string("no .prj is written"), LOG_BASIC);
@@ -278,6 +285,24 @@ int parseJobCount(const std::string& p_value) {
         count = count * 10 + (c - '0');
     }
     return count >= 1 && count <= TARVEX_MAX_JOBS ? count : 0;
+}
+
+unsigned long long parseMaxSize(const std::string& p_value) {
+    unsigned long long bytes = 0;
+    size_t digits = 0;
+    while (digits < p_value.size() && p_value[digits] >= '0' && p_value[digits] <= '9') {
+        bytes = bytes * 10 + static_cast<unsigned long long>(p_value[digits] - '0');
+        if (bytes > TARVEX_MAX_FILE_SIZE) return 0;
+        ++digits;
+    }
+    if (digits == 0 || p_value.size() > digits + 1) return 0;
+    if (p_value.size() == digits + 1) {
+        const char unit = p_value[digits];
+        const int shift = unit == 'K' ? 10 : unit == 'M' ? 20 : unit == 'G' ? 30 : -1;
+        if (shift < 0 || bytes > (TARVEX_MAX_FILE_SIZE >> shift)) return 0;
+        bytes <<= shift;
+    }
+    return bytes >= TARVEX_MIN_FILE_SIZE && bytes <= TARVEX_MAX_FILE_SIZE ? bytes : 0;
 }
 
 bool extractArgValue(int argc, char** argv, int* p_index, std::string p_case,
@@ -356,6 +381,8 @@ void Usage(std::string p_program, bool p_always) {
     out << "  -j --jobs      : with -t '*', run up to N exports at once (1 to 64, default 1)" << std::endl;
     out << "     --progress  : show rows written, rows per second and elapsed time of each export"
         << std::endl;
+    out << "     --max-size  : largest size of any one file of a set (64K to 4G, default 4G); the rows"
+        << " go on in parts _2, _3, ..." << std::endl;
     out << std::endl;
     out << "e.g" << std::endl;
     out << " tarvex gisrw/amber@pdb1 -t cities -o cities" << std::endl;

@@ -204,9 +204,7 @@ SHPObject* createPolygonFromOrdinates(SDOGeometry* p_geometry, SHPHandle p_shpHa
                          "Failed to create point using createPolygonFromOrdinates");
 }
 
-bool tvShapeWriter::writeShapeGeometry(SDOGeometry* p_geometry) {
-    if (_shpHandle == nullptr) return false;
-
+bool tvShapeWriter::convert(SDOGeometry* p_geometry) {
     // A row that needs more than the file holds (more dimensions, M in a Z
     // file whose records have none, or a multipoint in a point file) raises
     // the file's type once it is known to convert: the records written
@@ -218,49 +216,112 @@ bool tvShapeWriter::writeShapeGeometry(SDOGeometry* p_geometry) {
     const bool raising = !_conversion.forced && target.kind != KIND_MULTIPATCH;
     Prepared shape = {SHPT_NULL, 0, 0, false, false, 0};
     BuildResult built = buildGeometry(p_geometry, target, _conversion, _buffers, shape);
-    bool replaced = false;
+    Converted& converted = _converted;
+    converted = Converted();
     if (built == BUILD_FAILED) {
         // Unsupported or malformed: a null shape when tolerated.
         if (!_ignore) return false;
         built = BUILD_EMPTY;
-        replaced = true;
+        converted.replaced = true;
     }
+    converted.rowType = fileType;
+    converted.rowMeasured = fileMeasured;
     if (built == BUILD_OK && raising) {
         // Once one record carries M, all do (the missing ones the null value,
         // already in the buffers): readers take M from the first record.
-        const bool rowMeasured = fileMeasured || shape.measured;
-        shape.measured = rowMeasured;
-        if (rowType != fileType || rowMeasured != fileMeasured) {
-            tvLog("Shape type raised to hold every row : ",
-                  std::to_string(fileType) + " (" + SHPTypeName(fileType) + ") to " + std::to_string(rowType) +
-                      " (" + SHPTypeName(rowType) + (rowMeasured ? ", measured" : "") + ") at record " +
-                      std::to_string(tvShpRecordCount(_shpHandle) + 1),
-                  LOG_DETAILED);
-            if (!tvShpRaiseType(_shpHandle, rowType, rowMeasured, g_shp_null_vertex)) return false;
+        converted.rowType = rowType;
+        converted.rowMeasured = fileMeasured || shape.measured;
+        shape.measured = converted.rowMeasured;
+    }
+    converted.built = built == BUILD_OK ? 0 : 1;
+    converted.type = shape.type;
+    converted.parts = shape.parts;
+    converted.vertices = shape.vertices;
+    converted.measured = shape.measured;
+    converted.partTypes = shape.partTypes;
+    converted.closedRings = shape.closedRings;
+    converted.valid = true;
+    return true;
+}
+
+void tvShapeWriter::fillObject(SHPObject& p_object) const {
+    std::memset(&p_object, 0, sizeof p_object);
+    p_object.nShapeId = -1;
+    if (_converted.built != 0) {
+        p_object.nSHPType = SHPT_NULL;
+        return;
+    }
+    tvShapeBuffers& buffers = const_cast<tvShapeBuffers&>(_buffers);
+    p_object.nSHPType = _converted.type;
+    p_object.nParts = _converted.parts;
+    p_object.panPartStart = _converted.parts > 0 ? buffers.partStart.data() : nullptr;
+    p_object.panPartType = _converted.partTypes ? buffers.partType.data() : nullptr;
+    p_object.nVertices = _converted.vertices;
+    p_object.padfX = buffers.x.data();
+    p_object.padfY = buffers.y.data();
+    p_object.padfZ = buffers.z.data();
+    p_object.padfM = buffers.m.data();
+    p_object.bMeasureIsUsed = _converted.measured ? 1 : 0;
+    tvComputeExtents(&p_object);
+}
+
+bool tvShapeWriter::rowFits(SDOGeometry* p_geometry) {
+    _converted.valid = false;
+    _convertedGeometry = nullptr;
+    if (!dbfFits()) return false;
+    if (_shpHandle == nullptr) return true;
+    _convertedGeometry = nullptr;
+    if (!convert(p_geometry)) {
+        _converted.valid = false;
+        return true;  // refused when it is written
+    }
+    _convertedGeometry = p_geometry;
+    unsigned long long shp = tvShpFileSize(_shpHandle);
+    if (_converted.rowType != tvShpShapeType(_shpHandle) || _converted.rowMeasured != tvShpMeasured(_shpHandle)) {
+        shp = tvShpRaisedSize(_shpHandle, _converted.rowType, _converted.rowMeasured, g_shp_null_vertex);
+        if (shp == 0) return true;  // the rewrite fails, and says why
+    }
+    SHPObject object;
+    fillObject(object);
+    const unsigned long long record = tvShpRecordSize(_shpHandle, &object);
+    const unsigned long long index = 100 + 8ULL * (static_cast<unsigned long long>(tvShpRecordCount(_shpHandle)) + 1);
+    if (shp + record <= _maxSize && index <= _maxSize) return true;
+    // the row goes to another set: this conversion will not be written here
+    _converted.valid = false;
+    _convertedGeometry = nullptr;
+    return false;
+}
+
+bool tvShapeWriter::writeShapeGeometry(SDOGeometry* p_geometry) {
+    if (_shpHandle == nullptr) return false;
+    const bool ready = _converted.valid && _convertedGeometry == p_geometry;
+    _convertedGeometry = nullptr;
+    if (!ready && !convert(p_geometry)) {
+        _converted.valid = false;
+        return false;
+    }
+    _converted.valid = false;
+    const int fileType = tvShpShapeType(_shpHandle);
+    if (_converted.rowType != fileType || _converted.rowMeasured != tvShpMeasured(_shpHandle)) {
+        const int rowType = _converted.rowType;
+        tvLog("Shape type raised to hold every row : ",
+              std::to_string(fileType) + " (" + SHPTypeName(fileType) + ") to " + std::to_string(rowType) + " (" +
+                  SHPTypeName(rowType) + (_converted.rowMeasured ? ", measured" : "") + ") at record " +
+                  std::to_string(tvShpRecordCount(_shpHandle) + 1),
+              LOG_DETAILED);
+        if (!tvShpRaiseType(_shpHandle, rowType, _converted.rowMeasured, g_shp_null_vertex)) {
+            if (!tvIOFailed()) {
+                tvLog("Cannot write shape record, the .shp file would pass its largest size : ",
+                      std::to_string(_maxSize) + " bytes", LOG_ERROR);
+            }
+            return false;
         }
     }
-
     SHPObject object;
-    std::memset(&object, 0, sizeof object);
-    object.nShapeId = -1;
-    if (built == BUILD_EMPTY) {
-        object.nSHPType = SHPT_NULL;
-    } else {
-        object.nSHPType = shape.type;
-        object.nParts = shape.parts;
-        object.panPartStart = shape.parts > 0 ? _buffers.partStart.data() : nullptr;
-        object.panPartType = shape.partTypes ? _buffers.partType.data() : nullptr;
-        object.nVertices = shape.vertices;
-        object.padfX = _buffers.x.data();
-        object.padfY = _buffers.y.data();
-        object.padfZ = _buffers.z.data();
-        object.padfM = _buffers.m.data();
-        object.bMeasureIsUsed = shape.measured ? 1 : 0;
-        tvComputeExtents(&object);
-    }
+    fillObject(object);
     if (!writeShapeObject(&object)) return false;
-    if (built == BUILD_OK) _closedRings += shape.closedRings;
-    if (replaced) ++_nullShapes;
+    if (_converted.built == 0) _closedRings += _converted.closedRings;
+    if (_converted.replaced) ++_nullShapes;
     return true;
 }
 
@@ -292,6 +353,11 @@ tvConversionSettings tvReadConversionSettings() {
 
 bool tvShapeWriter::writeShapeObject(SHPObject* p_object) {
     int id = tvShpWriteObject(_shpHandle, p_object);
+    if (id == TV_SHP_FULL) {
+        tvLog("Cannot write shape record, the .shp file would pass its largest size : ",
+              std::to_string(_maxSize) + " bytes", LOG_ERROR);
+        return false;
+    }
     if (id == -1 || tvIOFailed()) {
         tvLog("Failed to write object using SHPWriteObject : ", _currentRecord,
               tvIOFailed() ? LOG_DEBUG : LOG_ERROR);

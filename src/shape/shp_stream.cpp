@@ -15,6 +15,7 @@ struct tvShpStream {
     bool measured = false;  // every record carries M
     int records = 0;
     unsigned long long fileSize = 100;  // of the .shp
+    unsigned long long limit = 0xffffffffULL;  // largest size of either file
     double boundsMin[4] = {0, 0, 0, 0};
     double boundsMax[4] = {0, 0, 0, 0};
     std::vector<unsigned char> record;  // reused from one record to the next
@@ -261,11 +262,11 @@ int tvShpWriteObject(tvShpStream* p_stream, const SHPObject* p_object) {
     if (p_object->nSHPType != p_stream->shapeType && p_object->nSHPType != SHPT_NULL) return -1;
     size_t size = encodeRecord(p_stream->record, p_object, p_stream->records + 1);
     if (size == 0) return -1;
-    // Offsets and lengths are counted in 16-bit words of 32 bits.
-    if (p_stream->fileSize + size > 0xffffffffULL || p_stream->records == 0x7fffffff) {
-        tvRecordIOFailure("Cannot write shape record, the .shp file would exceed 4 GB : ",
-                      std::to_string(p_stream->records));
-        return -1;
+    // Offsets and lengths are counted in 16-bit words of 32 bits; the limit
+    // is at most that.
+    if (p_stream->fileSize + size > p_stream->limit || 100 + 8ULL * (p_stream->records + 1ULL) > p_stream->limit ||
+        p_stream->records == 0x7fffffff) {
+        return TV_SHP_FULL;
     }
     unsigned char index[8];
     putBE32(index, static_cast<unsigned int>(p_stream->fileSize / 2));
@@ -306,6 +307,12 @@ void tvComputeExtents(SHPObject* p_object) {
 }
 
 int tvShpShapeType(const tvShpStream* p_stream) { return p_stream == nullptr ? SHPT_NULL : p_stream->shapeType; }
+
+void tvShpSetLimit(tvShpStream* p_stream, unsigned long long p_bytes) {
+    if (p_stream != nullptr) p_stream->limit = p_bytes < 0xffffffffULL ? p_bytes : 0xffffffffULL;
+}
+
+unsigned long long tvShpFileSize(const tvShpStream* p_stream) { return p_stream == nullptr ? 0 : p_stream->fileSize; }
 
 bool tvShpMeasured(const tvShpStream* p_stream) { return p_stream != nullptr && p_stream->measured; }
 
@@ -465,6 +472,24 @@ size_t raisedRecord(tvShpStream* p_stream, int p_index, int p_type, bool p_measu
 
 }  // namespace
 
+unsigned long long tvShpRaisedSize(tvShpStream* p_stream, int p_type, bool p_measured, double p_nullVertex) {
+    if (p_stream == nullptr || !p_stream->ok || !isKnownShapeType(p_type)) return 0;
+    Decoded record;
+    std::vector<unsigned char> old;
+    unsigned long long total = 100;
+    for (int i = 0; i < p_stream->records; ++i) {
+        const size_t size = raisedRecord(p_stream, i, p_type, p_measured, p_nullVertex, record, old);
+        if (size == 0) return 0;
+        total += size;
+    }
+    return total;
+}
+
+unsigned long long tvShpRecordSize(tvShpStream* p_stream, const SHPObject* p_object) {
+    if (p_stream == nullptr || p_object == nullptr) return 0;
+    return encodeRecord(p_stream->record, p_object, p_stream->records + 1);
+}
+
 bool tvShpRaiseType(tvShpStream* p_stream, int p_type, bool p_measured, double p_nullVertex) {
     if (p_stream == nullptr || !p_stream->ok) return false;
     if (!isKnownShapeType(p_type)) return false;
@@ -473,7 +498,7 @@ bool tvShpRaiseType(tvShpStream* p_stream, int p_type, bool p_measured, double p
     // First pass: the new size of the file, and its bounds as they would be
     // had the records been written in the new type from the start.
     unsigned long long total = 100;
-    for (int i = 0; i < 4; ++i) p_stream->boundsMin[i] = p_stream->boundsMax[i] = 0.0;
+    tvShpStream bounds;  // the new bounds, kept apart until the rewrite
     for (int i = 0; i < p_stream->records; ++i) {
         const size_t size = raisedRecord(p_stream, i, p_type, p_measured, p_nullVertex, record, old);
         if (size == 0) {
@@ -481,14 +506,13 @@ bool tvShpRaiseType(tvShpStream* p_stream, int p_type, bool p_measured, double p
             tvRecordIOFailure("Cannot read back shape record : ", std::to_string(i));
             return false;
         }
-        widenBounds(p_stream, &record.object);
+        widenBounds(&bounds, &record.object);
         total += size;
     }
-    if (total > 0xffffffffULL) {
-        p_stream->ok = false;
-        tvRecordIOFailure("Cannot write shape record, the .shp file would exceed 4 GB : ",
-                          std::to_string(p_stream->records));
-        return false;
+    if (total > p_stream->limit) return false;  // nothing changed: the file is full
+    for (int i = 0; i < 4; ++i) {
+        p_stream->boundsMin[i] = bounds.boundsMin[i];
+        p_stream->boundsMax[i] = bounds.boundsMax[i];
     }
     // Second pass, from the last record to the first: records only grow, so
     // each one's new place lies at or after its old one and after every
