@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -357,6 +358,14 @@ bool exportResultSet(StatementGuard& p_main, const std::string& p_sql,
 }
 
 }  // namespace
+
+namespace {
+std::set<std::string> g_plannedOutputNames;
+}  // namespace
+
+void tvSetPlannedOutputNames(const std::set<std::string>& p_names) { g_plannedOutputNames = p_names; }
+
+const std::set<std::string>& tvPlannedOutputNames() { return g_plannedOutputNames; }
 
 bool isSkippedColumnType(int p_type) {
     return p_type == 8 || p_type == 24 || p_type == 95 || p_type == 23;

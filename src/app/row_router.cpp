@@ -1,7 +1,11 @@
 #include "app/row_router.h"
 
 #include <shapefil.h>
+#include <sys/stat.h>
 
+#include <set>
+
+#include "app/export.h"
 #include "diag/log.h"
 #include "oracle/sdo.h"
 #include "settings/settings.h"
@@ -66,13 +70,24 @@ bool tvRowRouter::begin(unsigned short p_shapeType, const std::vector<oracle::oc
     return created;
 }
 
+bool tvRowRouter::ownName(const std::string& p_name) const {
+    // Another export of the run plans this name: writing it would replace
+    // that export's set, or be replaced by it.
+    if (tvPlannedOutputNames().count(p_name) != 0) {
+        tvLog("Output name needed by this export is another export's : ", p_name + " (for " + _base + ")",
+              LOG_ERROR);
+        return false;
+    }
+    return true;
+}
+
 tvRowRouter::Target* tvRowRouter::addTarget(const std::string& p_family, int p_part, int p_shapeType) {
     std::unique_ptr<Target> added(new Target());
     added->family = p_family;
     added->part = p_part;
     added->set.reset(new tvOutputSet());
     const std::string name = nameOf(p_family, p_part);
-    if (!added->set->begin(name)) return nullptr;
+    if (!ownName(name) || !added->set->begin(name)) return nullptr;
     tvAddActiveOutputSet(added->set.get());
     added->writer.reset(new tvShapeWriter());
     const bool created = added->writer->createShapeFile(name, static_cast<unsigned short>(p_shapeType), _columns,
@@ -96,7 +111,8 @@ bool tvRowRouter::splitPlainSet() {
     _splitDone = true;
     for (std::unique_ptr<Target>& target : _targets) {
         std::unique_ptr<tvOutputSet> set(new tvOutputSet());
-        if (!set->begin(nameOf(target->family, target->part))) return false;
+        const std::string name = nameOf(target->family, target->part);
+        if (!ownName(name) || !set->begin(name)) return false;
         set->adopt(target->set ? *target->set : _plain);
         tvAddActiveOutputSet(set.get());
         // a part's own set is left empty: released, the previous set of its
@@ -195,9 +211,44 @@ bool tvRowRouter::finish(bool p_ok) {
     if (_splitDone) {
         tvLog("[WARNING] Rows of several kinds written to one set per kind : ", written, LOG_BASIC);
     }
+    const std::string beside = setsLeftBeside();
+    if (!beside.empty()) {
+        tvLog("[WARNING] Sets of an earlier run stand beside this export's, left as they are : ", beside, LOG_BASIC);
+    }
     if (!large.empty()) {
         tvLog("[WARNING] ESRI's software reads no file of a set above 2 GiB, use --max-size 2G for : ", large,
               LOG_BASIC);
     }
     return true;
+}
+
+namespace {
+
+bool setExists(const std::string& p_name) {
+    struct stat found;
+    return ::lstat((p_name + ".shp").c_str(), &found) == 0 || ::lstat((p_name + ".dbf").c_str(), &found) == 0;
+}
+
+}  // namespace
+
+std::string tvRowRouter::setsLeftBeside() const {
+    // Names this export could have written and did not: sets of other
+    // kinds, parts past the last one. They may be another table's, so they
+    // stay; another export of the run planned for a name is no leftover.
+    std::set<std::string> written;
+    for (const std::unique_ptr<Target>& target : _targets) written.insert(nameOf(target->family, target->part));
+    std::vector<std::string> stems;  // names whose parts are looked for
+    for (const char* family : {"point", "line", "polygon"}) stems.push_back(_base + "_" + family);
+    stems.push_back(_base);
+    std::string found;
+    for (const std::string& stem : stems) {
+        for (int part = 1;; ++part) {
+            const std::string name = part > 1 ? stem + "_" + std::to_string(part) : stem;
+            if (written.count(name) != 0) continue;
+            if (part > 1 && !setExists(name)) break;
+            if (part == 1 && (stem == _base || !setExists(name))) continue;
+            if (tvPlannedOutputNames().count(name) == 0) found += (found.empty() ? "" : ", ") + name;
+        }
+    }
+    return found;
 }

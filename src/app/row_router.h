@@ -83,6 +83,10 @@ private:
     bool write(Target* p_target, SDOGeometry* p_geometry, oracle::occi::ResultSet* p_row);
     bool routeCollection(const SDOGeometry& p_collection, oracle::occi::ResultSet* p_row);
     bool splitPlainSet();
+    // Whether p_name is no other export's planned name (logged if it is).
+    bool ownName(const std::string& p_name) const;
+    // Existing sets of the names this export could write and did not.
+    std::string setsLeftBeside() const;
 };
 
 // The family of a shape type ("point", "line", "polygon"), empty for none.

@@ -77,6 +77,19 @@ INSERT INTO USER_SDO_GEOM_METADATA (TABLE_NAME, COLUMN_NAME, DIMINFO, SRID) VALU
   SDO_DIM_ARRAY(SDO_DIM_ELEMENT('X', -180, 180, 0.005), SDO_DIM_ELEMENT('Y', -90, 90, 0.005)), NULL);
 INSERT INTO USER_SDO_GEOM_METADATA (TABLE_NAME, COLUMN_NAME, DIMINFO, SRID) VALUES ('LINES', 'GEOM',
   SDO_DIM_ARRAY(SDO_DIM_ELEMENT('X', -180, 180, 0.005), SDO_DIM_ELEMENT('Y', -90, 90, 0.005)), NULL);
+CREATE USER clash IDENTIFIED BY clashpw;
+ALTER SESSION SET CURRENT_SCHEMA = clash;
+CREATE TABLE shapes (id NUMBER(5), geom SDO_GEOMETRY);
+INSERT INTO shapes VALUES (1, SDO_GEOMETRY(2001, NULL, SDO_POINT_TYPE(1, 2, NULL), NULL, NULL));
+INSERT INTO shapes VALUES (2, SDO_GEOMETRY(2002, NULL, NULL, SDO_ELEM_INFO_ARRAY(1,2,1),
+  SDO_ORDINATE_ARRAY(0,0, 3,4)));
+CREATE TABLE shapes_line (id NUMBER(5), geom SDO_GEOMETRY);
+INSERT INTO shapes_line VALUES (1, SDO_GEOMETRY(2002, NULL, NULL, SDO_ELEM_INFO_ARRAY(1,2,1),
+  SDO_ORDINATE_ARRAY(0,0, 3,4)));
+INSERT INTO USER_SDO_GEOM_METADATA (TABLE_NAME, COLUMN_NAME, DIMINFO, SRID) VALUES ('SHAPES', 'GEOM',
+  SDO_DIM_ARRAY(SDO_DIM_ELEMENT('X', -180, 180, 0.005), SDO_DIM_ELEMENT('Y', -90, 90, 0.005)), NULL);
+INSERT INTO USER_SDO_GEOM_METADATA (TABLE_NAME, COLUMN_NAME, DIMINFO, SRID) VALUES ('SHAPES_LINE', 'GEOM',
+  SDO_DIM_ARRAY(SDO_DIM_ELEMENT('X', -180, 180, 0.005), SDO_DIM_ELEMENT('Y', -90, 90, 0.005)), NULL);
 """
 
 
@@ -187,6 +200,22 @@ class MixedTables(unittest.TestCase):
         self.assertEqual(polygons[3].GetArea(), 12)
         self.assertEqual(list(lines), [4])
         self.assertIsNone(lines[4])
+
+    def test_names_of_other_sets_are_never_taken_over(self):
+        # in "*" mode another table's planned name is not written over
+        run = tv.tarvex(["clash/clashpw@" + DB, "-t", "*"], cwd=self.work)
+        self.assertEqual(run.status, 2, run)
+        self.assertIn("[ERROR] Output name needed by this export is another export's : shapes_line (for shapes)",
+                      run.lines(), run)
+        self.assertEqual([f for f in os.listdir(self.work) if f.startswith("shapes")], [])
+        # sets of an earlier run that this one does not write stay, named
+        self.assertEqual(self.run_mix("-t", "kinds").status, 0)
+        run = self.run_mix("-q", "select * from kinds where id in (1, 5)", "-g", "geom", "-o", "kinds")
+        self.assertEqual(run.status, 0, run)
+        self.assertIn("[WARNING] Sets of an earlier run stand beside this export's, left as they are : "
+                      "kinds_point, kinds_line, kinds_polygon", run.lines(), run)
+        self.assertTrue(os.path.exists(os.path.join(self.work, "kinds_line.shp")))
+        self.assertEqual(sorted(self.layer("kinds")), [1, 5])
 
     def test_every_table_of_the_schema(self):
         run = self.run_mix("-t", "*", "-i")

@@ -542,7 +542,7 @@ TEST_F(ParseArgsTest, OutputDirectoryGetsTheTableName) {
 }
 
 TEST(ArgumentCount, EveryOptionOnceFits) {
-    // The program, the connect string, 10 value options with their values
+    // The program, the connect string, 11 value options with their values
     // and 7 switches.
-    EXPECT_EQ(maxArgumentCount(), 2 + 10 * 2 + 7);
+    EXPECT_EQ(maxArgumentCount(), 2 + 11 * 2 + 7);
 }
