@@ -281,10 +281,15 @@ bool tvShapeWriter::rowFits(SDOGeometry* p_geometry) {
         shp = tvShpRaisedSize(_shpHandle, _converted.rowType, _converted.rowMeasured, g_shp_null_vertex);
         if (shp == 0) return true;  // the rewrite fails, and says why
     }
+    const unsigned long long index = 100 + 8ULL * (static_cast<unsigned long long>(tvShpRecordCount(_shpHandle)) + 1);
+    // Most rows fit by far: the record is measured only near the limit (a
+    // record takes at most 128 bytes, 8 per part and 32 per vertex).
+    const unsigned long long most = 128 + 8ULL * static_cast<unsigned long long>(_converted.parts) +
+                                    32ULL * static_cast<unsigned long long>(_converted.vertices);
+    if (shp + most <= _maxSize && index <= _maxSize) return true;
     SHPObject object;
     fillObject(object);
     const unsigned long long record = tvShpRecordSize(_shpHandle, &object);
-    const unsigned long long index = 100 + 8ULL * (static_cast<unsigned long long>(tvShpRecordCount(_shpHandle)) + 1);
     if (shp + record <= _maxSize && index <= _maxSize) return true;
     // the row goes to another set: this conversion will not be written here
     _converted.valid = false;

@@ -19,7 +19,9 @@ namespace {
 
 // Files of the sets in progress, kept where a signal handler can reach them
 // without allocating: a slot holds one path while it is in use.
-const int REGISTRY_SLOTS = 32;
+// Room for many sets at once: a set per kind, each with its parts (six
+// files each: five companions and the lock).
+const int REGISTRY_SLOTS = 256;
 const size_t REGISTRY_PATH_BYTES = 4096;
 char g_registryPaths[REGISTRY_SLOTS][REGISTRY_PATH_BYTES];
 volatile sig_atomic_t g_registryUsed[REGISTRY_SLOTS];
