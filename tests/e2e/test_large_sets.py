@@ -27,6 +27,9 @@ def setUpModule():
                      "SDO_POINT_TYPE(%d, %d, NULL), NULL, NULL));" % (i, i, i % 1000, i // 1000))
         if i % 5000 == 0:
             lines.append("COMMIT;")
+    lines += ["CREATE TABLE few_lines (id NUMBER(8), name VARCHAR2(60), geom SDO_GEOMETRY);",
+              "INSERT INTO few_lines VALUES (%d, 'line', SDO_GEOMETRY(2002, NULL, NULL, SDO_ELEM_INFO_ARRAY(1,2,1), "
+              "SDO_ORDINATE_ARRAY(0,0, 1,1)));" % (ROWS + 1)]
     tv.build_database(DB, "\n".join(lines) + "\n", ROOT)
 
 
@@ -59,6 +62,19 @@ class LargeSets(unittest.TestCase):
                 self.assertEqual((geom.GetX(), geom.GetY()), (attrs["ID"] % 1000, attrs["ID"] // 1000))
                 ids.append(attrs["ID"])
         self.assertEqual(ids, list(range(1, ROWS + 1)))  # each once, in the query's order
+
+    def test_parts_follow_the_sets_per_kind(self):
+        run = tv.tarvex(["big/bigpw@" + DB, "-q", "select * from many union all select * from few_lines",
+                         "-g", "geom", "-o", "mixed", "--max-size", "1M"], cwd=self.work)
+        self.assertEqual(run.status, 0, run)
+        self.assertIn("[WARNING] Rows of several kinds written to one set per kind : "
+                      "mixed_point (%d), mixed_point_2 (%d), mixed_line (1)" % (
+                          len(tv.read_layer(os.path.join(self.work, "mixed_point.shp"))),
+                          len(tv.read_layer(os.path.join(self.work, "mixed_point_2.shp")))), run.lines(), run)
+        ids = [a["ID"] for part in ("mixed_point", "mixed_point_2", "mixed_line")
+               for a, _ in tv.read_layer(os.path.join(self.work, part + ".shp"))]
+        self.assertEqual(ids, list(range(1, ROWS + 2)))
+        self.assertFalse(os.path.exists(os.path.join(self.work, "mixed.shp")))
 
     def test_a_size_that_is_no_size_is_an_argument_error(self):
         for value in ("1", "63K", "5G", "1.5M", "1MB"):
