@@ -3,11 +3,15 @@
 
 #include <occi.h>
 
+#include <cmath>
+#include <cstdio>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "app/progress.h"
+#include "app/row_router.h"
 #include "app/statement_guard.h"
 #include "diag/clock.h"
 #include "diag/log.h"
@@ -17,10 +21,10 @@
 #include "oracle/sdo.h"
 #include "oracle/spatial_metadata.h"
 #include "settings/settings.h"
+#include "shape/collection.h"
 #include "shape/gtype.h"
 #include "shape/output_set.h"
 #include "shape/shape_writer.h"
-#include "shape/spatial_index.h"
 
 using oracle::occi::MetaData;
 using oracle::occi::Number;
@@ -112,6 +116,26 @@ bool fetchGeometry(ResultSet* p_resultSet, unsigned int p_position, GeometryHold
     return true;
 }
 
+// The geometry's gtype as a 16-bit code. A value that is no such code
+// (NULL, negative, fractional or above 65535) is 0, which no conversion
+// supports, and p_text then holds it as stored, for the log.
+unsigned short gtypeCode(const SDOGeometry* p_geometry, std::string& p_text) {
+    const Number gtype = p_geometry->getSdo_gtype();
+    if (gtype.isNull()) {
+        p_text = "NULL";
+        return 0;
+    }
+    const double value = static_cast<double>(gtype);
+    if (value >= 0 && value <= 65535 && value == std::floor(value)) {
+        p_text = std::to_string(static_cast<int>(value));
+        return static_cast<unsigned short>(value);
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    p_text = text;
+    return 0;
+}
+
 // What the column pass learns about the main query's result.
 struct ColumnPlan {
     std::vector<MetaData> columns;
@@ -179,7 +203,8 @@ bool probeSample(const std::string& p_sql, const ColumnPlan& p_plan, KeptGeometr
         GeometryHolder sample(p_keepList);
         result = fetchGeometry(probeRows, 1, sample);
         if (sample.get() != nullptr) {
-            unsigned short gtype = static_cast<unsigned short>(sample.get()->getSdo_gtype());
+            std::string gtypeText;
+            unsigned short gtype = gtypeCode(sample.get(), gtypeText);
             p_sample.shapeType = getShapeTypeForGType(gtype);
             tvLog("Got shape type :", static_cast<int>(p_sample.shapeType), LOG_DEBUG);
             tvLog("From GTYPE     :", static_cast<int>(gtype), LOG_DEBUG);
@@ -227,13 +252,12 @@ bool rewriteWithoutSkipped(StatementGuard& p_main, const std::string& p_sql, Col
 }
 
 // Creates the files of the set, with the attribute fields of the columns.
-bool createFiles(tvShapeWriter& p_writer, const std::string& p_shapefile, const ColumnPlan& p_plan,
+bool createFiles(tvRowRouter& p_router, const std::string& p_shapefile, const ColumnPlan& p_plan,
                  const std::string& p_geom_column, const SampleInfo& p_sample) {
     if (setting("output_proj") == "yes" && p_sample.srid == -1 && setting("t_srs").empty()) {
         tvLog("[WARNING] No .prj written, no geometry or a first geometry without SRID : ", p_shapefile, LOG_BASIC);
     }
-    bool result = p_writer.createShapeFile(p_shapefile, p_sample.shapeType, p_plan.columns,
-                                           p_geom_column, p_sample.srid);
+    bool result = p_router.begin(p_sample.shapeType, p_plan.columns, p_geom_column, p_sample.srid);
     if (result) {
         tvLog("Created shape file of type : ", static_cast<int>(p_sample.shapeType), LOG_DETAILED);
     } else {
@@ -244,7 +268,7 @@ bool createFiles(tvShapeWriter& p_writer, const std::string& p_shapefile, const 
 }
 
 // Row loop: one row and one geometry alive at a time.
-bool writeRows(ResultSet* p_rows, unsigned int p_position, tvShapeWriter& p_writer,
+bool writeRows(ResultSet* p_rows, unsigned int p_position, tvRowRouter& p_router,
                KeptGeometries* p_keepList, tvProgress& p_progress) {
     bool result = true;
     const bool debug = g_log_level >= LOG_DEBUG;
@@ -257,13 +281,14 @@ bool writeRows(ResultSet* p_rows, unsigned int p_position, tvShapeWriter& p_writ
     while (result && p_rows->next()) {
         if (!fetchGeometry(p_rows, p_position, geometry)) return false;
         if (geometry.get() != nullptr) {
-            unsigned short gtype = static_cast<unsigned short>(geometry.get()->getSdo_gtype());
+            std::string gtypeText;
+            unsigned short gtype = gtypeCode(geometry.get(), gtypeText);
             if (gtype != lastGtype) {
                 lastGtype = gtype;
-                lastSupported = isGTypeSupported(gtype);
+                lastSupported = isGTypeSupported(gtype) || (p_router.splits() && tvIsCollectionGType(gtype));
             }
             if (!lastSupported) {
-                tvLog("Unsupported GTYPE in Geometry : ", static_cast<int>(gtype), LOG_ERROR);
+                tvLog("Unsupported GTYPE in Geometry : ", gtypeText, LOG_ERROR);
                 geometry.destroy();
                 result = ignore;
             }
@@ -273,7 +298,7 @@ bool writeRows(ResultSet* p_rows, unsigned int p_position, tvShapeWriter& p_writ
             dumpGeometryObject(geometry.get());
         }
         if (result) {
-            result = p_writer.writeShapeRecord(geometry.get(), p_rows);
+            result = p_router.route(geometry.get(), p_rows);
             if (result) p_progress.row();
         }
         if (geometry.get() != nullptr) {
@@ -296,7 +321,12 @@ bool exportResultSet(StatementGuard& p_main, const std::string& p_sql,
     bool result = true;
     KeptGeometries kept;
     KeptGeometries* keepList = setting("nofree") == "yes" ? &kept : nullptr;
-    std::unique_ptr<tvShapeWriter> writer;
+    // Rows of other families than the first get sets of their own, unless
+    // a forced type holds every row.
+    const unsigned long long maxSize =
+        setting("max_size").empty() ? TARVEX_MAX_FILE_SIZE : parseMaxSize(setting("max_size"));
+    tvRowRouter router(p_set, p_shapefile, setting("forcetype").empty(), maxSize);
+    bool begun = false;
 
     try {
         ColumnPlan plan;
@@ -306,15 +336,15 @@ bool exportResultSet(StatementGuard& p_main, const std::string& p_sql,
         if (result) checkInnerRings(p_sql, plan, sample);
         if (result) result = rewriteWithoutSkipped(p_main, p_sql, plan);
         if (result) {
-            writer.reset(new tvShapeWriter());
-            result = createFiles(*writer, p_shapefile, plan, p_geom_column, sample);
+            begun = true;
+            result = createFiles(router, p_shapefile, plan, p_geom_column, sample);
         }
         if (result) {
             // Asked for progress: the row count, for a percentage.
             const long long total = progressRequested() ? countQueryRows(p_sql) : -1;
             tvProgress progress(p_shapefile + ".shp", total, true);
             result = writeRows(p_main.resultSet(), static_cast<unsigned int>(plan.geomPosition),
-                               *writer, keepList, progress);
+                               router, keepList, progress);
         }
     } catch (const SQLException& e) {
         tvLog("Error exporting query : ", p_sql, LOG_ERROR);
@@ -322,21 +352,20 @@ bool exportResultSet(StatementGuard& p_main, const std::string& p_sql,
         result = false;
     }
 
-    if (writer) {
-        if (!writer->closeShapeFile()) result = false;
-        if (result) result = tvWriteRequestedSpatialIndex(p_shapefile);
-        // Only a complete set replaces the previous one.
-        if (result) result = p_set.commit();
-        if (result) {
-            tvLog("Successfully written " + std::to_string(writer->getRecordCount()) + " rows to ",
-                  "'" + p_shapefile + ".shp'", LOG_BASIC);
-        }
-        writer.reset();
-    }
+    // Only complete sets replace the previous ones.
+    if (begun) result = router.finish(result);
     return result;
 }
 
 }  // namespace
+
+namespace {
+std::set<std::string> g_plannedOutputNames;
+}  // namespace
+
+void tvSetPlannedOutputNames(const std::set<std::string>& p_names) { g_plannedOutputNames = p_names; }
+
+const std::set<std::string>& tvPlannedOutputNames() { return g_plannedOutputNames; }
 
 bool isSkippedColumnType(int p_type) {
     return p_type == 8 || p_type == 24 || p_type == 95 || p_type == 23;

@@ -8,6 +8,13 @@
 
 #include "diag/strings.h"  // safeFileNamePart
 
+// The output names (paths without extension) of every export of a "*"
+// run, as the listing planned them: an export that comes to need an extra
+// name (a set per kind, a part) equal to another export's fails instead of
+// writing over it. Empty outside "*" mode.
+void tvSetPlannedOutputNames(const std::set<std::string>& p_names);
+const std::set<std::string>& tvPlannedOutputNames();
+
 bool exportSQLAsShape(std::string p_sql, std::string p_geom_column,
                       std::string p_shapefile, std::string p_table, std::string p_owner);
 

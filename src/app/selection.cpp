@@ -254,6 +254,13 @@ void runExports(bool& p_continue) {
 
     const std::string prefix = setting("shapefile");
     const int jobs = parseJobCount(setting("jobs"));
+    if (allTables) {
+        std::set<std::string> planned;
+        for (const ExportEntry& entry : exports) {
+            planned.insert(!prefix.empty() && prefix != "*" ? prefix + entry.shapefile : entry.shapefile);
+        }
+        tvSetPlannedOutputNames(planned);
+    }
     if (allTables && jobs > 1 && p_continue && !exports.empty()) {
         std::vector<std::string> shapefiles;
         for (const ExportEntry& entry : exports) {

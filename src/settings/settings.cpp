@@ -63,6 +63,7 @@ const Option OPTIONS[] = {
     {nullptr, "--index", "index", SWITCH_OPTION, "", "parseArgs::index assigned value : ", LOG_DETAILED},
     {nullptr, "--t-srs", "t_srs", VALUE_OPTION, "none", nullptr, LOG_DEBUG},
     {nullptr, "--s-srs", "s_srs", VALUE_OPTION, "none", nullptr, LOG_DEBUG},
+    {nullptr, "--max-size", "max_size", VALUE_OPTION, "none", nullptr, LOG_DEBUG},
 };
 
 // Reads a setting without inserting an entry for a key never set.
@@ -247,6 +248,11 @@ bool parseArgs(int argc, char** argv, std::map<std::string, std::string>& p_args
     }
 
     if (result) result = tvCheckSrsSettings(p_args);
+    if (result && p_args.count("max_size") != 0 && parseMaxSize(valueOf(p_args, "max_size")) == 0) {
+        tvLog("Largest file size must be a whole number with an optional K, M or G, from 64K to 4G : ",
+              valueOf(p_args, "max_size"), LOG_ERROR);
+        result = false;
+    }
 
     // -e only changes how the .prj of -p is written; alone it would be lost.
     if (result && valueOf(p_args, "esri_prj") == "yes" && valueOf(p_args, "output_proj") != "yes") {
@@ -294,6 +300,24 @@ int parseJobCount(const std::string& p_value) {
         count = count * 10 + (c - '0');
     }
     return count >= 1 && count <= TARVEX_MAX_JOBS ? count : 0;
+}
+
+unsigned long long parseMaxSize(const std::string& p_value) {
+    unsigned long long bytes = 0;
+    size_t digits = 0;
+    while (digits < p_value.size() && p_value[digits] >= '0' && p_value[digits] <= '9') {
+        bytes = bytes * 10 + static_cast<unsigned long long>(p_value[digits] - '0');
+        if (bytes > TARVEX_MAX_FILE_SIZE) return 0;
+        ++digits;
+    }
+    if (digits == 0 || p_value.size() > digits + 1) return 0;
+    if (p_value.size() == digits + 1) {
+        const char unit = p_value[digits];
+        const int shift = unit == 'K' ? 10 : unit == 'M' ? 20 : unit == 'G' ? 30 : -1;
+        if (shift < 0 || bytes > (TARVEX_MAX_FILE_SIZE >> shift)) return 0;
+        bytes <<= shift;
+    }
+    return bytes >= TARVEX_MIN_FILE_SIZE && bytes <= TARVEX_MAX_FILE_SIZE ? bytes : 0;
 }
 
 bool extractArgValue(int argc, char** argv, int* p_index, std::string p_case,
@@ -376,6 +400,8 @@ void Usage(std::string p_program, bool p_always) {
     out << "     --t-srs     : transform the vertices to this coordinate system (EPSG:3857, any PROJ"
         << " definition)" << std::endl;
     out << "     --s-srs     : with --t-srs, the coordinate system of rows without a known SRID" << std::endl;
+    out << "     --max-size  : largest size of any one file of a set (64K to 4G, default 4G); the rows"
+        << " go on in parts _2, _3, ..." << std::endl;
     out << std::endl;
     out << "e.g" << std::endl;
     out << " tarvex gisrw/amber@pdb1 -t cities -o cities" << std::endl;

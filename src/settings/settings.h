@@ -37,6 +37,15 @@ const int TARVEX_MAX_JOBS = 64;
 // plain decimal digits, else 0.
 int parseJobCount(const std::string& p_value);
 
+// "--max-size": the largest size of any one file of a set, by default and
+// at most 4 GiB (the format's offsets), at least 64 KiB.
+const unsigned long long TARVEX_MAX_FILE_SIZE = 4ULL << 30;
+const unsigned long long TARVEX_MIN_FILE_SIZE = 64ULL << 10;
+// The bytes of a "--max-size" value: a whole number in plain decimal digits
+// with an optional K, M or G (binary units), from TARVEX_MIN_FILE_SIZE to
+// TARVEX_MAX_FILE_SIZE; else 0.
+unsigned long long parseMaxSize(const std::string& p_value);
+
 // Splits user/password@service. Outputs the split does not produce keep
 // their content.
 void parseConnectString(std::string p_connect, std::string& p_user,

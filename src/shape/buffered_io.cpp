@@ -140,8 +140,8 @@ SAFile bufferedOpen(const char* p_filename, const char* p_access) {
     }
     // Files of the set being written go to its temporaries; any other file
     // is opened as named, but never through a symbolic link.
-    tvOutputSet* set = tvActiveOutputSet();
-    int fd = (set != nullptr && set->owns(p_filename))
+    tvOutputSet* set = tvOutputSetFor(p_filename);
+    int fd = set != nullptr
                  ? set->open(p_filename, flags)
                  : ::open(p_filename, flags | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) {
@@ -286,8 +286,8 @@ int bufferedRemove(const char* p_filename) {
     if (p_filename == nullptr) return -1;
     // A file of the set being written is left out of it: the final file, if
     // any, goes when the set is committed.
-    tvOutputSet* set = tvActiveOutputSet();
-    if (set != nullptr && set->owns(p_filename)) return set->remove(p_filename);
+    tvOutputSet* set = tvOutputSetFor(p_filename);
+    if (set != nullptr) return set->remove(p_filename);
     return ::unlink(p_filename);
 }
 

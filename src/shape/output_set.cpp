@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <random>
 
@@ -17,13 +19,15 @@ namespace {
 
 // Files of the sets in progress, kept where a signal handler can reach them
 // without allocating: a slot holds one path while it is in use.
-const int REGISTRY_SLOTS = 32;
+// Room for many sets at once: a set per kind, each with its parts (six
+// files each: five companions and the lock).
+const int REGISTRY_SLOTS = 256;
 const size_t REGISTRY_PATH_BYTES = 4096;
 char g_registryPaths[REGISTRY_SLOTS][REGISTRY_PATH_BYTES];
 volatile sig_atomic_t g_registryUsed[REGISTRY_SLOTS];
 
 // Per thread: each export routes its own files.
-thread_local tvOutputSet* g_active = nullptr;
+thread_local std::vector<tvOutputSet*> g_active;
 
 // The temporaries' names: "." + set name + TEMP_MARK + process id + "-" +
 // six letters or digits + extension. The lock: "." + set name + LOCK_MARK.
@@ -116,11 +120,31 @@ bool tvIsSetCompanionExtension(const std::string& p_ext) {
     return false;
 }
 
-tvOutputSet* tvActiveOutputSet() { return g_active; }
+tvOutputSet* tvActiveOutputSet() { return g_active.empty() ? nullptr : g_active.front(); }
+
+tvOutputSet* tvOutputSetFor(const std::string& p_path) {
+    for (tvOutputSet* set : g_active) {
+        if (set->owns(p_path)) return set;
+    }
+    return nullptr;
+}
+
+void tvAddActiveOutputSet(tvOutputSet* p_set) {
+    if (p_set != nullptr && std::find(g_active.begin(), g_active.end(), p_set) == g_active.end()) {
+        g_active.push_back(p_set);
+    }
+}
+
+void tvRemoveActiveOutputSet(tvOutputSet* p_set) {
+    g_active.erase(std::remove(g_active.begin(), g_active.end(), p_set), g_active.end());
+}
 
 void tvSetOutputRename(tvRenameFunction p_rename) { g_rename = p_rename == nullptr ? ::rename : p_rename; }
 
-void tvSetActiveOutputSet(tvOutputSet* p_set) { g_active = p_set; }
+void tvSetActiveOutputSet(tvOutputSet* p_set) {
+    g_active.clear();
+    if (p_set != nullptr) g_active.push_back(p_set);
+}
 
 void tvRemoveOutputTemporariesNow() {
     for (int i = 0; i < REGISTRY_SLOTS; ++i) {
@@ -132,13 +156,48 @@ void tvRemoveOutputTemporariesNow() {
 }
 
 tvOutputSet::~tvOutputSet() {
-    if (g_active == this) g_active = nullptr;
+    tvRemoveActiveOutputSet(this);
     abandon();
 }
 
-std::string tvOutputSet::hiddenPath(const std::string& p_suffix) const {
-    return (_dir == "/" ? "" : _dir) + "/." + _name + p_suffix;
+void tvOutputSet::adopt(tvOutputSet& p_from) {
+    for (const TempFile& temp : p_from._temps) _temps.push_back(temp);
+    p_from._temps.clear();
 }
+
+std::string tvOutputSet::hiddenPath(const std::string& p_suffix) const {
+    return (_dir == "/" ? "" : _dir) + "/." + _stem + p_suffix;
+}
+
+namespace {
+
+// Longest suffix a hidden name takes after its stem: TEMP_MARK, a process id
+// of up to 10 digits, "-", the random letters and an extension of 4
+// characters (the lock's LOCK_MARK is shorter).
+const size_t HIDDEN_SUFFIX_BYTES = 8 + 10 + 1 + TEMP_RANDOM_CHARS + 4;
+
+// The stem of the hidden names of the set p_name in p_dir: the name itself,
+// or, where "." + name + the longest suffix would pass the directory's limit
+// on a name (while the final names, 4 bytes longer than the name, fit), the
+// name cut short and followed by "~" and a hash of the whole name, so that
+// every set whose final names fit can be written.
+std::string hiddenStem(const std::string& p_dir, const std::string& p_name) {
+    long limit = ::pathconf(p_dir.c_str(), _PC_NAME_MAX);
+    if (limit <= 0) limit = 255;
+    const size_t max = static_cast<size_t>(limit);
+    if (1 + p_name.size() + HIDDEN_SUFFIX_BYTES <= max) return p_name;
+    unsigned long long hash = 1469598103934665603ULL;  // FNV-1a
+    for (unsigned char c : p_name) {
+        hash ^= c;
+        hash *= 1099511628211ULL;
+    }
+    char tail[18];
+    std::snprintf(tail, sizeof tail, "~%016llx", hash);
+    const size_t room = max > 1 + HIDDEN_SUFFIX_BYTES + 17 ? max - 1 - HIDDEN_SUFFIX_BYTES - 17 : 0;
+    return p_name.substr(0, std::min(room, p_name.size())) + tail;
+}
+
+}  // namespace
 
 bool tvOutputSet::begin(const std::string& p_base) {
     abandon();
@@ -150,6 +209,7 @@ bool tvOutputSet::begin(const std::string& p_base) {
         tvLog("Output name does not name a file : ", p_base, LOG_ERROR);
         return false;
     }
+    _stem = hiddenStem(_dir, _name);
     _lockPath = hiddenPath(LOCK_MARK);
 
     // The lock file is removed when a set is done; a lock taken on a file
@@ -222,7 +282,7 @@ void tvOutputSet::removeStaleTemporaries() {
     std::vector<std::string> stale;
     while (struct dirent* entry = ::readdir(dir)) {
         std::string name = entry->d_name;
-        if (isTemporaryOf(name, _name)) stale.push_back(name);
+        if (isTemporaryOf(name, _stem)) stale.push_back(name);
     }
     ::closedir(dir);
     for (const std::string& name : stale) {
@@ -231,6 +291,23 @@ void tvOutputSet::removeStaleTemporaries() {
             tvLog("Removed a temporary file left by an earlier run : ", path, LOG_DETAILED);
         }
     }
+}
+
+std::vector<std::string> tvOutputSet::staleCompanions() const {
+    std::vector<std::string> stale;
+    DIR* dir = ::opendir(_dir.c_str());
+    if (dir == nullptr) return stale;
+    while (struct dirent* entry = ::readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name.size() <= _name.size() || name.compare(0, _name.size(), _name) != 0) continue;
+        std::string ext = name.substr(_name.size());
+        if (!tvIsSetCompanionExtension(ext)) continue;
+        bool written = false;
+        for (const TempFile& temp : _temps) written = written || temp.ext == ext;
+        if (!written) stale.push_back(name);
+    }
+    ::closedir(dir);
+    return stale;
 }
 
 bool tvOutputSet::owns(const std::string& p_path) const {
@@ -292,46 +369,41 @@ int tvOutputSet::remove(const std::string& p_path) {
     return 0;
 }
 
-bool tvOutputSet::commit() {
-    if (_lockFd < 0) return false;
-    bool ok = true;
+bool tvOutputSet::syncTemporaries() {
     // The data reaches the disk before the names change.
     for (const TempFile& temp : _temps) {
         int fd = ::open(temp.path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0 || ::fsync(fd) != 0) {
-            int err = errno;
-            tvLog("Cannot write to file : ", _base + temp.ext + errnoText(err), LOG_ERROR);
-            ok = false;
-        }
+        bool ok = fd >= 0 && ::fsync(fd) == 0;
+        int err = errno;
         if (fd >= 0) ::close(fd);
-        if (!ok) break;
+        if (!ok) {
+            tvLog("Cannot write to file : ", _base + temp.ext + errnoText(err), LOG_ERROR);
+            return false;
+        }
     }
+    return true;
+}
 
-    SignalHold hold;
-    // A stop signal that came before the first rename wins: the previous
-    // set stays, as it does for a signal a moment earlier.
-    sigset_t pending;
-    if (ok && sigpending(&pending) == 0 &&
-        (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1 ||
-         sigismember(&pending, SIGHUP) == 1 || sigismember(&pending, SIGPIPE) == 1)) {
-        ok = false;
-    }
+bool tvOutputSet::prepareCommit() {
+    _order.clear();
+    _replaced.clear();
+    _asides.clear();
+    _renamed = 0;
     // The .shp last: a reader that finds it finds the rest of the set.
-    std::vector<const TempFile*> order;
     for (const TempFile& temp : _temps) {
-        if (temp.ext != ".shp") order.push_back(&temp);
+        if (temp.ext != ".shp") _order.push_back(&temp);
     }
     for (const TempFile& temp : _temps) {
-        if (temp.ext == ".shp") order.push_back(&temp);
+        if (temp.ext == ".shp") _order.push_back(&temp);
     }
     // A directory at a final name would refuse its rename half-way through
     // the set: refuse the set before the first rename instead.
-    for (size_t i = 0; ok && i < order.size(); ++i) {
-        const std::string target = _base + order[i]->ext;
+    for (const TempFile* temp : _order) {
+        const std::string target = _base + temp->ext;
         struct stat existing;
         if (::lstat(target.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) {
             tvLog("Cannot put the shapefile set in place : ", target + errnoText(EISDIR), LOG_ERROR);
-            ok = false;
+            return false;
         }
     }
     // The files being replaced keep a second name (a hard link, named as a
@@ -339,88 +411,144 @@ bool tvOutputSet::commit() {
     // that fails half-way through puts them back, so that the previous set
     // stays whole. Where no link can be made the file is replaced without
     // a way back, as the only choice left.
-    struct Replaced {
-        std::string target;
-        std::string kept;  // the second name, empty when there is none
-        bool existed = false;
-    };
-    std::vector<Replaced> replaced;
     // named as temporaries of this set, with a token of their own
     const std::string keptPrefix = hiddenPath(TEMP_MARK + std::to_string(::getpid()) + "-" + randomText());
-    for (size_t i = 0; ok && i < order.size(); ++i) {
+    for (const TempFile* temp : _order) {
         Replaced file;
-        file.target = _base + order[i]->ext;
+        file.target = _base + temp->ext;
         struct stat existing;
         file.existed = ::lstat(file.target.c_str(), &existing) == 0;
         if (file.existed) {
-            file.kept = keptPrefix + order[i]->ext;
+            file.kept = keptPrefix + temp->ext;
             if (::link(file.target.c_str(), file.kept.c_str()) != 0) file.kept.clear();
         }
-        replaced.push_back(file);
+        _replaced.push_back(file);
     }
-    size_t renamed = 0;
-    for (; ok && renamed < order.size(); ++renamed) {
-        const std::string& target = replaced[renamed].target;
-        if (g_rename(order[renamed]->path.c_str(), target.c_str()) != 0) {
+    // Companions of the base name that this run did not write would
+    // describe other data: each is moved aside (to a hidden name of this
+    // set) before the first rename, so that one that cannot be moved (a
+    // directory, another user's file in a sticky directory) stops the
+    // commit while the previous set is still whole.
+    for (const std::string& name : staleCompanions()) {
+        Aside aside;
+        aside.path = _dir + "/" + name;
+        aside.kept = keptPrefix + name.substr(_name.size());  // the extensions differ
+        struct stat existing;
+        int err = 0;
+        if (::lstat(aside.path.c_str(), &existing) != 0) {
+            if (errno == ENOENT) continue;
+            err = errno;
+        } else if (S_ISDIR(existing.st_mode)) {
+            err = EISDIR;
+        } else if (::rename(aside.path.c_str(), aside.kept.c_str()) != 0) {
+            err = errno;
+        }
+        if (err != 0) {
+            tvLog("Cannot remove a file of the replaced set : ", aside.path + errnoText(err), LOG_ERROR);
+            return false;
+        }
+        _asides.push_back(aside);
+    }
+    return true;
+}
+
+bool tvOutputSet::renameTemporaries() {
+    for (; _renamed < _order.size(); ++_renamed) {
+        const std::string& target = _replaced[_renamed].target;
+        if (g_rename(_order[_renamed]->path.c_str(), target.c_str()) != 0) {
             int err = errno;
             tvLog("Cannot put the shapefile set in place : ", target + errnoText(err), LOG_ERROR);
-            ok = false;
-            break;
+            return false;
         }
     }
-    if (!ok) {
-        // Back to the previous set: the files it had return, the names it
-        // did not have go.
-        std::string lost;
-        for (size_t i = 0; i < renamed; ++i) {
-            const Replaced& file = replaced[i];
-            bool back = file.existed ? !file.kept.empty() && ::rename(file.kept.c_str(), file.target.c_str()) == 0
-                                     : ::unlink(file.target.c_str()) == 0;
-            if (!back) lost += (lost.empty() ? "" : ", ") + file.target;
-        }
-        if (!lost.empty())
-            tvLog("[WARNING] Files of the previous set replaced and not restored : ", lost, LOG_BASIC);
+    return true;
+}
+
+void tvOutputSet::rollBack() {
+    // Back to the previous set: the files it had return, the names it did
+    // not have go.
+    std::string lost;
+    for (size_t i = 0; i < _renamed; ++i) {
+        const Replaced& file = _replaced[i];
+        bool back = file.existed ? !file.kept.empty() && ::rename(file.kept.c_str(), file.target.c_str()) == 0
+                                 : ::unlink(file.target.c_str()) == 0;
+        if (!back) lost += (lost.empty() ? "" : ", ") + file.target;
     }
-    for (const Replaced& file : replaced) {
+    _renamed = 0;
+    for (const Aside& aside : _asides) {
+        if (::rename(aside.kept.c_str(), aside.path.c_str()) != 0) lost += (lost.empty() ? "" : ", ") + aside.path;
+    }
+    _asides.clear();
+    if (!lost.empty()) tvLog("[WARNING] Files of the previous set replaced and not restored : ", lost, LOG_BASIC);
+    dropKept();
+}
+
+void tvOutputSet::dropKept() {
+    for (const Replaced& file : _replaced) {
         if (!file.kept.empty()) ::unlink(file.kept.c_str());
     }
+    _replaced.clear();
+    _order.clear();
+}
 
-    if (ok) {
-        // Companions this run did not write would describe other data.
-        DIR* dir = ::opendir(_dir.c_str());
-        std::vector<std::string> stale;
-        if (dir != nullptr) {
-            while (struct dirent* entry = ::readdir(dir)) {
-                std::string name = entry->d_name;
-                if (name.size() <= _name.size() || name.compare(0, _name.size(), _name) != 0) continue;
-                std::string ext = name.substr(_name.size());
-                if (!tvIsSetCompanionExtension(ext)) continue;
-                bool written = false;
-                for (const TempFile& temp : _temps) written = written || temp.ext == ext;
-                if (!written) stale.push_back(name);
-            }
-            ::closedir(dir);
+void tvOutputSet::finishCommit() {
+    dropKept();
+    for (const Aside& aside : _asides) {
+        if (::unlink(aside.kept.c_str()) == 0) {
+            tvLog("Removed a file of the replaced set : ", aside.path, LOG_DETAILED);
+        } else {
+            // named as a temporary of this set: the next run removes it
+            tvLog("Could not remove a file of the replaced set, moved aside : ", aside.kept, LOG_DETAILED);
         }
-        for (const std::string& name : stale) {
-            std::string path = _dir + "/" + name;
-            if (::unlink(path.c_str()) == 0) {
-                tvLog("Removed a file of the replaced set : ", path, LOG_DETAILED);
-            } else if (errno != ENOENT) {
-                int err = errno;
-                tvLog("Cannot remove a file of the replaced set : ", path + errnoText(err), LOG_ERROR);
-                ok = false;
-            }
-        }
-        int dirFd = ::open(_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dirFd >= 0) {
-            ::fsync(dirFd);
-            ::close(dirFd);
-        }
-        // The renamed temporaries are the set's files now.
-        for (TempFile& temp : _temps) unregisterPath(temp.slot);
-        _temps.clear();
     }
-    abandon();
+    _asides.clear();
+    int dirFd = ::open(_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    // The renamed temporaries are the set's files now.
+    for (TempFile& temp : _temps) unregisterPath(temp.slot);
+    _temps.clear();
+}
+
+bool tvOutputSet::commit() {
+    std::vector<tvOutputSet*> sets(1, this);
+    return tvCommitOutputSets(sets);
+}
+
+bool tvCommitOutputSets(const std::vector<tvOutputSet*>& p_sets) {
+    bool ok = true;
+    for (tvOutputSet* set : p_sets) ok = ok && set->_lockFd >= 0 && set->syncTemporaries();
+    {
+        SignalHold hold;
+        // A stop signal that came before the first rename wins: the previous
+        // sets stay, as they do for a signal a moment earlier.
+        sigset_t pending;
+        if (ok && sigpending(&pending) == 0 &&
+            (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1 ||
+             sigismember(&pending, SIGHUP) == 1 || sigismember(&pending, SIGPIPE) == 1)) {
+            ok = false;
+        }
+        size_t prepared = 0;
+        for (; ok && prepared < p_sets.size(); ++prepared) {
+            if (!p_sets[prepared]->prepareCommit()) {
+                p_sets[prepared]->rollBack();
+                ok = false;
+                break;
+            }
+        }
+        for (size_t i = 0; ok && i < p_sets.size(); ++i) ok = p_sets[i]->renameTemporaries();
+        // One set failing puts every set back, the last first.
+        for (size_t i = prepared; i-- > 0;) {
+            if (ok) {
+                p_sets[i]->finishCommit();
+            } else {
+                p_sets[i]->rollBack();
+            }
+        }
+    }
+    for (tvOutputSet* set : p_sets) set->abandon();
     return ok;
 }
 

@@ -44,8 +44,9 @@ public:
 
     // Renames every temporary over its final name (a link at a final name is
     // replaced, never followed) and removes the companion files of the base
-    // name that this run did not write, signals held off meanwhile; then
-    // releases the lock. False, with one LOG_ERROR line, when the set could
+    // name that this run did not write (moved aside before the first rename,
+    // so that one that cannot be removed leaves the previous set whole),
+    // signals held off meanwhile; then releases the lock. False, with one LOG_ERROR line, when the set could
     // not be put in place; the files already renamed are then put back as
     // they were (each replaced file is kept under a second name until the
     // last rename).
@@ -54,9 +55,17 @@ public:
     // Removes the temporaries and releases the lock; the previous set stays.
     void abandon();
 
+    // Takes over the temporaries of p_from, whose base is a name this run
+    // no longer writes: the files written so far are put in place under
+    // this set's names. p_from keeps its lock, and its commit removes the
+    // previous set of its name.
+    void adopt(tvOutputSet& p_from);
+
+    const std::string& base() const { return _base; }
+
 private:
-    // "." + the set's name + p_suffix, in the set's directory: the names of
-    // the lock and the temporaries.
+    // "." + the set's name (shortened where it is too long) + p_suffix, in
+    // the set's directory: the names of the lock and the temporaries.
     std::string hiddenPath(const std::string& p_suffix) const;
     struct TempFile {
         std::string ext;   // ".shp", ... in lower case
@@ -67,21 +76,61 @@ private:
     std::string _base;
     std::string _dir;   // the directory, "." when the base has none
     std::string _name;  // the base's last component
+    std::string _stem;  // of the hidden names: the name, or a shorter form of it
     std::string _lockPath;
     std::string _token;  // process id and random letters in the temporaries' names
     int _lockFd = -1;
     int _lockSlot = -1;
     std::vector<TempFile> _temps;
 
+    // The commit in phases, so that several sets commit as one
+    // (tvCommitOutputSets): the data on disk; the checks, the second names
+    // of the files replaced and the stale companions moved aside; the
+    // renames; then either the way back or the clean-up.
+    struct Replaced {
+        std::string target;
+        std::string kept;  // the second name, empty when there is none
+        bool existed = false;
+    };
+    struct Aside {
+        std::string path;
+        std::string kept;
+    };
+    std::vector<const TempFile*> _order;
+    std::vector<Replaced> _replaced;
+    std::vector<Aside> _asides;
+    size_t _renamed = 0;
+    bool syncTemporaries();
+    bool prepareCommit();
+    bool renameTemporaries();
+    void rollBack();
+    void dropKept();
+    void finishCommit();
+    friend bool tvCommitOutputSets(const std::vector<tvOutputSet*>& p_sets);
+
     TempFile* findTemp(const std::string& p_ext);
+    // The names of the companion files of the base name that this run did
+    // not write (in the set's directory).
+    std::vector<std::string> staleCompanions() const;
     void removeStaleTemporaries();
     void release();
 };
 
-// The set the file layer routes its files through in this thread, or null.
+// Commits the sets as one: every set is put in place, or, when one cannot
+// be, every one is left as it was (one LOG_ERROR line). The locks are then
+// released and the temporaries removed.
+bool tvCommitOutputSets(const std::vector<tvOutputSet*>& p_sets);
+
+// The sets the file layer routes their files through in this thread: the
+// one that owns a path gets its file.
+tvOutputSet* tvOutputSetFor(const std::string& p_path);
+// The first active set, or null.
 tvOutputSet* tvActiveOutputSet();
-// Makes p_set (or none, with null) the active set.
+// Makes p_set the only active set (none, with null).
 void tvSetActiveOutputSet(tvOutputSet* p_set);
+// Adds p_set to the active sets, or removes it.
+void tvAddActiveOutputSet(tvOutputSet* p_set);
+void tvRemoveActiveOutputSet(tvOutputSet* p_set);
 
 // For a signal handler: removes every temporary file and lock file of the
 // sets in progress. Only async-signal-safe calls.

@@ -329,3 +329,32 @@ bool tvShapeWriter::createShapeFile(std::string p_filename, unsigned short p_sha
     }
     return result;
 }
+
+void tvShapeWriter::setMaxSize(unsigned long long p_bytes) {
+    _maxSize = p_bytes;
+    tvShpSetLimit(_shpHandle, p_bytes);
+}
+
+int tvShapeWriter::shapeType() const { return tvShpShapeType(_shpHandle); }
+
+// The .dbf: its header, a record per row and the end-of-file mark.
+unsigned long long tvShapeWriter::largestFileSize() const {
+    unsigned long long largest = tvShpFileSize(_shpHandle);
+    const unsigned long long index = 100 + 8ULL * static_cast<unsigned long long>(tvShpRecordCount(_shpHandle));
+    if (index > largest) largest = index;
+    if (_dbfHandle != nullptr) {
+        const unsigned long long dbf = static_cast<unsigned long long>(_dbfHandle->nHeaderLength) +
+                                       static_cast<unsigned long long>(_dbfHandle->nRecordLength) *
+                                           static_cast<unsigned long long>(_dbfHandle->nRecords) + 1;
+        if (dbf > largest) largest = dbf;
+    }
+    return largest;
+}
+
+bool tvShapeWriter::dbfFits() const {
+    if (_dbfHandle == nullptr) return true;
+    const unsigned long long after = static_cast<unsigned long long>(_dbfHandle->nHeaderLength) +
+                                     static_cast<unsigned long long>(_dbfHandle->nRecordLength) *
+                                         (static_cast<unsigned long long>(_dbfHandle->nRecords) + 1) + 1;
+    return after <= _maxSize;
+}

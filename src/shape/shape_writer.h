@@ -59,6 +59,21 @@ public:
     bool closeShapeFile();
     int getRecordCount();
 
+    // The largest size any file of the set may reach (see tvShpSetLimit);
+    // from the next row on.
+    void setMaxSize(unsigned long long p_bytes);
+    // Whether the row with p_geometry fits the limit: its record (and the
+    // rewrite of the records before, when it raises the type) in the .shp
+    // and .shx, its attribute record in the .dbf. The geometry is converted
+    // here; the next writeShapeRecord of the same geometry writes that
+    // conversion. A geometry that cannot be converted counts as fitting:
+    // writing it fails or writes a null shape, as it would.
+    bool rowFits(SDOGeometry* p_geometry);
+    // The file's shape type now (raised by rows that needed more).
+    int shapeType() const;
+    // The size of the largest file of the set so far.
+    unsigned long long largestFileSize() const;
+
 private:
     tvShpStream* _shpHandle;  // the open .shp/.shx pair, streamed
     DBFHandle _dbfHandle;
@@ -135,6 +150,26 @@ private:
     long _closedRings = 0;             // rings closed by repeating their first vertex
     long _nullShapes = 0;              // refused geometries written as null shapes ("ignore")
     tvReprojection _reprojection;      // "t_srs": the vertices' transformation
+    unsigned long long _maxSize = 0xffffffffULL;  // of any one file
+    bool dbfFits() const;                         // one more attribute record fits the limit
+    // A geometry converted into _buffers: by rowFits, waiting for
+    // writeShapeGeometry, or by writeShapeGeometry itself.
+    struct Converted {
+        bool valid = false;
+        int built = 0;            // 0 a shape, 1 a null shape, 2 refused
+        bool replaced = false;    // refused and written as a null shape ("ignore")
+        int rowType = 0;          // the file's type, raised when the row needs more
+        bool rowMeasured = false;
+        int type = 0, parts = 0, vertices = 0;
+        bool measured = false, partTypes = false;
+        int closedRings = 0;
+    };
+    Converted _converted;
+    SDOGeometry* _convertedGeometry = nullptr;
+    // Converts p_geometry into _converted; false when it is refused and
+    // refusals are not tolerated (logged).
+    bool convert(SDOGeometry* p_geometry);
+    void fillObject(SHPObject& p_object) const;
 
     bool writeShapeObject(SHPObject* p_object);
     // Logs the mended geometries of the file set and the geometries replaced

@@ -12,8 +12,10 @@ struct tvShpStream {
     SAFile shp = nullptr;
     SAFile shx = nullptr;
     int shapeType = SHPT_NULL;
+    bool measured = false;  // every record carries M
     int records = 0;
     unsigned long long fileSize = 100;  // of the .shp
+    unsigned long long limit = 0xffffffffULL;  // largest size of either file
     double boundsMin[4] = {0, 0, 0, 0};
     double boundsMax[4] = {0, 0, 0, 0};
     std::vector<unsigned char> record;  // reused from one record to the next
@@ -175,57 +177,11 @@ size_t encodeRecord(std::vector<unsigned char>& p_buf, const SHPObject* p_object
     return size;
 }
 
-}  // namespace
-
-tvShpStream* tvShpCreate(const std::string& p_filename, int p_shapeType) {
-    if (!isKnownType(p_shapeType)) {
-        tvRecordIOFailure("Cannot create shapefile, unknown shape type : ", std::to_string(p_shapeType));
-        return nullptr;
-    }
-    std::string base = p_filename;
-    if (base.size() > 4) {
-        std::string ext = base.substr(base.size() - 4);
-        for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (ext == ".shp" || ext == ".shx") base.resize(base.size() - 4);
-    }
-    tvShpStream* stream = new tvShpStream();
-    stream->shapeType = p_shapeType;
-    stream->shp = g_hooks.FOpen((base + ".shp").c_str(), "wb");
-    if (stream->shp != nullptr) stream->shx = g_hooks.FOpen((base + ".shx").c_str(), "wb");
-    if (stream->shx == nullptr) {
-        if (stream->shp != nullptr) g_hooks.FClose(stream->shp);
-        delete stream;
-        return nullptr;
-    }
-    unsigned char header[100];
-    makeHeader(header, stream, 100);
-    stream->ok = writeAll(stream->shp, header, 100) && writeAll(stream->shx, header, 100);
-    return stream;
-}
-
-int tvShpWriteObject(tvShpStream* p_stream, const SHPObject* p_object) {
-    if (p_stream == nullptr || p_object == nullptr || !p_stream->ok) return -1;
-    if (p_object->nSHPType != p_stream->shapeType && p_object->nSHPType != SHPT_NULL) return -1;
-    size_t size = encodeRecord(p_stream->record, p_object, p_stream->records + 1);
-    if (size == 0) return -1;
-    // Offsets and lengths are counted in 16-bit words of 32 bits.
-    if (p_stream->fileSize + size > 0xffffffffULL || p_stream->records == 0x7fffffff) {
-        tvRecordIOFailure("Cannot write shape record, the .shp file would exceed 4 GB : ",
-                      std::to_string(p_stream->records));
-        return -1;
-    }
-    unsigned char index[8];
-    putBE32(index, static_cast<unsigned int>(p_stream->fileSize / 2));
-    putBE32(index + 4, static_cast<unsigned int>((size - 8) / 2));
-    if (!writeAll(p_stream->shp, p_stream->record.data(), size) || !writeAll(p_stream->shx, index, 8)) {
-        p_stream->ok = false;
-        return -1;
-    }
-
-    // File bounds as shapelib keeps them: while the X/Y bounds are all zero
-    // (no record yet, only empty ones, or a first shape at the origin) a
-    // record sets them (all zero for a null or empty shape); later records
-    // widen them.
+// Widens the file bounds by one record, as shapelib keeps them: while the
+// X/Y bounds are all zero (no record yet, only empty ones, or a first shape
+// at the origin) a record sets them (all zero for a null or empty shape);
+// later records widen them.
+void widenBounds(tvShpStream* p_stream, const SHPObject* p_object) {
     const int n = p_object->nVertices;
     if (p_stream->boundsMin[0] == 0.0 && p_stream->boundsMax[0] == 0.0 && p_stream->boundsMin[1] == 0.0 &&
         p_stream->boundsMax[1] == 0.0) {
@@ -269,6 +225,58 @@ int tvShpWriteObject(tvShpStream* p_stream, const SHPObject* p_object) {
             hi[d] = h;
         }
     }
+}
+
+}  // namespace
+
+tvShpStream* tvShpCreate(const std::string& p_filename, int p_shapeType) {
+    if (!isKnownType(p_shapeType)) {
+        tvRecordIOFailure("Cannot create shapefile, unknown shape type : ", std::to_string(p_shapeType));
+        return nullptr;
+    }
+    std::string base = p_filename;
+    if (base.size() > 4) {
+        std::string ext = base.substr(base.size() - 4);
+        for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (ext == ".shp" || ext == ".shx") base.resize(base.size() - 4);
+    }
+    tvShpStream* stream = new tvShpStream();
+    stream->shapeType = p_shapeType;
+    stream->measured = isMType(p_shapeType);
+    // Read back when the records are rewritten in another shape type.
+    stream->shp = g_hooks.FOpen((base + ".shp").c_str(), "w+b");
+    if (stream->shp != nullptr) stream->shx = g_hooks.FOpen((base + ".shx").c_str(), "w+b");
+    if (stream->shx == nullptr) {
+        if (stream->shp != nullptr) g_hooks.FClose(stream->shp);
+        delete stream;
+        return nullptr;
+    }
+    unsigned char header[100];
+    makeHeader(header, stream, 100);
+    stream->ok = writeAll(stream->shp, header, 100) && writeAll(stream->shx, header, 100);
+    return stream;
+}
+
+int tvShpWriteObject(tvShpStream* p_stream, const SHPObject* p_object) {
+    if (p_stream == nullptr || p_object == nullptr || !p_stream->ok) return -1;
+    if (p_object->nSHPType != p_stream->shapeType && p_object->nSHPType != SHPT_NULL) return -1;
+    size_t size = encodeRecord(p_stream->record, p_object, p_stream->records + 1);
+    if (size == 0) return -1;
+    // Offsets and lengths are counted in 16-bit words of 32 bits; the limit
+    // is at most that.
+    if (p_stream->fileSize + size > p_stream->limit || 100 + 8ULL * (p_stream->records + 1ULL) > p_stream->limit ||
+        p_stream->records == 0x7fffffff) {
+        return TV_SHP_FULL;
+    }
+    unsigned char index[8];
+    putBE32(index, static_cast<unsigned int>(p_stream->fileSize / 2));
+    putBE32(index + 4, static_cast<unsigned int>((size - 8) / 2));
+    if (!writeAll(p_stream->shp, p_stream->record.data(), size) || !writeAll(p_stream->shx, index, 8)) {
+        p_stream->ok = false;
+        return -1;
+    }
+
+    widenBounds(p_stream, p_object);
     p_stream->fileSize += size;
     return p_stream->records++;
 }
@@ -300,6 +308,14 @@ void tvComputeExtents(SHPObject* p_object) {
 
 int tvShpShapeType(const tvShpStream* p_stream) { return p_stream == nullptr ? SHPT_NULL : p_stream->shapeType; }
 
+void tvShpSetLimit(tvShpStream* p_stream, unsigned long long p_bytes) {
+    if (p_stream != nullptr) p_stream->limit = p_bytes < 0xffffffffULL ? p_bytes : 0xffffffffULL;
+}
+
+unsigned long long tvShpFileSize(const tvShpStream* p_stream) { return p_stream == nullptr ? 0 : p_stream->fileSize; }
+
+bool tvShpMeasured(const tvShpStream* p_stream) { return p_stream != nullptr && p_stream->measured; }
+
 int tvShpRecordCount(const tvShpStream* p_stream) { return p_stream == nullptr ? 0 : p_stream->records; }
 
 bool tvShpClose(tvShpStream* p_stream) {
@@ -314,4 +330,216 @@ bool tvShpClose(tvShpStream* p_stream) {
     ok = g_hooks.FClose(p_stream->shx) == 0 && ok;
     delete p_stream;
     return ok;
+}
+
+namespace {
+
+unsigned int getBE32(const unsigned char* p_in) {
+    return (static_cast<unsigned int>(p_in[0]) << 24) | (static_cast<unsigned int>(p_in[1]) << 16) |
+           (static_cast<unsigned int>(p_in[2]) << 8) | static_cast<unsigned int>(p_in[3]);
+}
+
+int getLE32(const unsigned char* p_in) {
+    unsigned int v = 0;
+    for (int i = 3; i >= 0; --i) v = (v << 8) | p_in[i];
+    return static_cast<int>(v);
+}
+
+double getDouble(const unsigned char* p_in) {
+    double value;
+    std::memcpy(&value, p_in, sizeof value);
+    return value;
+}
+
+// One record read back from the file, in arrays reused from one record to
+// the next.
+struct Decoded {
+    SHPObject object;
+    std::vector<int> partStart, partType;
+    std::vector<double> x, y, z, m;
+};
+
+// Decodes a record that encodeRecord wrote (p_size bytes, header included).
+bool decodeRecord(const unsigned char* p_rec, size_t p_size, Decoded& p_out) {
+    if (p_size < 12) return false;
+    SHPObject& object = p_out.object;
+    std::memset(&object, 0, sizeof object);
+    object.nShapeId = -1;
+    object.nSHPType = getLE32(p_rec + 8);
+    const int type = object.nSHPType;
+    size_t at = 12;
+    int n = 0;
+    int parts = 0;
+    if (type == SHPT_NULL) return true;
+    const bool point = type == SHPT_POINT || type == SHPT_POINTZ || type == SHPT_POINTM;
+    const bool multipoint = type == SHPT_MULTIPOINT || type == SHPT_MULTIPOINTZ || type == SHPT_MULTIPOINTM;
+    if (point) {
+        n = 1;
+    } else {
+        if (p_size < 48) return false;
+        at = 44;
+        if (!multipoint) {
+            if (p_size < 52) return false;
+            parts = getLE32(p_rec + at);
+            at += 4;
+        }
+        n = getLE32(p_rec + at);
+        at += 4;
+    }
+    if (n < 0 || parts < 0 || static_cast<size_t>(n) > p_size / 16 || static_cast<size_t>(parts) > p_size / 4) {
+        return false;
+    }
+    const size_t count = static_cast<size_t>(n);
+    p_out.partStart.resize(static_cast<size_t>(parts));
+    p_out.partType.assign(static_cast<size_t>(parts), SHPP_RING);
+    p_out.x.resize(count + 1);
+    p_out.y.resize(count + 1);
+    p_out.z.assign(count + 1, 0.0);
+    p_out.m.assign(count + 1, 0.0);
+    const size_t partBytes = static_cast<size_t>(parts) * (type == SHPT_MULTIPATCH ? 8 : 4);
+    if (at + partBytes + 16 * count > p_size) return false;
+    for (int i = 0; i < parts; ++i, at += 4) p_out.partStart[static_cast<size_t>(i)] = getLE32(p_rec + at);
+    if (type == SHPT_MULTIPATCH) {
+        for (int i = 0; i < parts; ++i, at += 4) p_out.partType[static_cast<size_t>(i)] = getLE32(p_rec + at);
+    }
+    for (size_t i = 0; i < count; ++i, at += 16) {
+        p_out.x[i] = getDouble(p_rec + at);
+        p_out.y[i] = getDouble(p_rec + at + 8);
+    }
+    // Z and M: a range (not for a point) and one value per vertex; M is
+    // there only when the record is long enough to hold it.
+    const size_t block = (point ? 0 : 16) + 8 * count;
+    if (isZType(type)) {
+        if (at + block > p_size) return false;
+        for (size_t i = 0; i < count; ++i) p_out.z[i] = getDouble(p_rec + at + (point ? 0 : 16) + 8 * i);
+        at += block;
+    }
+    if ((isZType(type) || isMType(type)) && at + block <= p_size && count > 0) {
+        for (size_t i = 0; i < count; ++i) p_out.m[i] = getDouble(p_rec + at + (point ? 0 : 16) + 8 * i);
+        object.bMeasureIsUsed = 1;
+    }
+    object.nParts = parts;
+    object.nVertices = n;
+    object.panPartStart = p_out.partStart.data();
+    object.panPartType = p_out.partType.data();
+    object.padfX = p_out.x.data();
+    object.padfY = p_out.y.data();
+    object.padfZ = p_out.z.data();
+    object.padfM = p_out.m.data();
+    return true;
+}
+
+// The record in p_type: a point becomes a multipoint of one point, and the
+// ordinates the record lacks get p_nullVertex (an M where the type always
+// stores one, or where p_measured asks for one).
+void raiseRecord(Decoded& p_record, int p_type, bool p_measured, double p_nullVertex) {
+    SHPObject& object = p_record.object;
+    if (object.nSHPType == SHPT_NULL) return;
+    const size_t n = static_cast<size_t>(object.nVertices);
+    if (isZType(p_type) && !isZType(object.nSHPType)) {
+        for (size_t i = 0; i < n; ++i) p_record.z[i] = p_nullVertex;
+    }
+    if ((isMType(p_type) || (p_measured && p_type != SHPT_MULTIPATCH)) && !object.bMeasureIsUsed) {
+        for (size_t i = 0; i < n; ++i) p_record.m[i] = p_nullVertex;
+        object.bMeasureIsUsed = 1;
+    }
+    object.nSHPType = p_type;
+    tvComputeExtents(&object);
+}
+
+bool readAt(SAFile p_file, unsigned long long p_offset, void* p_data, size_t p_len) {
+    return g_hooks.FSeek(p_file, static_cast<SAOffset>(p_offset), SEEK_SET) == 0 &&
+           g_hooks.FRead(p_data, 1, p_len, p_file) == p_len;
+}
+
+bool writeAt(SAFile p_file, unsigned long long p_offset, const void* p_data, size_t p_len) {
+    return g_hooks.FSeek(p_file, static_cast<SAOffset>(p_offset), SEEK_SET) == 0 && writeAll(p_file, p_data, p_len);
+}
+
+// Record p_index read back and raised to p_type, encoded in p_stream->record;
+// its old offset in p_offset. 0 when it cannot be read.
+size_t raisedRecord(tvShpStream* p_stream, int p_index, int p_type, bool p_measured, double p_nullVertex,
+                    Decoded& p_record, std::vector<unsigned char>& p_old) {
+    unsigned char index[8];
+    if (!readAt(p_stream->shx, 100 + 8ULL * static_cast<unsigned long long>(p_index), index, 8)) return 0;
+    const unsigned long long offset = 2ULL * getBE32(index);
+    const size_t size = 8 + 2 * static_cast<size_t>(getBE32(index + 4));
+    p_old.resize(size);
+    if (!readAt(p_stream->shp, offset, p_old.data(), size) || !decodeRecord(p_old.data(), size, p_record)) return 0;
+    raiseRecord(p_record, p_type, p_measured, p_nullVertex);
+    return encodeRecord(p_stream->record, &p_record.object, p_index + 1);
+}
+
+}  // namespace
+
+unsigned long long tvShpRaisedSize(tvShpStream* p_stream, int p_type, bool p_measured, double p_nullVertex) {
+    if (p_stream == nullptr || !p_stream->ok || !isKnownShapeType(p_type)) return 0;
+    Decoded record;
+    std::vector<unsigned char> old;
+    unsigned long long total = 100;
+    for (int i = 0; i < p_stream->records; ++i) {
+        const size_t size = raisedRecord(p_stream, i, p_type, p_measured, p_nullVertex, record, old);
+        if (size == 0) return 0;
+        total += size;
+    }
+    return total;
+}
+
+unsigned long long tvShpRecordSize(tvShpStream* p_stream, const SHPObject* p_object) {
+    if (p_stream == nullptr || p_object == nullptr) return 0;
+    return encodeRecord(p_stream->record, p_object, p_stream->records + 1);
+}
+
+bool tvShpRaiseType(tvShpStream* p_stream, int p_type, bool p_measured, double p_nullVertex) {
+    if (p_stream == nullptr || !p_stream->ok) return false;
+    if (!isKnownShapeType(p_type)) return false;
+    Decoded record;
+    std::vector<unsigned char> old;
+    // First pass: the new size of the file, and its bounds as they would be
+    // had the records been written in the new type from the start.
+    unsigned long long total = 100;
+    tvShpStream bounds;  // the new bounds, kept apart until the rewrite
+    for (int i = 0; i < p_stream->records; ++i) {
+        const size_t size = raisedRecord(p_stream, i, p_type, p_measured, p_nullVertex, record, old);
+        if (size == 0) {
+            p_stream->ok = false;
+            tvRecordIOFailure("Cannot read back shape record : ", std::to_string(i));
+            return false;
+        }
+        widenBounds(&bounds, &record.object);
+        total += size;
+    }
+    if (total > p_stream->limit) return false;  // nothing changed: the file is full
+    for (int i = 0; i < 4; ++i) {
+        p_stream->boundsMin[i] = bounds.boundsMin[i];
+        p_stream->boundsMax[i] = bounds.boundsMax[i];
+    }
+    // Second pass, from the last record to the first: records only grow, so
+    // each one's new place lies at or after its old one and after every
+    // record still to be read; writing it clobbers no unread record.
+    unsigned long long end = total;
+    for (int i = p_stream->records - 1; i >= 0; --i) {
+        const size_t size = raisedRecord(p_stream, i, p_type, p_measured, p_nullVertex, record, old);
+        if (size == 0 || size > end - 100) {
+            p_stream->ok = false;
+            tvRecordIOFailure("Cannot read back shape record : ", std::to_string(i));
+            return false;
+        }
+        end -= size;
+        unsigned char index[8];
+        putBE32(index, static_cast<unsigned int>(end / 2));
+        putBE32(index + 4, static_cast<unsigned int>((size - 8) / 2));
+        if (!writeAt(p_stream->shp, end, p_stream->record.data(), size) ||
+            !writeAt(p_stream->shx, 100 + 8ULL * static_cast<unsigned long long>(i), index, 8)) {
+            p_stream->ok = false;
+            return false;
+        }
+    }
+    p_stream->shapeType = p_type;
+    p_stream->measured = p_measured || isMType(p_type);
+    p_stream->fileSize = total;
+    // Appends continue at the ends of both files.
+    p_stream->ok = g_hooks.FSeek(p_stream->shp, static_cast<SAOffset>(total), SEEK_SET) == 0 &&
+                   g_hooks.FSeek(p_stream->shx, 100 + 8 * static_cast<SAOffset>(p_stream->records), SEEK_SET) == 0;
+    return p_stream->ok;
 }

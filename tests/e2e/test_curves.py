@@ -312,13 +312,15 @@ class QuickStart(unittest.TestCase):
         os.mkdir(os.path.join(work, "out"))
         run = tv.tarvex(["demo/demo@" + tv.SAMPLE_DB, "-t", "*", "-o", "out/", "-p", "-i", "-a", "1"], cwd=work)
         self.assertEqual(run.status, 0, run)
-        # Only the arc line stored in a table of polygons is left out.
-        self.assertEqual(run.errors(),
-                         ["[ERROR] Geometry does not match the shapefile's shape type : 3 (Arc) into 5 (Polygon)"],
-                         run)
-        self.assertIn("[WARNING] Geometries that cannot be written replaced by null shapes (-i) : 1", run.lines())
-        zones = {a["ZONE_ID"]: g for a, g in tv.read_layer(os.path.join(work, "out", "zones_curved.shp"))}
-        self.assertIsNone(zones[4])
+        # Every row lands: the arc line stored in a table of polygons goes
+        # to a set of lines of its own.
+        self.assertEqual(run.errors(), [], run)
+        self.assertIn("[WARNING] Rows of several kinds written to one set per kind : "
+                      "out/zones_curved_polygon (4), out/zones_curved_line (1)", run.lines())
+        zones = {a["ZONE_ID"]: g for a, g in tv.read_layer(os.path.join(work, "out", "zones_curved_polygon.shp"))}
+        lines = {a["ZONE_ID"]: g for a, g in tv.read_layer(os.path.join(work, "out", "zones_curved_line.shp"))}
+        self.assertEqual((sorted(zones), list(lines)), ([1, 2, 3, 5], [4]))
+        self.assertGreater(lines[4].GetPointCount(), 3)
         for zone in (1, 2, 3, 5):
             self.assertTrue(zones[zone].IsValid(), zone)
         self.assertLess(abs(zones[2].GetArea() - math.pi * 50 ** 2), 0.001 * math.pi * 50 ** 2)

@@ -228,10 +228,11 @@ class InnerRingsAndIgnore(ExportTest):
         self.assertSucceeded(run, ("onering", 1))
         self.assertNotIn("multi-patch", run.out)
 
-        # Without inner rings the check leaves the polygon type.
+        # Without inner rings the check leaves the polygon type (the table's
+        # collection of a point and a line puts those in sets of their own).
         run = self.run_gis("-t", "arcs", "-r", "-i", "-o", "norings")
         self.assertNotIn("multi-patch", run.out)
-        self.assertEqual(tv.shp_header_type(self.path("norings.shp")), 5)
+        self.assertEqual(tv.shp_header_type(self.path("norings_polygon.shp")), 5)
 
     def test_arcs_rectangles_and_collections_fail_unless_ignored(self):
         run = self.run_gis("-t", "arcs")
@@ -239,16 +240,25 @@ class InnerRingsAndIgnore(ExportTest):
         self.assertIn("[ERROR] Failed writing row : 2", run.lines())
         self.assertNotIn("Successfully", run.out)
 
+        # The collection of a point and a line (row 5) lands in a set of
+        # points and a set of lines; a forced type refuses it.
         run = self.run_gis("-t", "arcs", "-i", "-o", "ignored")
         self.assertEqual(run.status, 0, run)
-        self.assertIn("Successfully written 5 rows to 'ignored.shp'", run.lines())
-        self.assertIn("[ERROR] Unsupported GTYPE in Geometry : 2004", run.lines())
-        rows = {a["ID"]: g for a, g in tv.read_layer(self.path("ignored.shp"))}
+        self.assertIn("Successfully written 4 rows to 'ignored_polygon.shp'", run.lines())
+        rows = {a["ID"]: g for a, g in tv.read_layer(self.path("ignored_polygon.shp"))}
         self.assertAlmostEqual(rows[1].GetArea(), 8.0)
         self.assertIsNone(rows[2])
         self.assertIsNone(rows[3])
         self.assertAlmostEqual(rows[4].GetArea(), 2.0)
-        self.assertIsNone(rows[5])
+        points = {a["ID"]: g for a, g in tv.read_layer(self.path("ignored_point.shp"))}
+        lines = {a["ID"]: g for a, g in tv.read_layer(self.path("ignored_line.shp"))}
+        self.assertEqual(points[5].ExportToIsoWkt(), "POINT (0 0)")
+        self.assertEqual(lines[5].ExportToIsoWkt(), "LINESTRING (1 1,2 2)")
+        run = self.run_gis("-t", "arcs", "-i", "-f", "5", "-o", "forced")
+        self.assertEqual(run.status, 0, run)
+        self.assertIn("[ERROR] Geometry does not match the shapefile's shape type : 1 (Point) into 5 (Polygon)",
+                      run.lines())
+        self.assertIsNone({a["ID"]: g for a, g in tv.read_layer(self.path("forced.shp"))}[5])
 
 
 class Timings(ExportTest):
@@ -286,7 +296,10 @@ class AllTables(ExportTest):
                     if l.startswith("Exporting to shape file : ")]
         # The database decides the listing's order.
         self.assertEqual(sorted(exported), sorted("out/%s.shp" % t for t, _ in self.GIS_TABLES))
-        for table, count in self.GIS_TABLES:
+        # ARCS holds polygons and a collection of a point and a line.
+        sets = [(t, n) for t, n in self.GIS_TABLES if t != "arcs"] + [
+            ("arcs_polygon", 4), ("arcs_point", 1), ("arcs_line", 1)]
+        for table, count in sets:
             self.assertIn("Successfully written %d rows to 'out/%s.shp'" % (count, table), run.lines())
             self.assertEqual(len(tv.read_layer(self.path("out", table + ".shp"))), count)
         self.assertEqual(sorted(os.listdir(self.work)), ["out"])

@@ -50,8 +50,8 @@ def make_script():
     parts = [HEAD, METADATA % "PTS", METADATA % "X Y", METADATA % "BADROW"]
     for i in range(1, 6):
         parts.append("INSERT INTO badrow VALUES (%d, %s);\n" % (i, point(i)))
-    # A geometry collection: not supported, so the export fails at row 6.
-    parts.append("INSERT INTO badrow VALUES (6, SDO_GEOMETRY(2004, NULL, NULL, SDO_ELEM_INFO_ARRAY(1,1,1), "
+    # A solid (gtype x008): not supported, so the export fails at row 6.
+    parts.append("INSERT INTO badrow VALUES (6, SDO_GEOMETRY(2008, NULL, NULL, SDO_ELEM_INFO_ARRAY(1,1,1), "
                  "SDO_ORDINATE_ARRAY(1,1)));\n")
     for i in range(1, BIG_ROWS + 1):
         parts.append("INSERT INTO pts VALUES (%d, 'point %06d', %s);\n" % (i, i, point(i)))
@@ -178,7 +178,7 @@ class SafeOutputTest(unittest.TestCase):
         before = snapshot(self.work)
         run = self.run_tarvex("-t", "badrow", "-o", "bad")
         self.assertEqual(run.status, 2, run)
-        self.assertIn("[ERROR] Unsupported GTYPE in Geometry : 2004", run.errors())
+        self.assertIn("[ERROR] Unsupported GTYPE in Geometry : 2008", run.errors())
         self.assertNotIn("Successfully written", run.out)
         self.assertEqual(snapshot(self.work), before)
         self.assertEqual(len(tv.read_layer(os.path.join(self.work, "bad.shp"))), 5)

@@ -216,6 +216,27 @@ TEST_F(ParseArgsTest, JobsFromOneToSixtyFourAndProgressInTheLongFormOnly) {
     EXPECT_EQ(parseJobCount("65"), 0);
 }
 
+TEST_F(ParseArgsTest, MaxSizeInBinaryUnitsFrom64KTo4G) {
+    const struct {
+        const char* value;
+        unsigned long long bytes;  // 0: refused
+    } cases[] = {{"1M", 1ULL << 20}, {"64K", 64ULL << 10}, {"65536", 65536}, {"4G", 4ULL << 30},
+                 {"2G", 2ULL << 30},  {"4096M", 4ULL << 30}, {"65535", 0},   {"63K", 0},
+                 {"5G", 0},           {"4097M", 0},          {"1m", 0},      {"1.5M", 0},
+                 {"1MB", 0},          {"M", 0},              {"", 0},        {"-1M", 0},
+                 {"99999999999999999999", 0}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(parseMaxSize(c.value), c.bytes) << c.value;
+        g_args.clear();
+        EXPECT_EQ(parse({"u/p@s", "-t", "c", "--MAX-SIZE", c.value}), c.bytes != 0) << c.value;
+        if (c.bytes == 0) {
+            EXPECT_TRUE(hasLine(output, std::string("[ERROR] Largest file size must be a whole number with an "
+                                                    "optional K, M or G, from 64K to 4G : ") + c.value))
+                << output;
+        }
+    }
+}
+
 TEST_F(ParseArgsTest, EsriProjectionSwitch) {
     ASSERT_TRUE(parse({"u/p@s", "-t", "c", "-p", "-E"}));
     EXPECT_EQ(arg("esri_prj"), "yes");
@@ -452,15 +473,18 @@ TEST(UsageTest, OptionListThenTheExamplesWithTheProgramName) {
         EXPECT_TRUE(got[i].compare(0, 3, "  -") == 0 || got[i].compare(0, 7, "     --") == 0) << got[i];
         EXPECT_EQ(got[i].find(" : "), 16u) << got[i];
     }
-    // The parallel exports, the progress display, then the spatial index
-    // and the reprojection, last of the list.
-    EXPECT_EQ(got[examples - 6], "  -j --jobs      : with -t '*', run up to N exports at once (1 to 64, default 1)");
-    EXPECT_EQ(got[examples - 5],
+    // The parallel exports, the progress display, the spatial index, the
+    // reprojection and the largest file size, last of the list.
+    EXPECT_EQ(got[examples - 7], "  -j --jobs      : with -t '*', run up to N exports at once (1 to 64, default 1)");
+    EXPECT_EQ(got[examples - 6],
               "     --progress  : show rows written, rows per second and elapsed time of each export");
-    EXPECT_EQ(got[examples - 4], "     --index     : write a .qix spatial index beside each shapefile");
-    EXPECT_EQ(got[examples - 3], "     --t-srs     : transform the vertices to this coordinate system (EPSG:3857, "
+    EXPECT_EQ(got[examples - 5], "     --index     : write a .qix spatial index beside each shapefile");
+    EXPECT_EQ(got[examples - 4], "     --t-srs     : transform the vertices to this coordinate system (EPSG:3857, "
                                  "any PROJ definition)");
-    EXPECT_EQ(got[examples - 2], "     --s-srs     : with --t-srs, the coordinate system of rows without a known SRID");
+    EXPECT_EQ(got[examples - 3], "     --s-srs     : with --t-srs, the coordinate system of rows without a known SRID");
+    EXPECT_EQ(got[examples - 2],
+              "     --max-size  : largest size of any one file of a set (64K to 4G, default 4G); the rows go on in "
+              "parts _2, _3, ...");
     EXPECT_TRUE(hasLine(text, "  -h --help      : print these notes (alone on the command line)"));
     EXPECT_EQ(text.find("-f "), std::string::npos);
     EXPECT_EQ(text.find("-n "), std::string::npos);
@@ -571,7 +595,7 @@ TEST_F(ParseArgsTest, OutputDirectoryGetsTheTableName) {
 }
 
 TEST(ArgumentCount, EveryOptionOnceFits) {
-    // The program, the connect string, 12 value options with their values
+    // The program, the connect string, 13 value options with their values
     // and 8 switches.
-    EXPECT_EQ(maxArgumentCount(), 2 + 12 * 2 + 8);
+    EXPECT_EQ(maxArgumentCount(), 2 + 13 * 2 + 8);
 }

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "diag/log.h"
+#include "shape/buffered_io.h"
 #include "shape/shape_test_util.h"
 #include "shape/shape_writer.h"
 
@@ -351,13 +352,18 @@ TEST(GeometryConversion, OtherDimensionsAreConvertedToTheFileType) {
     EXPECT_EQ(pointZ.object(0)->nSHPType, SHPT_POINTZ);
     EXPECT_EQ(zs(pointZ.object(0)), std::vector<double>({0}));
 
-    // 3D line into a plain line file: Z dropped.
+    // 3D line into a plain line file: the file becomes a Z file, the line
+    // before it gets the null value for its Z.
     ShapeFile arc(SHPT_ARC);
+    GeometryHolder l2 = geometry(2002, {1, 2, 1}, {5, 5, 6, 6});
     GeometryHolder l3 = geometry(3002, {1, 2, 1}, {0, 0, 7, 1, 1, 8});
+    EXPECT_TRUE(arc.write(l2.get()));
     EXPECT_TRUE(arc.write(l3.get()));
-    EXPECT_EQ(arc.object(0)->nSHPType, SHPT_ARC);
-    EXPECT_EQ(xs(arc.object(0)), std::vector<double>({0, 1}));
-    EXPECT_EQ(ys(arc.object(0)), std::vector<double>({0, 1}));
+    EXPECT_EQ(arc.object(1)->nSHPType, SHPT_ARCZ);
+    EXPECT_EQ(xs(arc.object(1)), std::vector<double>({0, 1}));
+    EXPECT_EQ(zs(arc.object(1)), std::vector<double>({7, 8}));
+    EXPECT_EQ(xs(arc.object(0)), std::vector<double>({5, 6}));
+    EXPECT_EQ(zs(arc.object(0)), std::vector<double>({-5, -5}));
 
     // Measured line into a Z file: M kept, Z 0.
     ShapeFile arcZ(SHPT_ARCZ);
@@ -381,11 +387,68 @@ TEST(GeometryConversion, OtherDimensionsAreConvertedToTheFileType) {
     EXPECT_EQ(xs(multi.object(0)), std::vector<double>({3}));
 }
 
+TEST(GeometryConversion, RowsThatNeedMoreRaiseTheFileTypeAndEarlierRecordsFollow) {
+    SettingsGuard settings;
+    g_shp_null_vertex = -5;
+    GeometryHolder plain = pointGeometry(2001, 1, 2, NUL);
+    GeometryHolder measured = pointGeometry(3301, 3, 4, 5);
+    GeometryHolder raised = pointGeometry(3001, 6, 7, 8);
+    GeometryHolder cluster = geometry(2005, {1, 1, 2}, {9, 9, 10, 10});
+    ShapeFile file(SHPT_POINT);
+    // type after each row: M, then Z, then a multipoint file
+    const struct {
+        SDOGeometry* geometry;
+        int type;
+    } rows[] = {{plain.get(), SHPT_POINT},      {nullptr, SHPT_POINT},
+                {measured.get(), SHPT_POINTM},  {raised.get(), SHPT_POINTZ},
+                {cluster.get(), SHPT_MULTIPOINTZ}};
+    for (const auto& row : rows) EXPECT_TRUE(file.write(row.geometry));
+    ASSERT_EQ(file.count(), 5);
+    int type = 0;
+    double low[4], high[4];
+    SHPGetInfo(file.read(), nullptr, &type, low, high);
+    EXPECT_EQ(type, SHPT_MULTIPOINTZ);
+    EXPECT_EQ(std::vector<double>(low, low + 3), std::vector<double>({1, 2, -5}));
+    EXPECT_EQ(std::vector<double>(high, high + 3), std::vector<double>({10, 10, 8}));
+    // once a row had M, every record carries it
+    const struct {
+        std::vector<double> x, z, m;
+    } expected[] = {{{1}, {-5}, {-5}}, {{}, {}, {}}, {{3}, {-5}, {5}}, {{6}, {8}, {-5}}, {{9, 10}, {0, 0}, {-5, -5}}};
+    for (int i = 0; i < 5; ++i) {
+        SHPObject* shape = file.object(i);
+        ASSERT_NE(shape, nullptr);
+        EXPECT_EQ(shape->nSHPType, i == 1 ? SHPT_NULL : SHPT_MULTIPOINTZ) << i;
+        EXPECT_EQ(xs(shape), expected[i].x) << i;
+        EXPECT_EQ(zs(shape), expected[i].z) << i;
+        EXPECT_EQ(ms(shape), expected[i].m) << i;
+    }
+
+    // Many records, rewritten through a small write buffer: each in place,
+    // found through the .shx.
+    tvSetBufferedIOCapacity(4096);
+    ShapeFile many(SHPT_POINT);
+    for (int i = 0; i < 3000; ++i) {
+        GeometryHolder point = pointGeometry(2001, i, -i, NUL);
+        ASSERT_TRUE(many.write(point.get()));
+    }
+    EXPECT_TRUE(many.write(raised.get()));
+    tvSetBufferedIOCapacity(0);
+    ASSERT_EQ(many.count(), 3001);
+    for (int i = 0; i < 3000; i += 7) {
+        SHPObject* shape = many.object(i);
+        ASSERT_NE(shape, nullptr);
+        EXPECT_EQ(shape->nSHPType, SHPT_POINTZ);
+        EXPECT_EQ(xs(shape), std::vector<double>({static_cast<double>(i)}));
+        EXPECT_EQ(ys(shape), std::vector<double>({static_cast<double>(-i)}));
+        EXPECT_EQ(zs(shape), std::vector<double>({-5}));
+    }
+    EXPECT_EQ(zs(many.object(3000)), std::vector<double>({8}));
+}
+
 TEST(GeometryConversion, OtherKindsAreRefusedByTheIgnoreRule) {
     SettingsGuard settings;
     GeometryHolder line = geometry(2002, {1, 2, 1}, {0, 0, 1, 1});
     GeometryHolder point = pointGeometry(2001, 1, 1, NUL);
-    GeometryHolder cluster = geometry(2005, {1, 1, 2}, {0, 0, 1, 1});
     GeometryHolder polygon = geometry(2003, {1, 1003, 1}, SQUARE_CCW);
     struct Case {
         int fileType;
@@ -396,7 +459,7 @@ TEST(GeometryConversion, OtherKindsAreRefusedByTheIgnoreRule) {
         {SHPT_POLYGON, line.get(), "3 (Arc) into 5 (Polygon)"},
         {SHPT_MULTIPATCH, line.get(), "3 (Arc) into 31 (MultiPatch)"},
         {SHPT_MULTIPATCH, point.get(), "1 (Point) into 31 (MultiPatch)"},
-        {SHPT_POINT, cluster.get(), "8 (MultiPoint) into 1 (Point)"},
+        {SHPT_MULTIPOINT, line.get(), "3 (Arc) into 8 (MultiPoint)"},
         {SHPT_ARCZ, polygon.get(), "5 (Polygon) into 13 (ArcZ)"},
     };
     for (const Case& c : cases) {
@@ -451,6 +514,13 @@ TEST(GeometryConversion, MalformedGeometriesAreRefusedAndEmptyOnesAreNullShapes)
         {2003, {1, 1003, 1}, {0, NUL, 1, 0, 1, 1, 0, 0}, "NULL X or Y ordinate at vertex : 0"},
         {2001, {1, 1, 1}, {NUL, 1}, "NULL X or Y ordinate at vertex : 0"},
         {2002, {1e12, 2, 1}, {0, 0, 1, 1}, "element offset outside the ordinates : 2147483647"},
+        // damaged element information: read as it stands, it would take
+        // ordinates of the wrong vertex or drop some
+        {2002, {2, 2, 1}, {0, 0, 1, 1, 2, 2}, "element offset not on the first ordinate of a vertex : 2"},
+        {2003, {1, 1003, 1}, {0, 0, 1, 0, 1, 1, 0}, "ordinate count not a multiple of the dimension count : 7"},
+        {2002, {1, 2, 1, 5}, {0, 0, 1, 1}, "element info not a whole number of triplets : 4"},
+        {2006, {1, 2, 1, 5, 2, 1}, {0, 0, 1, 1}, "element offset outside the ordinates : 5"},
+        {2005, {3, 1, 1, 1, 1, 1}, {0, 0, 1, 1}, "element offsets out of order : 1"},
     };
     for (const char* ignore : {"", "yes"}) {
         settings.set("ignore", ignore);
@@ -594,11 +664,14 @@ TEST(GeometryConversion, RandomGeometriesNeverCrash) {
         if (fileIndex % 2 == 0) {
             EXPECT_EQ(file.count(), 300);  // "ignore": a record for every row
         }
-        // Every record reads back as the file's type or as a null shape.
+        // Every record reads back as the file's type (raised by the rows, or
+        // not) or as a null shape.
+        int finalType = SHPT_NULL;
+        SHPGetInfo(file.read(), nullptr, &finalType, nullptr, nullptr);
         for (int i = 0; i < file.count(); ++i) {
             SHPObject* shape = file.object(i);
             ASSERT_NE(shape, nullptr);
-            EXPECT_TRUE(shape->nSHPType == SHPT_NULL || shape->nSHPType == fileTypes[fileIndex]);
+            EXPECT_TRUE(shape->nSHPType == SHPT_NULL || shape->nSHPType == finalType);
             for (int v = 0; v < shape->nVertices; ++v) {
                 ASSERT_TRUE(std::isfinite(shape->padfX[v]) && std::isfinite(shape->padfY[v]) &&
                             std::isfinite(shape->padfZ[v]));
@@ -755,7 +828,7 @@ TEST(GeometryConversion, MalformedCurvesAndUnknownInterpretations) {
         {2003, {1, 1003, 5}, {0, 0, 1, 1, 2, 0}, "Unsupported interpretation for polygon type : 5"},
         {2003, {1, 1005, 3, 1, 2, 1}, {0, 0, 1, 1, 2, 0}, "Malformed geometry, compound element with more subelements than the element info holds : 3"},
         {2003, {1, 1005, 1, 1, 3, 1}, {0, 0, 1, 1, 2, 0}, "Unsupported ETYPE within element info : 3"},
-        {2003, {1, 1005, 2, 3, 2, 1, 1, 2, 1}, {0, 0, 1, 1, 2, 0}, "Malformed geometry, element offsets out of order : 3"},
+        {2003, {1, 1005, 2, 3, 2, 1, 1, 2, 1}, {0, 0, 1, 1, 2, 0}, "Malformed geometry, element offsets out of order : 1"},
         {2002, {1, 2, 3}, {0, 0, 1, 1}, "Unsupported interpretation for line type : 3"},
         {2002, {1, 4, 2, 1, 2, 1, 3, 2, 4}, {0, 0, 1, 1, 2, 0}, "Unsupported interpretation for line type : 4"},
         {2002, {1, 5, 1}, {0, 0, 1, 1}, "Unsupported ETYPE within element info : 5"},
@@ -840,7 +913,7 @@ TEST(GeometryConversion, DamagedValuesAreRefusedAndOpenRingsClosed) {
     // Open rings are closed, and counted once at the end.
     ShapeFile polygons(SHPT_POLYGON);
     GeometryHolder open = geometry(2003, {1, 1003, 1}, {0, 0, 10, 0, 10, 10, 0, 10});
-    GeometryHolder dropped = geometry(2003, {1, 1003, 1}, {0, 0, 10, 0, 10, 10, 0});  // a trailing ordinate short
+    GeometryHolder dropped = geometry(2003, {1, 1003, 1}, {0, 0, 10, 0, 10, 10, 0, 0});  // closed as stored
     GeometryHolder twoOpen = geometry(2007, {1, 1003, 1, 7, 1003, 1}, {0, 0, 1, 0, 1, 1, 5, 5, 6, 5, 6, 6});
     testing::internal::CaptureStdout();
     EXPECT_TRUE(polygons.write(open.get()));
@@ -848,7 +921,7 @@ TEST(GeometryConversion, DamagedValuesAreRefusedAndOpenRingsClosed) {
     EXPECT_TRUE(polygons.write(twoOpen.get()));
     EXPECT_TRUE(polygons.writer().closeShapeFile());
     out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out, "[WARNING] Rings closed by repeating their first vertex : 4\n");
+    EXPECT_EQ(out, "[WARNING] Rings closed by repeating their first vertex : 3\n");
     SHPObject* closed = polygons.object(0);
     EXPECT_EQ(closed->nVertices, 5);
     EXPECT_EQ(xs(closed).front(), xs(closed).back());

@@ -143,6 +143,51 @@ TEST_F(OutputSetTest, ADirectoryAtAFinalNameRefusesTheSetBeforeAnyRename) {
     EXPECT_EQ(entries(), (std::vector<std::string>{"set.dbf", "set.shp", "set.shx"}));
 }
 
+TEST_F(OutputSetTest, AStaleCompanionThatCannotBeRemovedRefusesTheSetBeforeAnyRename) {
+    writeFile(base_ + ".shp", "old shp");
+    writeFile(base_ + ".qix", "old index");
+    fs::create_directory(base_ + ".prj");
+    tvOutputSet set;
+    ASSERT_TRUE(set.begin(base_));
+    tvSetActiveOutputSet(&set);
+    ASSERT_TRUE(writeThroughHooks(base_ + ".shp", "new shp"));
+    ASSERT_TRUE(writeThroughHooks(base_ + ".shx", "new shx"));
+    EXPECT_FALSE(set.commit());
+    tvSetActiveOutputSet(nullptr);
+    EXPECT_NE(getLastError().find(base_ + ".prj (Is a directory)"), std::string::npos) << getLastError();
+    // the companion moved aside before it came back, the previous set whole
+    EXPECT_EQ(readFile(base_ + ".shp"), "old shp");
+    EXPECT_EQ(readFile(base_ + ".qix"), "old index");
+    EXPECT_EQ(entries(), (std::vector<std::string>{"set.prj", "set.qix", "set.shp"}));
+}
+
+TEST_F(OutputSetTest, HiddenNamesFitWheneverTheFinalNamesDo) {
+    // NAME.shp is at most 255 bytes: names up to 251 bytes are sets
+    const struct {
+        size_t length;
+        bool fits;
+    } cases[] = {{200, true}, {231, true}, {251, true}, {252, false}};
+    for (const auto& c : cases) {
+        const std::string base = dir_ + "/" + std::string(c.length, 'n');
+        tvOutputSet set;
+        ASSERT_TRUE(set.begin(base)) << c.length;
+        tvSetActiveOutputSet(&set);
+        EXPECT_TRUE(writeThroughHooks(base + ".shp", "new shp")) << c.length;
+        EXPECT_TRUE(writeThroughHooks(base + ".dbf", "new dbf")) << c.length;
+        EXPECT_EQ(set.commit(), c.fits) << c.length;
+        tvSetActiveOutputSet(nullptr);
+        if (c.fits) {
+            EXPECT_EQ(readFile(base + ".shp"), "new shp");
+            EXPECT_EQ(readFile(base + ".dbf"), "new dbf");
+            fs::remove(base + ".shp");
+            fs::remove(base + ".dbf");
+        } else {
+            EXPECT_NE(getLastError().find("(File name too long)"), std::string::npos) << getLastError();
+        }
+        EXPECT_EQ(entries(), std::vector<std::string>{}) << c.length;  // no lock, no temporary
+    }
+}
+
 // A rename that fails after others succeeded (here the .shp, renamed last)
 // puts the files already renamed back: the previous set stays whole, a
 // name it did not have is gone again, and no temporary is left.
@@ -186,6 +231,50 @@ TEST_F(OutputSetTest, ARenameFailingHalfWayPutsThePreviousSetBack) {
     EXPECT_TRUE(set.commit());
     tvSetActiveOutputSet(nullptr);
     EXPECT_EQ(entries(), (std::vector<std::string>{"set.shp"}));
+}
+
+// Sets committed together: the plain set's files move to the set of their
+// kind, the previous plain set goes, a new kind's set appears; a rename
+// failing in the last set puts every set back.
+int failLineRename(const char* p_from, const char* p_to) {
+    std::string to = p_to;
+    if (to.find("set_line.shp") != std::string::npos) {
+        errno = EIO;
+        return -1;
+    }
+    return ::rename(p_from, p_to);
+}
+
+TEST_F(OutputSetTest, SetsCommittedTogetherAreAllInPlaceOrNoneIs) {
+    for (bool fail : {true, false}) {
+        writeFile(base_ + ".shp", "old plain");
+        writeFile(base_ + ".dbf", "old plain dbf");
+        writeFile(base_ + "_point.shp", "old points");
+        tvOutputSet plain, points, lines;
+        ASSERT_TRUE(plain.begin(base_));
+        tvSetActiveOutputSet(&plain);
+        ASSERT_TRUE(writeThroughHooks(base_ + ".shp", "new points"));
+        ASSERT_TRUE(points.begin(base_ + "_point"));
+        points.adopt(plain);
+        ASSERT_TRUE(lines.begin(base_ + "_line"));
+        tvAddActiveOutputSet(&points);
+        tvAddActiveOutputSet(&lines);
+        ASSERT_TRUE(writeThroughHooks(base_ + "_line.shp", "new lines"));
+        ASSERT_TRUE(writeThroughHooks(base_ + "_line.dbf", "new line dbf"));
+        tvSetOutputRename(fail ? failLineRename : nullptr);
+        EXPECT_EQ(tvCommitOutputSets({&plain, &points, &lines}), !fail);
+        tvSetOutputRename(nullptr);
+        tvSetActiveOutputSet(nullptr);
+        if (fail) {
+            EXPECT_EQ(readFile(base_ + ".shp"), "old plain");
+            EXPECT_EQ(readFile(base_ + "_point.shp"), "old points");
+            EXPECT_EQ(entries(), (std::vector<std::string>{"set.dbf", "set.shp", "set_point.shp"}));
+        } else {
+            EXPECT_EQ(readFile(base_ + "_point.shp"), "new points");
+            EXPECT_EQ(readFile(base_ + "_line.shp"), "new lines");
+            EXPECT_EQ(entries(), (std::vector<std::string>{"set_line.dbf", "set_line.shp", "set_point.shp"}));
+        }
+    }
 }
 
 TEST_F(OutputSetTest, AbandonLeavesThePreviousSetAndNoTemporaries) {
