@@ -2,8 +2,8 @@
 // builder, and the record's way into the file.
 //
 // Every geometry is converted straight into the shape type of the open file:
-// vertices gain or lose Z and M as that type needs (a missing Z is 0, a
-// missing or NULL M is g_shp_null_vertex), and a geometry of another kind
+// vertices gain or lose Z and M as that type needs (a missing or NULL Z or
+// M is g_shp_null_vertex), and a geometry of another kind
 // than the file's is refused, since shapelib aborts on a shape of another
 // type than its file; only under a forced type do polygons become lines (one
 // closed line per ring) and lines or polygons multipoints (their vertices).

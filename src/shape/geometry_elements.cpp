@@ -58,6 +58,10 @@ BuildResult copyVertices(const Source& p_source, const Target& p_target, size_t 
     const size_t stride = p_source.stride;
     const size_t mOffset = p_source.z ? 3 : 2;
     const double nullVertex = g_shp_null_vertex;
+    // A Z or M that the file holds and the geometry lacks is unknown, and
+    // written as the null vertex value like a NULL one (never as a made-up
+    // 0, so that rows before and after a raise of the set's type agree).
+    const double missingZ = p_target.z ? nullVertex : 0.0;
     const double missingM = p_target.m ? nullVertex : 0.0;
     const bool takeZ = p_target.z && p_source.z;
     const bool takeM = p_target.m && p_source.m;
@@ -82,7 +86,7 @@ BuildResult copyVertices(const Source& p_source, const Target& p_target, size_t 
         if (takeZ) {
             z[v] = ordinates[2].isNull() ? nullVertex : zValue;
         } else {
-            z[v] = 0.0;
+            z[v] = missingZ;
         }
         if (takeM) {
             m[v] = ordinates[mOffset].isNull() ? nullVertex : mValue;

@@ -55,7 +55,7 @@ BuildResult buildSdoPoint(const SDOPointType* p_point, unsigned short p_gtype,
     ensureVertices(p_buffers, 1);
     p_buffers.x[0] = static_cast<double>(x);
     p_buffers.y[0] = static_cast<double>(y);
-    p_buffers.z[0] = (p_target.z && hasZ) ? thirdValue : 0.0;
+    p_buffers.z[0] = (p_target.z && hasZ) ? thirdValue : (p_target.z ? nullVertex : 0.0);
     p_buffers.m[0] = (p_target.m && hasM && !hasZ) ? thirdValue : (p_target.m ? nullVertex : 0.0);
     p_shape.type = p_target.type;
     p_shape.parts = 0;

@@ -181,11 +181,12 @@ private:
         const double nullVertex = g_shp_null_vertex;
         const bool takeZ = _target.z && _source.z;
         const bool takeM = _target.m && _source.m;
+        const double missingZ = _target.z ? nullVertex : 0.0;
         const double missingM = _target.m ? nullVertex : 0.0;
         for (const tvCurvePoint& point : points) {
             _buffers.x[_count] = point.x;
             _buffers.y[_count] = point.y;
-            _buffers.z[_count] = takeZ ? (std::isnan(point.z) ? nullVertex : point.z) : 0.0;
+            _buffers.z[_count] = takeZ ? (std::isnan(point.z) ? nullVertex : point.z) : missingZ;
             _buffers.m[_count] = takeM ? (std::isnan(point.m) ? nullVertex : point.m) : missingM;
             ++_count;
         }
