@@ -102,7 +102,34 @@ private:
     sigset_t _previous;
 };
 
+const tvPartCapture* g_capture = nullptr;
+bool g_captureTaken = false;  // the capture's set was begun
+
+const char* const PART_EXTENSIONS[TV_PART_FILES] = {".shp", ".shx", ".dbf", ".prj", ".cpg"};
+
+int partIndex(const std::string& p_ext) {
+    for (int i = 0; i < TV_PART_FILES; ++i) {
+        if (p_ext == PART_EXTENSIONS[i]) return i;
+    }
+    return -1;
+}
+
 }  // namespace
+
+void tvSetPartCapture(const tvPartCapture* p_capture) {
+    g_capture = p_capture;
+    g_captureTaken = false;
+}
+
+void tvNotePart(char p_note) {
+    if (g_capture == nullptr || g_capture->notes < 0) return;
+    ssize_t written = ::write(g_capture->notes, &p_note, 1);
+    (void)written;
+}
+
+const char* tvPartExtension(int p_index) {
+    return p_index >= 0 && p_index < TV_PART_FILES ? PART_EXTENSIONS[p_index] : "";
+}
 
 bool tvIsSetCompanionExtension(const std::string& p_ext) {
     static const char* const extensions[] = {".shp", ".shx", ".dbf", ".prj", ".cpg",
@@ -141,6 +168,7 @@ std::string tvOutputSet::hiddenPath(const std::string& p_suffix) const {
 
 bool tvOutputSet::begin(const std::string& p_base) {
     abandon();
+    if (g_capture != nullptr) return beginPart(p_base);
     _base = p_base;
     size_t slash = p_base.rfind('/');
     _dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : p_base.substr(0, slash));
@@ -213,6 +241,18 @@ bool tvOutputSet::begin(const std::string& p_base) {
     return true;
 }
 
+bool tvOutputSet::beginPart(const std::string& p_base) {
+    if (p_base != g_capture->base || g_captureTaken) {
+        tvNotePart(TV_NOTE_OTHER_SET);
+        tvLog("A part of a split export writes one set only, refused : ", p_base, LOG_ERROR);
+        return false;
+    }
+    g_captureTaken = true;
+    _base = p_base;
+    _part = true;
+    return true;
+}
+
 void tvOutputSet::removeStaleTemporaries() {
     // Only the holder of the lock writes temporaries of this set: any that
     // exist now were left by a run that ended without cleaning up.
@@ -233,7 +273,7 @@ void tvOutputSet::removeStaleTemporaries() {
 }
 
 bool tvOutputSet::owns(const std::string& p_path) const {
-    if (_lockFd < 0 || p_path.size() <= _base.size()) return false;
+    if ((_lockFd < 0 && !_part) || p_path.size() <= _base.size()) return false;
     if (p_path.compare(0, _base.size(), _base) != 0) return false;
     return tvIsSetCompanionExtension(p_path.substr(_base.size()));
 }
@@ -252,8 +292,20 @@ int tvOutputSet::open(const std::string& p_path, int p_flags) {
     }
     std::string ext = p_path.substr(_base.size());
     lower(ext);
-    TempFile* temp = findTemp(ext);
     const int access = p_flags & (O_ACCMODE | O_APPEND | O_TRUNC);
+    if (_part) {
+        // A new open file description of the captured file, with its own
+        // offset (a dup would share one).
+        const int index = partIndex(ext);
+        if (index < 0 || g_capture->files[index] < 0) {
+            tvNotePart(TV_NOTE_OTHER_SET);
+            errno = EPERM;
+            return -1;
+        }
+        const std::string link = "/proc/self/fd/" + std::to_string(g_capture->files[index]);
+        return ::open(link.c_str(), access | O_CLOEXEC);
+    }
+    TempFile* temp = findTemp(ext);
     if (temp != nullptr) return ::open(temp->path.c_str(), access | O_NOFOLLOW | O_CLOEXEC);
     if ((p_flags & O_CREAT) == 0) {
         errno = ENOENT;
@@ -281,6 +333,10 @@ int tvOutputSet::remove(const std::string& p_path) {
     }
     std::string ext = p_path.substr(_base.size());
     lower(ext);
+    if (_part) {
+        const int index = partIndex(ext);
+        return index < 0 || g_capture->files[index] < 0 ? 0 : ::ftruncate(g_capture->files[index], 0);
+    }
     for (size_t i = 0; i < _temps.size(); ++i) {
         if (_temps[i].ext != ext) continue;
         int result = ::unlink(_temps[i].path.c_str());
@@ -292,6 +348,11 @@ int tvOutputSet::remove(const std::string& p_path) {
 }
 
 bool tvOutputSet::commit() {
+    if (_part) {
+        // The parent merges the part's files into the set it commits.
+        _part = false;
+        return true;
+    }
     if (_lockFd < 0) return false;
     bool ok = true;
     // The data reaches the disk before the names change.
@@ -424,6 +485,7 @@ bool tvOutputSet::commit() {
 }
 
 void tvOutputSet::abandon() {
+    _part = false;
     for (const TempFile& temp : _temps) {
         ::unlink(temp.path.c_str());
         unregisterPath(temp.slot);

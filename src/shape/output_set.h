@@ -72,11 +72,36 @@ private:
     int _lockFd = -1;
     int _lockSlot = -1;
     std::vector<TempFile> _temps;
+    bool _part = false;  // the files go to a part capture (tvSetPartCapture)
 
+    bool beginPart(const std::string& p_base);
     TempFile* findTemp(const std::string& p_ext);
     void removeStaleTemporaries();
     void release();
 };
+
+// One part of a table exported over several connections, written by a
+// worker process into files the parent opened and unlinked before the
+// worker started: they have no name, so nothing of them can be left behind,
+// whichever way either process ends. While a capture is in place, the first
+// set begun with the capture's base name writes into them (no lock: the
+// parent holds the set's lock; commit() only keeps them); any other set, or
+// a second one, is refused and noted, and so is a file of another
+// extension: the parent then does not merge the parts.
+enum { TV_PART_SHP, TV_PART_SHX, TV_PART_DBF, TV_PART_PRJ, TV_PART_CPG, TV_PART_FILES };
+struct tvPartCapture {
+    std::string base;
+    int files[TV_PART_FILES] = {-1, -1, -1, -1, -1};
+    int notes = -1;  // one byte per note: TV_NOTE_*
+};
+const char TV_NOTE_OTHER_SET = 'S';       // another set or file was refused
+const char TV_NOTE_RECORD_NUMBERS = 'F';  // the .dbf holds the FID field of record numbers
+// In a worker: the capture for its part (null: none).
+void tvSetPartCapture(const tvPartCapture* p_capture);
+// Adds p_note to the capture's notes; nothing without a capture.
+void tvNotePart(char p_note);
+// The extension of part file p_index (".shp", ...).
+const char* tvPartExtension(int p_index);
 
 // The set the file layer routes its files through in this thread, or null.
 tvOutputSet* tvActiveOutputSet();

@@ -8,6 +8,7 @@
 #include "settings/settings.h"
 #include "shape/buffered_io.h"
 #include "shape/date_width.h"
+#include "shape/output_set.h"
 
 using oracle::occi::MetaData;
 
@@ -299,6 +300,7 @@ bool tvShapeWriter::createShapeFile(std::string p_filename, unsigned short p_sha
                 tvLog("Failed to add field to DBF file : ", "FID", LOG_ERROR);
                 result = false;
             }
+            tvNotePart(TV_NOTE_RECORD_NUMBERS);  // a merge of parts renumbers it
         }
         // Rows write their fields in name order, as the maps list them.
         std::sort(_fields.begin(), _fields.end(),
