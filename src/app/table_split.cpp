@@ -174,12 +174,20 @@ void showPartLogs(const std::vector<PartFiles>& p_parts) {
     std::cout.flush();
 }
 
-// Whether the table can be read in parts: the first part's query runs.
+// Whether the table can be read in parts: its first row has a ROWID and
+// a bucket. (A view may have no ROWID: Oracle refuses one that is not
+// key-preserved; the embedded client's views give NULL.)
 bool splitWorks(const std::string& p_sql, int p_parts, std::string& p_reason) {
+    std::string sql;
+    if (!rewriteSelectStar(p_sql, "ROWID, ORA_HASH(ROWID, " + std::to_string(p_parts - 1) + ")", sql)) {
+        p_reason = "not a table";
+        return false;
+    }
     StatementGuard probe;
     try {
-        probe.create(partQuery(p_sql, p_parts, 0))->setPrefetchRowCount(1);
-        probe.execute();
+        probe.create(sql + " WHERE ROWNUM = 1");
+        oracle::occi::ResultSet* row = probe.execute();
+        if (row->next() && (row->isNull(1) || row->isNull(2))) p_reason = "its rows have no ROWID";
     } catch (const SQLException& e) {
         p_reason = e.getMessage();
         while (!p_reason.empty() && (p_reason.back() == '\n' || p_reason.back() == ' ')) p_reason.pop_back();

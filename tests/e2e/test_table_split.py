@@ -1,6 +1,6 @@
 """One table over several connections (-t TABLE -j N): the merged set holds
 every row exactly once and reads back like the -j 1 set; a free query stays
-on one connection with one warning; a failed or stopped split export leaves
+on one connection with one warning, and so does a table without ROWID; a failed or stopped split export leaves
 the previous set as it was and no file of its parts.
 """
 import os
@@ -43,6 +43,7 @@ def setUpModule():
         script.append("INSERT INTO USER_SDO_GEOM_METADATA (TABLE_NAME, COLUMN_NAME, DIMINFO, SRID) VALUES "
                       "('%s', 'GEOM', SDO_DIM_ARRAY(SDO_DIM_ELEMENT('X', -180, 400, 0.005), "
                       "SDO_DIM_ELEMENT('Y', -90, 90, 0.005)), NULL);" % table)
+    script.append("CREATE VIEW ptsv AS SELECT * FROM pts;")
     script.append("COMMIT;")
     DB = os.path.join(ROOT, "db")
     tv.build_database(DB, "\n".join(script) + "\n", ROOT)
@@ -114,6 +115,15 @@ class TableSplit(unittest.TestCase):
         warnings = [l for l in run.lines() if l.startswith("[WARNING]")]
         self.assertEqual(warnings, ["[WARNING] A free query is read on one connection, -j has no effect : 3"])
         self.assertEqual(len(tv.read_layer(os.path.join(self.out, "q.shp"))), ROWS)
+
+    def test_view_without_rowid_is_read_on_one_connection(self):
+        # The embedded client's views have no ROWID (Oracle's may not either).
+        run = self.export(["-t", "ptsv", "-g", "geom", "-o", "v", "-j", "3"])
+        self.assertEqual(run.status, 0, run)
+        self.assertEqual([l for l in run.lines() if l.startswith("[")],
+                         ["[WARNING] The table cannot be read in parts (its rows have no ROWID), "
+                          "exported on one connection : ptsv"])
+        self.assertEqual(len(tv.read_layer(os.path.join(self.out, "v.shp"))), ROWS)
 
     def test_failed_part_leaves_previous_set_and_no_part_files(self):
         # The sample's curved zones fail without -a: one part fails.
