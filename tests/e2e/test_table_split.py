@@ -122,7 +122,7 @@ class TableSplit(unittest.TestCase):
         self.assertEqual(run.status, 0, run)
         self.assertEqual([l for l in run.lines() if l.startswith("[")],
                          ["[WARNING] The table cannot be read in parts (its rows have no ROWID), "
-                          "exported on one connection : ptsv"])
+                          "exported on one connection : PTSV"])
         self.assertEqual(len(tv.read_layer(os.path.join(self.out, "v.shp"))), ROWS)
 
     def test_failed_part_leaves_previous_set_and_no_part_files(self):
