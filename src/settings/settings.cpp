@@ -353,7 +353,9 @@ void Usage(std::string p_program, bool p_always) {
     out << "  -h --help      : print these notes (alone on the command line)" << std::endl;
     out << "  -V --version   : print the version and the Oracle client (alone on the command line)"
         << std::endl;
-    out << "  -j --jobs      : with -t '*', run up to N exports at once (1 to 64, default 1)" << std::endl;
+    out << "  -j --jobs      : with -t '*', run up to N exports at once; with -t TABLE, read it over N"
+           " connections (1 to 64, default 1)"
+        << std::endl;
     out << "     --progress  : show rows written, rows per second and elapsed time of each export"
         << std::endl;
     out << std::endl;

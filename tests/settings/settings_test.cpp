@@ -404,7 +404,9 @@ TEST(UsageTest, OptionListThenTheExamplesWithTheProgramName) {
         EXPECT_EQ(got[i].find(" : "), 16u) << got[i];
     }
     // The parallel exports and the progress display, last of the list.
-    EXPECT_EQ(got[examples - 3], "  -j --jobs      : with -t '*', run up to N exports at once (1 to 64, default 1)");
+    EXPECT_EQ(got[examples - 3],
+              "  -j --jobs      : with -t '*', run up to N exports at once; with -t TABLE, read it over N connections "
+              "(1 to 64, default 1)");
     EXPECT_EQ(got[examples - 2],
               "     --progress  : show rows written, rows per second and elapsed time of each export");
     EXPECT_TRUE(hasLine(text, "  -h --help      : print these notes (alone on the command line)"));
