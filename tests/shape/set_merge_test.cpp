@@ -18,24 +18,24 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct PartSpec {
+struct PartPlan {
     int type;           // shape type
     int fieldWidth;     // width of the field ID
     std::vector<double> xs;  // one point (or one two-vertex line) per x
 };
 
 // Writes a part with shapelib under p_base and opens its files.
-tvPartFiles writePart(const std::string& p_base, const PartSpec& p_spec) {
-    SHPHandle shp = SHPCreate(p_base.c_str(), p_spec.type);
+tvPartFiles writePart(const std::string& p_base, const PartPlan& p_plan) {
+    SHPHandle shp = SHPCreate(p_base.c_str(), p_plan.type);
     DBFHandle dbf = DBFCreate(p_base.c_str());
-    DBFAddField(dbf, "ID", FTInteger, p_spec.fieldWidth, 0);
-    for (size_t i = 0; i < p_spec.xs.size(); ++i) {
-        double x[2] = {p_spec.xs[i], p_spec.xs[i] + 1};
-        double y[2] = {-p_spec.xs[i], 5};
-        SHPObject* object = SHPCreateSimpleObject(p_spec.type, p_spec.type == SHPT_POINT ? 1 : 2, x, y, nullptr);
+    DBFAddField(dbf, "ID", FTInteger, p_plan.fieldWidth, 0);
+    for (size_t i = 0; i < p_plan.xs.size(); ++i) {
+        double x[2] = {p_plan.xs[i], p_plan.xs[i] + 1};
+        double y[2] = {-p_plan.xs[i], 5};
+        SHPObject* object = SHPCreateSimpleObject(p_plan.type, p_plan.type == SHPT_POINT ? 1 : 2, x, y, nullptr);
         SHPWriteObject(shp, -1, object);
         SHPDestroyObject(object);
-        DBFWriteIntegerAttribute(dbf, static_cast<int>(i), 0, static_cast<int>(p_spec.xs[i]));
+        DBFWriteIntegerAttribute(dbf, static_cast<int>(i), 0, static_cast<int>(p_plan.xs[i]));
     }
     SHPClose(shp);
     DBFClose(dbf);
@@ -49,7 +49,7 @@ tvPartFiles writePart(const std::string& p_base, const PartSpec& p_spec) {
 TEST(SetMerge, PartsOfOneSetMergeAndOthersAreLeftAlone) {
     struct Case {
         const char* name;
-        std::vector<PartSpec> parts;
+        std::vector<PartPlan> parts;
         tvMergeResult expected;
         long long records;
         double bounds[4];  // x min, y min, x max, y max of the merged set
