@@ -101,7 +101,7 @@ private:
 // A file of the merged set, written in order through one buffer.
 class SetFile {
 public:
-    SetFile() : _buffer() { _buffer.reserve(MERGE_CHUNK); }
+    SetFile() : _buffer(MERGE_CHUNK) {}
     ~SetFile() {
         if (_fd >= 0) ::close(_fd);
     }
@@ -116,14 +116,19 @@ public:
         return _fd >= 0;
     }
     void write(const void* p_data, size_t p_size) {
+        if (_used + p_size <= MERGE_CHUNK) {  // the usual case: a record's bytes
+            std::memcpy(_buffer.data() + _used, p_data, p_size);
+            _used += p_size;
+            return;
+        }
         const char* data = static_cast<const char*>(p_data);
         while (_ok && p_size > 0) {
-            size_t room = MERGE_CHUNK - _buffer.size();
-            size_t take = p_size < room ? p_size : room;
-            _buffer.insert(_buffer.end(), data, data + take);
+            if (_used == MERGE_CHUNK) flush();
+            const size_t take = p_size < MERGE_CHUNK - _used ? p_size : MERGE_CHUNK - _used;
+            std::memcpy(_buffer.data() + _used, data, take);
+            _used += take;
             data += take;
             p_size -= take;
-            if (_buffer.size() == MERGE_CHUNK) flush();
         }
     }
     // Rewrites p_size bytes at p_offset (a header), after what is buffered.
@@ -141,13 +146,13 @@ public:
 private:
     void flush() {
         size_t done = 0;
-        while (_ok && done < _buffer.size()) {
-            ssize_t put = ::write(_fd, _buffer.data() + done, _buffer.size() - done);
+        while (_ok && done < _used) {
+            ssize_t put = ::write(_fd, _buffer.data() + done, _used - done);
             if (put < 0 && errno == EINTR) continue;
             if (put <= 0) fail(put == 0 ? EIO : errno);
             else done += static_cast<size_t>(put);
         }
-        _buffer.clear();
+        _used = 0;
     }
     void fail(int p_errno) {
         if (_ok) tvLog("Cannot write to file : ", _path + " (" + std::strerror(p_errno) + ")", LOG_ERROR);
@@ -158,6 +163,7 @@ private:
     int _fd = -1;
     bool _ok = true;
     std::vector<char> _buffer;
+    size_t _used = 0;
 };
 
 // What one part holds, from its headers.
@@ -287,6 +293,22 @@ bool copyRecords(int p_fd, const PartInfo& p_info, size_t p_index, long long p_f
                  SetFile& p_dbf) {
     PartReader reader(p_fd, static_cast<off_t>(p_info.dbfHeader.size()));
     const size_t recordBytes = p_info.dbfRecordBytes;
+    if (p_fieldWidth <= 0) {
+        // The records as they are, a chunk at a time.
+        unsigned long long rest = static_cast<unsigned long long>(p_info.records) * recordBytes;
+        while (rest > 0) {
+            const size_t take = rest < MERGE_CHUNK ? static_cast<size_t>(rest) : MERGE_CHUNK;
+            const unsigned char* data = reader.next(take);
+            if (data == nullptr) {
+                tvLog("Cannot merge the parts of the export, the .dbf of part " + std::to_string(p_index + 1) +
+                          " : ", std::strerror(errno), LOG_ERROR);
+                return false;
+            }
+            p_dbf.write(data, take);
+            rest -= take;
+        }
+        return true;
+    }
     std::vector<char> record(recordBytes);
     for (long long i = 0; i < p_info.records; ++i) {
         const unsigned char* data = reader.next(recordBytes);
@@ -294,10 +316,6 @@ bool copyRecords(int p_fd, const PartInfo& p_info, size_t p_index, long long p_f
             tvLog("Cannot merge the parts of the export, the .dbf of part " + std::to_string(p_index + 1) + " : ",
                   std::strerror(errno), LOG_ERROR);
             return false;
-        }
-        if (p_fieldWidth <= 0) {
-            p_dbf.write(data, recordBytes);
-            continue;
         }
         std::memcpy(record.data(), data, recordBytes);
         char text[32];
