@@ -70,40 +70,36 @@ void oraHash(sqlite3_context* p_ctx, int p_argc, sqlite3_value** p_argv) {
         return;
     }
     sqlite3_value* value = p_argv[0];
-    std::uint64_t hash = fnv1a(0xcbf29ce484222325ULL, &seed, sizeof seed);
+    // The seed and the kind of value (number, text, bytes) start the hash.
+    const std::uint64_t start = mix(seed * 4 + 0x9e3779b97f4a7c15ULL);
+    std::uint64_t hash = 0;
     switch (sqlite3_value_type(value)) {
         case SQLITE_NULL:
             sqlite3_result_null(p_ctx);
             return;
         case SQLITE_INTEGER:
+            // a rowid: one multiplication and the mixer, no loop
+            hash = start ^ static_cast<std::uint64_t>(sqlite3_value_int64(value));
+            break;
         case SQLITE_FLOAT: {
             // One NUMBER, one hash: 2 and 2.0 are the same value.
             const double d = sqlite3_value_double(value);
-            const char tag = 'N';
-            hash = fnv1a(hash, &tag, 1);
-            if (sqlite3_value_type(value) == SQLITE_INTEGER || (d == std::trunc(d) && std::fabs(d) < 9e18)) {
-                const std::int64_t i = sqlite3_value_type(value) == SQLITE_INTEGER ? sqlite3_value_int64(value)
-                                                                                   : static_cast<std::int64_t>(d);
-                hash = fnv1a(hash, &i, sizeof i);
+            if (d == std::trunc(d) && std::fabs(d) < 9e18) {
+                hash = start ^ static_cast<std::uint64_t>(static_cast<std::int64_t>(d));
             } else {
-                hash = fnv1a(hash, &d, sizeof d);
+                const double plain = d == 0.0 ? 0.0 : d;  // -0 is 0
+                hash = fnv1a(start + 1, &plain, sizeof plain);
             }
             break;
         }
-        case SQLITE_BLOB: {
-            const char tag = 'B';
-            hash = fnv1a(hash, &tag, 1);
-            hash = fnv1a(hash, sqlite3_value_blob(value), static_cast<size_t>(sqlite3_value_bytes(value)));
+        case SQLITE_BLOB:
+            hash = fnv1a(start + 2, sqlite3_value_blob(value), static_cast<size_t>(sqlite3_value_bytes(value)));
             break;
-        }
-        default: {
-            const char tag = 'T';
-            hash = fnv1a(hash, &tag, 1);
-            hash = fnv1a(hash, sqlite3_value_text(value), static_cast<size_t>(sqlite3_value_bytes(value)));
+        default:
+            hash = fnv1a(start + 3, sqlite3_value_text(value), static_cast<size_t>(sqlite3_value_bytes(value)));
             break;
-        }
     }
-    hash = mix(hash);
+    hash = mix(hash * 0xff51afd7ed558ccdULL);
     const std::uint64_t value32 = (hash ^ (hash >> 32)) & 0xffffffffULL;
     sqlite3_result_int64(p_ctx, static_cast<sqlite3_int64>(value32 % (maxBucket + 1)));
 }
