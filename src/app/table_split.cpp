@@ -48,18 +48,19 @@ void closeAll(std::vector<PartFiles>& p_parts) {
 }
 
 // A file without a name in p_dir (beside the set: the parts take as much
-// room as the set, which a temporary file system might not have); -1 with
-// errno set. Where the file system cannot make one, a file is made and
+// room as the set, which a temporary file system might not have), with the
+// mode the set's files get (the first part's files become the set's); -1
+// with errno set. Where the file system cannot make one, a file is made and
 // unlinked at once, the stop signals held off in between.
 int unnamedFile(const std::string& p_dir) {
-    int fd = ::open(p_dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    int fd = ::open(p_dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
     if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
     sigset_t held, previous;
     sigemptyset(&held);
     for (int stop : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, stop);
     sigprocmask(SIG_BLOCK, &held, &previous);
     const std::string path = p_dir + "/.tarvex-part-" + std::to_string(::getpid());
-    fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0600);
+    fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0666);
     const int err = errno;
     if (fd >= 0) ::unlink(path.c_str());
     sigprocmask(SIG_SETMASK, &previous, nullptr);

@@ -347,6 +347,28 @@ int tvOutputSet::remove(const std::string& p_path) {
     return 0;
 }
 
+int tvOutputSet::adopt(const std::string& p_path, int p_fd) {
+    if (!owns(p_path) || _part || remove(p_path) != 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::string ext = p_path.substr(_base.size());
+    lower(ext);
+    TempFile adopted;
+    adopted.ext = ext;
+    adopted.path = hiddenPath(TEMP_MARK + _token + ext);
+    adopted.slot = registerPath(adopted.path);
+    const std::string link = "/proc/self/fd/" + std::to_string(p_fd);
+    if (::linkat(AT_FDCWD, link.c_str(), AT_FDCWD, adopted.path.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        int err = errno;
+        unregisterPath(adopted.slot);
+        errno = err;
+        return -1;
+    }
+    _temps.push_back(adopted);
+    return 0;
+}
+
 bool tvOutputSet::commit() {
     if (_part) {
         // The parent merges the part's files into the set it commits.

@@ -42,6 +42,11 @@ public:
     // set; 0, or -1 with errno set.
     int remove(const std::string& p_path);
 
+    // Makes the open file p_fd (a file without a name, or with one, on the
+    // set's file system) the temporary standing for p_path, as a new name
+    // of it; 0, or -1 with errno set (the file is then not part of the set).
+    int adopt(const std::string& p_path, int p_fd);
+
     // Renames every temporary over its final name (a link at a final name is
     // replaced, never followed) and removes the companion files of the base
     // name that this run did not write, signals held off meanwhile; then

@@ -108,12 +108,16 @@ public:
     SetFile(const SetFile&) = delete;
     SetFile& operator=(const SetFile&) = delete;
 
-    bool open(const std::string& p_path) {
+    // p_keep > 0: the set's temporary is an adopted file whose first
+    // p_keep bytes stay; writing goes on after them.
+    bool open(const std::string& p_path, off_t p_keep = 0) {
         _path = p_path;
         tvOutputSet* set = tvActiveOutputSet();
-        _fd = set == nullptr ? -1 : set->open(p_path, O_WRONLY | O_CREAT | O_TRUNC);
+        _fd = set == nullptr ? -1 : set->open(p_path, p_keep > 0 ? O_WRONLY : O_WRONLY | O_CREAT | O_TRUNC);
         if (_fd < 0) fail(set == nullptr ? EINVAL : errno);
-        return _fd >= 0;
+        if (_fd >= 0 && p_keep > 0 && (::ftruncate(_fd, p_keep) != 0 || ::lseek(_fd, p_keep, SEEK_SET) != p_keep))
+            fail(errno);
+        return _ok;
     }
     void write(const void* p_data, size_t p_size) {
         if (_used + p_size <= MERGE_CHUNK) {  // the usual case: a record's bytes
@@ -175,6 +179,7 @@ struct PartInfo {
     unsigned int dbfRecordBytes = 0;
     std::string prj, cpg;
     bool drawn = false;  // holds a record that is not a null shape
+    bool dbfMark = false;  // the .dbf ends with the end-of-file mark
 };
 
 bool readSmall(int p_fd, std::string& p_text) {
@@ -209,6 +214,7 @@ bool readPart(const tvPartFiles& p_files, size_t p_index, PartInfo& p_info) {
     errno = EINVAL;
     if (headerBytes < 33 || p_info.dbfRecordBytes == 0 || (dbfSize != data && dbfSize != data + 1))
         return refuse("the .dbf header");
+    p_info.dbfMark = dbfSize == data + 1;
     p_info.dbfHeader.resize(headerBytes);
     if (!readAt(p_files[TV_PART_DBF], p_info.dbfHeader.data(), headerBytes, 0)) return refuse("the .dbf header");
     if (!readSmall(p_files[TV_PART_PRJ], p_info.prj)) return refuse("the .prj");
@@ -326,6 +332,22 @@ bool copyRecords(int p_fd, const PartInfo& p_info, size_t p_index, long long p_f
     return true;
 }
 
+// Makes the .shp, .shx and .dbf of p_part the set's temporaries (see
+// tvOutputSet::adopt); false, with none of them adopted, when one cannot
+// be (a file that has no name left, on a file system without O_TMPFILE).
+bool adoptFirst(const tvPartFiles& p_part, const PartInfo& p_info, const std::string& p_base) {
+    tvOutputSet* set = tvActiveOutputSet();
+    if (set == nullptr || sizeOf(p_part[TV_PART_SHX]) != 100 + 8 * p_info.records) return false;
+    const int files[3] = {TV_PART_SHP, TV_PART_SHX, TV_PART_DBF};
+    for (int i = 0; i < 3; ++i) {
+        if (set->adopt(p_base + tvPartExtension(files[i]), p_part[static_cast<size_t>(files[i])]) != 0) {
+            for (int j = 0; j < i; ++j) set->remove(p_base + tvPartExtension(files[j]));
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 tvMergeResult tvMergeParts(const std::vector<tvPartFiles>& p_parts, const std::string& p_base,
@@ -355,34 +377,45 @@ tvMergeResult tvMergeParts(const std::vector<tvPartFiles>& p_parts, const std::s
         fieldWidth = dbfHeader[32 + 16];
     }
 
+    // The first part's files hold the set's first records as they must
+    // be: they become the set's files, and the other parts are appended.
+    const off_t dbfRecords = static_cast<off_t>(dbfHeader.size()) + infos[0].records * infos[0].dbfRecordBytes;
+    const bool adopted = adoptFirst(p_parts[0], infos[0], p_base);
     SetFile shp, shx, dbf;
-    if (!shp.open(p_base + ".shp") || !shx.open(p_base + ".shx") || !dbf.open(p_base + ".dbf"))
+    if (!shp.open(p_base + ".shp", adopted ? infos[0].shpSize : 0) ||
+        !shx.open(p_base + ".shx", adopted ? 100 + 8 * infos[0].records : 0) ||
+        !dbf.open(p_base + ".dbf", adopted ? dbfRecords : 0))
         return TV_MERGE_FAILED;
     unsigned char header[100];
     std::memcpy(header, infos[0].shpHeader, 100);
-    shp.write(header, 100);
-    shx.write(header, 100);
     std::vector<unsigned char> dbfHead(dbfHeader);
     putLE32(dbfHead.data() + 4, static_cast<unsigned int>(p_records));
-    dbf.write(dbfHead.data(), dbfHead.size());
+    if (!adopted) {
+        shp.write(header, 100);
+        shx.write(header, 100);
+        dbf.write(dbfHead.data(), dbfHead.size());
+    }
 
-    long long number = 0;
-    unsigned long long offset = 100;
+    long long number = adopted ? infos[0].records : 0;
+    unsigned long long offset = adopted ? static_cast<unsigned long long>(infos[0].shpSize) : 100;
     double bounds[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    if (adopted && infos[0].records > 0) infos[0].drawn = true;  // its header's bounds are its records'
     for (size_t i = 0; i < p_parts.size(); ++i) {
-        if (!copyShapes(p_parts[i][TV_PART_SHP], infos[i], i, number, offset, shp, shx) ||
-            !copyRecords(p_parts[i][TV_PART_DBF], infos[i], i, number - infos[i].records, fieldWidth, dbf))
+        if ((i > 0 || !adopted) &&
+            (!copyShapes(p_parts[i][TV_PART_SHP], infos[i], i, number, offset, shp, shx) ||
+             !copyRecords(p_parts[i][TV_PART_DBF], infos[i], i, number - infos[i].records, fieldWidth, dbf)))
             return TV_MERGE_FAILED;
         if (infos[i].drawn) combineBounds(bounds, infos[i].shpHeader);
     }
-    // The end-of-file mark, as the first part has it.
-    if (sizeOf(p_parts[0][TV_PART_DBF]) > static_cast<off_t>(dbfHeader.size() + infos[0].records * infos[0].dbfRecordBytes)) {
+    // The end-of-file mark, as the first part had it.
+    if (infos[0].dbfMark) {
         const char mark = 0x1A;
         dbf.write(&mark, 1);
     }
 
     std::memcpy(header + 36, bounds, sizeof bounds);
     putBE32(header + 24, static_cast<unsigned int>(offset / 2));
+    if (adopted) dbf.writeAt(0, dbfHead.data(), dbfHead.size());
     shp.writeAt(0, header, 100);
     putBE32(header + 24, static_cast<unsigned int>((100 + 8ULL * static_cast<unsigned long long>(p_records)) / 2));
     shx.writeAt(0, header, 100);

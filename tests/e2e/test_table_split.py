@@ -96,6 +96,9 @@ class TableSplit(unittest.TestCase):
                                  [l for l in one.lines() if l.startswith("[")], four)
                 base1, base4 = os.path.join(self.out, table + "_1"), os.path.join(self.out, table + "_4")
                 self.assertEqual(tv.shapefile_set(base4), tv.shapefile_set(base1))
+                # the files' modes too (the first part's files become the set's)
+                self.assertEqual([os.stat(base4 + ext).st_mode for ext in tv.shapefile_set(base4)],
+                                 [os.stat(base1 + ext).st_mode for ext in tv.shapefile_set(base1)])
                 if os.path.exists(base1 + ".prj"):
                     with open(base1 + ".prj") as a, open(base4 + ".prj") as b:
                         self.assertEqual(a.read(), b.read())
