@@ -237,6 +237,8 @@ std::string binaryText(double value, bool isFloat);
 
 // Registers the SQL functions and table functions of the Oracle forms.
 void registerFunctions(sqlite3* db);
+// ORA_HASH (ora_hash.cpp).
+void registerHashFunction(sqlite3* db);
 
 }  // namespace embedded
 }  // namespace occi

@@ -533,6 +533,7 @@ void registerFunctions(sqlite3* db) {
         sqlite3_create_function_v2(db, f.name, f.args,
                                    SQLITE_UTF8 | (f.deterministic ? SQLITE_DETERMINISTIC : 0),
                                    nullptr, f.fn, nullptr, nullptr, nullptr);
+    registerHashFunction(db);
     sqlite3_create_module(db, "TVX_ELEM_INFO", &ARRAY_MODULE, nullptr);
     sqlite3_create_module(db, "TVX_ORDINATES", &ARRAY_MODULE, &ORDINATES_TAG);
 }

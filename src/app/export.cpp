@@ -39,6 +39,10 @@ const unsigned int EXPORT_PREFETCH_ROWS = 1000;
 
 const unsigned short MULTIPATCH_SHAPE_TYPE = 31;
 
+// Set while this process exports one part of a table: the shape decided
+// for the whole table, used instead of the part's own sample.
+const tvShapeChoice* g_part_shape = nullptr;
+
 std::string setting(const std::string& p_key) {
     auto it = g_args.find(p_key);
     return it == g_args.end() ? std::string() : it->second;
@@ -332,8 +336,13 @@ bool exportResultSet(StatementGuard& p_main, const std::string& p_sql,
         ColumnPlan plan;
         SampleInfo sample;
         result = findColumns(p_main.resultSet(), p_sql, p_geom_column, plan);
-        if (result) result = probeSample(p_sql, plan, keepList, sample);
-        if (result) checkInnerRings(p_sql, plan, sample);
+        if (result && g_part_shape != nullptr) {
+            sample.shapeType = g_part_shape->shapeType;
+            sample.srid = g_part_shape->srid;
+        } else {
+            if (result) result = probeSample(p_sql, plan, keepList, sample);
+            if (result) checkInnerRings(p_sql, plan, sample);
+        }
         if (result) result = rewriteWithoutSkipped(p_main, p_sql, plan);
         if (result) {
             begun = true;
@@ -352,8 +361,9 @@ bool exportResultSet(StatementGuard& p_main, const std::string& p_sql,
         result = false;
     }
 
-    // Only complete sets replace the previous ones.
-    if (begun) result = router.finish(result);
+    // Only complete sets replace the previous ones; a part of a table is
+    // kept for the parent's merge.
+    if (begun) result = router.finish(result, g_part_shape != nullptr);
     return result;
 }
 
@@ -388,6 +398,31 @@ bool rewriteSelectStar(const std::string& p_sql, const std::string& p_columns,
     p_result.replace(7, 1, p_columns);
     return true;
 }
+
+bool decideQueryShape(const std::string& p_sql, const std::string& p_geom_column, tvShapeChoice& p_choice) {
+    bool result = true;
+    KeptGeometries kept;
+    StatementGuard main;
+    try {
+        main.create(p_sql)->setPrefetchRowCount(1);
+        main.execute();
+        ColumnPlan plan;
+        SampleInfo sample;
+        result = findColumns(main.resultSet(), p_sql, p_geom_column, plan);
+        if (result) result = probeSample(p_sql, plan, setting("nofree") == "yes" ? &kept : nullptr, sample);
+        if (result) checkInnerRings(p_sql, plan, sample);
+        p_choice.shapeType = sample.shapeType;
+        p_choice.srid = sample.srid;
+    } catch (const SQLException& e) {
+        tvLog("Error executing query : ", p_sql, LOG_ERROR);
+        tvLog(e.getMessage(), "", LOG_ERROR);
+        result = false;
+    }
+    if (!main.release()) result = false;
+    return result;
+}
+
+void setPartShape(const tvShapeChoice* p_choice) { g_part_shape = p_choice; }
 
 bool exportSQLAsShape(std::string p_sql, std::string p_geom_column, std::string p_shapefile,
                       std::string p_table, std::string p_owner) {

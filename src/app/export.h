@@ -18,6 +18,20 @@ const std::set<std::string>& tvPlannedOutputNames();
 bool exportSQLAsShape(std::string p_sql, std::string p_geom_column,
                       std::string p_shapefile, std::string p_table, std::string p_owner);
 
+// The shape type and SRID an export writes, as its sample decides them:
+// the first non-null geometry, and the inner-ring check.
+struct tvShapeChoice {
+    unsigned short shapeType = 0;
+    int srid = -1;
+};
+// The choice for the rows of p_sql, on the global connection; false, with
+// the reason logged, when the query fails or has no column p_geom_column.
+bool decideQueryShape(const std::string& p_sql, const std::string& p_geom_column, tvShapeChoice& p_choice);
+// While p_choice is set (null: not), exportSQLAsShape writes one part of a
+// table: the set has p_choice's shape type and SRID instead of its own
+// sample's, and its end is logged as a part's.
+void setPartShape(const tvShapeChoice* p_choice);
+
 // Builds the export list from the settings and runs the exports in turn on
 // the global connection; clears p_continue on the first failure.
 void runExports(bool& p_continue);

@@ -198,16 +198,45 @@ void tvProgressBoard::read(int p_fd) {
     }
 }
 
-std::string tvProgressBoard::line() const {
-    std::string text = std::to_string(_ended) + " of " + std::to_string(_jobs.size()) + " ended";
+std::vector<tvProgressBoard::Entry> tvProgressBoard::entries() const {
+    // Jobs under one name are the parts of one export: one entry, their
+    // rows and totals summed.
+    std::vector<Entry> result;
     for (size_t i = 0; i < _jobs.size(); ++i) {
         const Job& job = _jobs[i];
-        if (!job.running) continue;
-        text += " | ";
-        if (job.reported) {
-            text += formatProgress(_names[i], job.last.rows, job.last.total, job.last.elapsedMs / 1000.0);
+        Entry* entry = nullptr;
+        for (Entry& known : result) {
+            if (_names[known.first] == _names[i]) entry = &known;
+        }
+        if (entry == nullptr) {
+            result.push_back(Entry());
+            entry = &result.back();
+            entry->first = i;
+        }
+        entry->running = entry->running || job.running;
+        if (!job.reported) {
+            entry->total = -1;
+            continue;
+        }
+        entry->reported = true;
+        entry->rows += job.last.rows;
+        if (entry->total >= 0) entry->total = job.last.total > 0 ? entry->total + job.last.total : -1;
+        if (job.last.elapsedMs > entry->elapsedMs) entry->elapsedMs = job.last.elapsedMs;
+    }
+    return result;
+}
+
+std::string tvProgressBoard::line() const {
+    const std::vector<Entry> all = entries();
+    std::string text;
+    if (all.size() == _jobs.size()) text = std::to_string(_ended) + " of " + std::to_string(_jobs.size()) + " ended";
+    for (const Entry& entry : all) {
+        if (!entry.running) continue;
+        if (!text.empty()) text += " | ";
+        if (entry.reported) {
+            text += formatProgress(_names[entry.first], entry.rows, entry.total, entry.elapsedMs / 1000.0);
         } else {
-            text += _names[i] + " : starting";
+            text += _names[entry.first] + " : starting";
         }
     }
     return text;
@@ -225,11 +254,10 @@ void tvProgressBoard::refresh() {
     }
     if (now - _lastLine < LINE_INTERVAL) return;
     _lastLine = now;
-    for (size_t i = 0; i < _jobs.size(); ++i) {
-        const Job& job = _jobs[i];
-        if (!job.running || !job.reported) continue;
+    for (const Entry& entry : entries()) {
+        if (!entry.running || !entry.reported) continue;
         tvLog("Progress : ",
-              formatProgress(_names[i], job.last.rows, job.last.total, job.last.elapsedMs / 1000.0),
+              formatProgress(_names[entry.first], entry.rows, entry.total, entry.elapsedMs / 1000.0),
               LOG_BASIC);
     }
 }

@@ -88,7 +88,8 @@ public:
     // Redraws (at most five times a second) or logs (every 10 seconds).
     void refresh();
     // The line the terminal shows: the count of ended exports, then each
-    // running export's progress.
+    // running export's progress. Jobs under one name are the parts of one
+    // export: shown as one, without the count.
     std::string line() const;
 
 private:
@@ -97,6 +98,16 @@ private:
         ProgressRecord last{};
         bool reported = false;
     };
+    // What the board shows for one name.
+    struct Entry {
+        size_t first = 0;  // its first job
+        bool running = false;
+        bool reported = false;
+        long long rows = 0;
+        long long total = 0;  // -1: not known for every job
+        std::int64_t elapsedMs = 0;
+    };
+    std::vector<Entry> entries() const;
     std::vector<std::string> _names;
     std::vector<Job> _jobs;
     size_t _ended = 0;

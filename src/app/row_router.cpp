@@ -98,14 +98,14 @@ tvRowRouter::Target* tvRowRouter::addTarget(const std::string& p_family, int p_p
     return created ? _targets.back().get() : nullptr;
 }
 
-bool tvRowRouter::close(Target& p_target) {
+bool tvRowRouter::close(Target& p_target, bool p_index) {
     if (p_target.closed) return true;
     p_target.closed = true;
     p_target.count = p_target.writer->getRecordCount();
     p_target.largest = p_target.writer->largestFileSize();
     // The index is made from the closed files and joins their set.
     return p_target.writer->closeShapeFile() &&
-           tvWriteRequestedSpatialIndex(nameOf(p_target.family, p_target.part));
+           (!p_index || tvWriteRequestedSpatialIndex(nameOf(p_target.family, p_target.part)));
 }
 
 bool tvRowRouter::splitPlainSet() {
@@ -190,10 +190,10 @@ bool tvRowRouter::route(SDOGeometry* p_geometry, oracle::occi::ResultSet* p_row)
 // The format's offsets reach 4 GiB; ESRI's own software reads no file above 2.
 const unsigned long long ESRI_FILE_LIMIT = 2ULL << 30;
 
-bool tvRowRouter::finish(bool p_ok) {
+bool tvRowRouter::finish(bool p_ok, bool p_part) {
     bool ok = p_ok;
     for (std::unique_ptr<Target>& target : _targets) {
-        if (!close(*target)) ok = false;
+        if (!close(*target, !p_part)) ok = false;
     }
     if (!ok) return false;
     // Only complete sets replace the previous ones, all together.
@@ -202,6 +202,10 @@ bool tvRowRouter::finish(bool p_ok) {
         if (target->set) sets.push_back(target->set.get());
     }
     if (!tvCommitOutputSets(sets)) return false;
+    if (p_part) {
+        tvLog("Part of the table written, rows : ", _targets.front()->count, LOG_DETAILED);
+        return true;
+    }
     std::string written;
     std::string large;
     for (std::unique_ptr<Target>& target : _targets) {

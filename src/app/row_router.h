@@ -49,8 +49,9 @@ public:
     bool splits() const { return _split; }
     // Closes every set's files and, when p_ok holds and they are complete,
     // commits the sets together; logs what was written. False when the
-    // export is not in place.
-    bool finish(bool p_ok);
+    // export is not in place. p_part: the export is one part of a table,
+    // which the parent merges and reports.
+    bool finish(bool p_ok, bool p_part);
 
 private:
     struct Target {
@@ -79,7 +80,9 @@ private:
     Target* current(const std::string& p_family);
     Target* targetFor(const std::string& p_family, unsigned short p_gtype);
     Target* addTarget(const std::string& p_family, int p_part, int p_shapeType);
-    bool close(Target& p_target);
+    // p_index: with the .qix of "--index" (a part of a table has none: the
+    // parent indexes the merged set).
+    bool close(Target& p_target, bool p_index = true);
     bool write(Target* p_target, SDOGeometry* p_geometry, oracle::occi::ResultSet* p_row);
     bool routeCollection(const SDOGeometry& p_collection, oracle::occi::ResultSet* p_row);
     bool splitPlainSet();

@@ -10,6 +10,7 @@
 #include "app/export.h"
 #include "app/jobs.h"
 #include "app/statement_guard.h"
+#include "app/table_split.h"
 #include "diag/log.h"
 #include "diag/strings.h"
 #include "oracle/globals.h"
@@ -268,6 +269,17 @@ void runExports(bool& p_continue) {
         }
         runParallelExports(exports, shapefiles, jobs, p_continue);
         return;
+    }
+    if (!allTables && jobs > 1 && p_continue && exports.size() == 1) {
+        if (!setting("sql").empty()) {
+            // Its rows have no ROWID to split them by.
+            tvLog("[WARNING] A free query is read on one connection, -j has no effect : ", jobs, LOG_BASIC);
+        } else {
+            tvLog("Exporting to shape file : ", exports[0].shapefile + ".shp", LOG_BASIC);
+            p_continue = exportTableInParts(exports[0].sql, exports[0].geomColumn, exports[0].shapefile,
+                                            exports[0].table, exports[0].owner, jobs);
+            return;
+        }
     }
     for (size_t i = 0; i < exports.size() && p_continue; ++i) {
         std::string shapefile = exports[i].shapefile;

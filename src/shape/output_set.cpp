@@ -107,7 +107,34 @@ private:
     sigset_t _previous;
 };
 
+const tvPartCapture* g_capture = nullptr;
+bool g_captureTaken = false;  // the capture's set was begun
+
+const char* const PART_EXTENSIONS[TV_PART_FILES] = {".shp", ".shx", ".dbf", ".prj", ".cpg"};
+
+int partIndex(const std::string& p_ext) {
+    for (int i = 0; i < TV_PART_FILES; ++i) {
+        if (p_ext == PART_EXTENSIONS[i]) return i;
+    }
+    return -1;
+}
+
 }  // namespace
+
+void tvSetPartCapture(const tvPartCapture* p_capture) {
+    g_capture = p_capture;
+    g_captureTaken = false;
+}
+
+void tvNotePart(char p_note) {
+    if (g_capture == nullptr || g_capture->notes < 0) return;
+    ssize_t written = ::write(g_capture->notes, &p_note, 1);
+    (void)written;
+}
+
+const char* tvPartExtension(int p_index) {
+    return p_index >= 0 && p_index < TV_PART_FILES ? PART_EXTENSIONS[p_index] : "";
+}
 
 bool tvIsSetCompanionExtension(const std::string& p_ext) {
     static const char* const extensions[] = {".shp", ".shx", ".dbf", ".prj", ".cpg",
@@ -201,6 +228,7 @@ std::string hiddenStem(const std::string& p_dir, const std::string& p_name) {
 
 bool tvOutputSet::begin(const std::string& p_base) {
     abandon();
+    if (g_capture != nullptr) return beginPart(p_base);
     _base = p_base;
     size_t slash = p_base.rfind('/');
     _dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : p_base.substr(0, slash));
@@ -274,6 +302,18 @@ bool tvOutputSet::begin(const std::string& p_base) {
     return true;
 }
 
+bool tvOutputSet::beginPart(const std::string& p_base) {
+    if (p_base != g_capture->base || g_captureTaken) {
+        tvNotePart(TV_NOTE_OTHER_SET);
+        tvLog("A part of a split export writes one set only, refused : ", p_base, LOG_ERROR);
+        return false;
+    }
+    g_captureTaken = true;
+    _base = p_base;
+    _part = true;
+    return true;
+}
+
 void tvOutputSet::removeStaleTemporaries() {
     // Only the holder of the lock writes temporaries of this set: any that
     // exist now were left by a run that ended without cleaning up.
@@ -311,7 +351,7 @@ std::vector<std::string> tvOutputSet::staleCompanions() const {
 }
 
 bool tvOutputSet::owns(const std::string& p_path) const {
-    if (_lockFd < 0 || p_path.size() <= _base.size()) return false;
+    if ((_lockFd < 0 && !_part) || p_path.size() <= _base.size()) return false;
     if (p_path.compare(0, _base.size(), _base) != 0) return false;
     return tvIsSetCompanionExtension(p_path.substr(_base.size()));
 }
@@ -330,8 +370,20 @@ int tvOutputSet::open(const std::string& p_path, int p_flags) {
     }
     std::string ext = p_path.substr(_base.size());
     lower(ext);
-    TempFile* temp = findTemp(ext);
     const int access = p_flags & (O_ACCMODE | O_APPEND | O_TRUNC);
+    if (_part) {
+        // A new open file description of the captured file, with its own
+        // offset (a dup would share one).
+        const int index = partIndex(ext);
+        if (index < 0 || g_capture->files[index] < 0) {
+            tvNotePart(TV_NOTE_OTHER_SET);
+            errno = EPERM;
+            return -1;
+        }
+        const std::string link = "/proc/self/fd/" + std::to_string(g_capture->files[index]);
+        return ::open(link.c_str(), access | O_CLOEXEC);
+    }
+    TempFile* temp = findTemp(ext);
     if (temp != nullptr) return ::open(temp->path.c_str(), access | O_NOFOLLOW | O_CLOEXEC);
     if ((p_flags & O_CREAT) == 0) {
         errno = ENOENT;
@@ -359,6 +411,10 @@ int tvOutputSet::remove(const std::string& p_path) {
     }
     std::string ext = p_path.substr(_base.size());
     lower(ext);
+    if (_part) {
+        const int index = partIndex(ext);
+        return index < 0 || g_capture->files[index] < 0 ? 0 : ::ftruncate(g_capture->files[index], 0);
+    }
     for (size_t i = 0; i < _temps.size(); ++i) {
         if (_temps[i].ext != ext) continue;
         int result = ::unlink(_temps[i].path.c_str());
@@ -366,6 +422,28 @@ int tvOutputSet::remove(const std::string& p_path) {
         _temps.erase(_temps.begin() + static_cast<long>(i));
         return result;
     }
+    return 0;
+}
+
+int tvOutputSet::adopt(const std::string& p_path, int p_fd) {
+    if (!owns(p_path) || _part || remove(p_path) != 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::string ext = p_path.substr(_base.size());
+    lower(ext);
+    TempFile adopted;
+    adopted.ext = ext;
+    adopted.path = hiddenPath(TEMP_MARK + _token + ext);
+    adopted.slot = registerPath(adopted.path);
+    const std::string link = "/proc/self/fd/" + std::to_string(p_fd);
+    if (::linkat(AT_FDCWD, link.c_str(), AT_FDCWD, adopted.path.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        int err = errno;
+        unregisterPath(adopted.slot);
+        errno = err;
+        return -1;
+    }
+    _temps.push_back(adopted);
     return 0;
 }
 
@@ -518,6 +596,12 @@ bool tvOutputSet::commit() {
 }
 
 bool tvCommitOutputSets(const std::vector<tvOutputSet*>& p_sets) {
+    // A part of a table, written by a worker, is not put in place: the
+    // parent merges the parts into the set it commits. A part is one set.
+    if (p_sets.size() == 1 && p_sets[0]->_part) {
+        p_sets[0]->_part = false;
+        return true;
+    }
     bool ok = true;
     for (tvOutputSet* set : p_sets) ok = ok && set->_lockFd >= 0 && set->syncTemporaries();
     {
@@ -553,6 +637,7 @@ bool tvCommitOutputSets(const std::vector<tvOutputSet*>& p_sets) {
 }
 
 void tvOutputSet::abandon() {
+    _part = false;
     for (const TempFile& temp : _temps) {
         ::unlink(temp.path.c_str());
         unregisterPath(temp.slot);

@@ -42,6 +42,11 @@ public:
     // set; 0, or -1 with errno set.
     int remove(const std::string& p_path);
 
+    // Makes the open file p_fd (a file without a name, or with one, on the
+    // set's file system) the temporary standing for p_path, as a new name
+    // of it; 0, or -1 with errno set (the file is then not part of the set).
+    int adopt(const std::string& p_path, int p_fd);
+
     // Renames every temporary over its final name (a link at a final name is
     // replaced, never followed) and removes the companion files of the base
     // name that this run did not write (moved aside before the first rename,
@@ -82,6 +87,7 @@ private:
     int _lockFd = -1;
     int _lockSlot = -1;
     std::vector<TempFile> _temps;
+    bool _part = false;  // the files go to a part capture (tvSetPartCapture)
 
     // The commit in phases, so that several sets commit as one
     // (tvCommitOutputSets): the data on disk; the checks, the second names
@@ -108,6 +114,7 @@ private:
     void finishCommit();
     friend bool tvCommitOutputSets(const std::vector<tvOutputSet*>& p_sets);
 
+    bool beginPart(const std::string& p_base);
     TempFile* findTemp(const std::string& p_ext);
     // The names of the companion files of the base name that this run did
     // not write (in the set's directory).
@@ -124,6 +131,30 @@ bool tvCommitOutputSets(const std::vector<tvOutputSet*>& p_sets);
 // The sets the file layer routes their files through in this thread: the
 // one that owns a path gets its file.
 tvOutputSet* tvOutputSetFor(const std::string& p_path);
+
+// One part of a table exported over several connections, written by a
+// worker process into files the parent opened and unlinked before the
+// worker started: they have no name, so nothing of them can be left behind,
+// whichever way either process ends. While a capture is in place, the first
+// set begun with the capture's base name writes into them (no lock: the
+// parent holds the set's lock; commit() only keeps them); any other set, or
+// a second one, is refused and noted, and so is a file of another
+// extension: the parent then does not merge the parts.
+enum { TV_PART_SHP, TV_PART_SHX, TV_PART_DBF, TV_PART_PRJ, TV_PART_CPG, TV_PART_FILES };
+struct tvPartCapture {
+    std::string base;
+    int files[TV_PART_FILES] = {-1, -1, -1, -1, -1};
+    int notes = -1;  // one byte per note: TV_NOTE_*
+};
+const char TV_NOTE_OTHER_SET = 'S';       // another set or file was refused
+const char TV_NOTE_RECORD_NUMBERS = 'F';  // the .dbf holds the FID field of record numbers
+// In a worker: the capture for its part (null: none).
+void tvSetPartCapture(const tvPartCapture* p_capture);
+// Adds p_note to the capture's notes; nothing without a capture.
+void tvNotePart(char p_note);
+// The extension of part file p_index (".shp", ...).
+const char* tvPartExtension(int p_index);
+
 // The first active set, or null.
 tvOutputSet* tvActiveOutputSet();
 // Makes p_set the only active set (none, with null).

@@ -9,6 +9,7 @@
 #include "shape/buffered_io.h"
 #include "shape/date_width.h"
 #include "shape/dbf_date.h"
+#include "shape/output_set.h"
 
 using oracle::occi::MetaData;
 
@@ -307,6 +308,7 @@ bool tvShapeWriter::createShapeFile(std::string p_filename, unsigned short p_sha
                 tvLog("Failed to add field to DBF file : ", "FID", LOG_ERROR);
                 result = false;
             }
+            tvNotePart(TV_NOTE_RECORD_NUMBERS);  // a merge of parts renumbers it
         }
         // Rows write their fields in name order, as the maps list them.
         std::sort(_fields.begin(), _fields.end(),

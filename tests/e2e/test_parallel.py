@@ -111,14 +111,18 @@ class ParallelExports(unittest.TestCase):
             # Nothing but the blocks after the connection line.
             self.assertEqual(runs[jobs].lines()[0], runs["1"].lines()[0])
 
-    def test_jobs_outside_star_mode_change_nothing(self):
+    def test_jobs_on_one_table_give_the_same_log_and_rows(self):
+        # One table is read in parts: the records may come in another order.
         one = tv.tarvex(["demo/demo@" + tv.SAMPLE_DB, "-t", "roads", "-o", "a"], cwd=self.work)
         four = tv.tarvex(["demo/demo@" + tv.SAMPLE_DB, "-t", "roads", "-o", "b", "-j", "4"], cwd=self.work)
         self.assertEqual(one.status, 0, one)
         self.assertEqual(four.status, 0, four)
         self.assertEqual(four.out.replace("'b.shp'", "'a.shp'").replace(": b.shp", ": a.shp"), one.out)
-        for ext in (".shp", ".shx", ".dbf"):
-            self.assertEqual(read_files(self.work)["a" + ext], read_files(self.work)["b" + ext])
+        files = read_files(self.work)
+        self.assertEqual(files["a.shp"][:100], files["b.shp"][:100])
+        rows = [sorted((repr(sorted(attrs.items())), geom.ExportToIsoWkt() if geom else "") for attrs, geom in
+                       tv.read_layer(os.path.join(self.work, name))) for name in ("a.shp", "b.shp")]
+        self.assertEqual(rows[0], rows[1])
 
     def test_a_failing_table_stops_new_exports_keeps_the_finished_sets_and_exits_2(self):
         run = tv.tarvex(["atlas/atlaspw@" + FIXTURE, "-t", "*", "-o", "./", "-j", "2"], cwd=self.work,
