@@ -18,6 +18,7 @@
 #include "app/progress.h"
 #include "diag/log.h"
 #include "settings/settings.h"
+#include "shape/output_set.h"
 
 // LeakSanitizer's check, present only in a sanitized build.
 extern "C" void __lsan_do_leak_check() __attribute__((weak));
@@ -300,6 +301,7 @@ std::vector<JobState> runJobs(size_t p_count, int p_max, const std::function<boo
                     // it, also when the parent died before this line.
                     if (prctl(PR_SET_PDEATHSIG, PARENT_DEATH_SIGNAL) != 0 || getppid() != parent)
                         _exit(128 + PARENT_DEATH_SIGNAL);
+                    tvForgetOutputTemporaries();
                     forwarding.unblock();
                     close(pair[0]);
                     for (const Worker& other : workers)

@@ -182,6 +182,10 @@ void tvRemoveOutputTemporariesNow() {
     }
 }
 
+void tvForgetOutputTemporaries() {
+    for (int i = 0; i < REGISTRY_SLOTS; ++i) g_registryUsed[i] = 0;
+}
+
 tvOutputSet::~tvOutputSet() {
     tvRemoveActiveOutputSet(this);
     abandon();

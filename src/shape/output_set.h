@@ -166,6 +166,10 @@ void tvRemoveActiveOutputSet(tvOutputSet* p_set);
 // For a signal handler: removes every temporary file and lock file of the
 // sets in progress. Only async-signal-safe calls.
 void tvRemoveOutputTemporariesNow();
+// In a new worker process: the files registered so far are its parent's
+// (the lock of a set the parent writes), which a signal that stops only the
+// worker must not remove. Forgets them without touching them.
+void tvForgetOutputTemporaries();
 
 // The extensions of a shapefile set's companion files that a replaced set
 // must not keep: those the writer may write and the spatial indexes.

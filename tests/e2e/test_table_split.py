@@ -156,6 +156,31 @@ class TableSplit(unittest.TestCase):
         self.assertIn(b"stopped by signal", out)
         self.assertEqual(snapshot(self.out), before)
 
+    def test_worker_stopped_alone_leaves_the_parents_lock(self):
+        # A signal that stops one worker runs its handler, which removes the
+        # files that worker registered: never the lock its parent holds.
+        env = dict(os.environ, TARVEX_LOG_LEVEL="basic", TARVEX_EMBEDDED_ROUND_TRIP_MS="1000")
+        proc = subprocess.Popen([tv.TARVEX, "split/splitpw@" + DB, "-t", "pts", "-o", "w", "-j", "2"],
+                                cwd=self.out, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        lock = os.path.join(self.out, ".w.tarvex-lock")
+        children = "/proc/%d/task/%d/children" % (proc.pid, proc.pid)
+        deadline = time.time() + 30
+        workers = []
+        while not workers and time.time() < deadline:
+            with open(children) as f:
+                workers = [int(pid) for pid in f.read().split()]
+            time.sleep(0.05)
+        self.assertTrue(workers)
+        time.sleep(0.5)
+        os.kill(workers[0], signal.SIGTERM)
+        time.sleep(0.3)
+        alive, locked = proc.poll() is None, os.path.exists(lock)
+        out, err = proc.communicate(timeout=60)
+        self.assertTrue(alive, out.decode())  # the other part is still being read
+        self.assertTrue(locked, out.decode())
+        self.assertNotEqual(proc.returncode, 0, out.decode())
+        self.assertEqual(hidden(self.out), [])
+
 
 if __name__ == "__main__":
     unittest.main()

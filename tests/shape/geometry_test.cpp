@@ -345,12 +345,12 @@ TEST(GeometryConversion, UnsupportedElementsFollowTheIgnoreSetting) {
 TEST(GeometryConversion, OtherDimensionsAreConvertedToTheFileType) {
     SettingsGuard settings;
     g_shp_null_vertex = -5;
-    // 2D point into a point-Z file: Z 0, M the M-null value.
+    // 2D point into a point-Z file: Z and M the null value.
     ShapeFile pointZ(SHPT_POINTZ);
     GeometryHolder p2 = pointGeometry(2001, 1, 2, NUL);
     EXPECT_TRUE(pointZ.write(p2.get()));
     EXPECT_EQ(pointZ.object(0)->nSHPType, SHPT_POINTZ);
-    EXPECT_EQ(zs(pointZ.object(0)), std::vector<double>({0}));
+    EXPECT_EQ(zs(pointZ.object(0)), std::vector<double>({-5}));
 
     // 3D line into a plain line file: the file becomes a Z file, the line
     // before it gets the null value for its Z.
@@ -365,11 +365,11 @@ TEST(GeometryConversion, OtherDimensionsAreConvertedToTheFileType) {
     EXPECT_EQ(xs(arc.object(0)), std::vector<double>({5, 6}));
     EXPECT_EQ(zs(arc.object(0)), std::vector<double>({-5, -5}));
 
-    // Measured line into a Z file: M kept, Z 0.
+    // Measured line into a Z file: M kept, Z the null value.
     ShapeFile arcZ(SHPT_ARCZ);
     GeometryHolder lm = geometry(3302, {1, 2, 1}, {0, 0, 7, 1, 1, 8});
     EXPECT_TRUE(arcZ.write(lm.get()));
-    EXPECT_EQ(zs(arcZ.object(0)), std::vector<double>({0, 0}));
+    EXPECT_EQ(zs(arcZ.object(0)), std::vector<double>({-5, -5}));
     EXPECT_EQ(ms(arcZ.object(0)), std::vector<double>({7, 8}));
 
     // 2D polygon into a polygon-M file: M the M-null value.
@@ -413,7 +413,7 @@ TEST(GeometryConversion, RowsThatNeedMoreRaiseTheFileTypeAndEarlierRecordsFollow
     // once a row had M, every record carries it
     const struct {
         std::vector<double> x, z, m;
-    } expected[] = {{{1}, {-5}, {-5}}, {{}, {}, {}}, {{3}, {-5}, {5}}, {{6}, {8}, {-5}}, {{9, 10}, {0, 0}, {-5, -5}}};
+    } expected[] = {{{1}, {-5}, {-5}}, {{}, {}, {}}, {{3}, {-5}, {5}}, {{6}, {8}, {-5}}, {{9, 10}, {-5, -5}, {-5, -5}}};
     for (int i = 0; i < 5; ++i) {
         SHPObject* shape = file.object(i);
         ASSERT_NE(shape, nullptr);
