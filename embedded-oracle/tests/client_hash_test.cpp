@@ -42,15 +42,7 @@ protected:
     }
     void TearDown() override { Environment::terminateEnvironment(env); }
 
-    std::string value(const std::string& sql) {
-        Statement* s = conn->createStatement(sql);
-        ResultSet* rs = s->executeQuery();
-        std::string v = "<no row>";
-        if (rs->next()) v = rs->isNull(1) ? "<null>" : rs->getString(1);
-        s->closeResultSet(rs);
-        conn->terminateStatement(s);
-        return v;
-    }
+    std::string value(const std::string& sql) { return firstValue(conn, sql); }
 
     static std::string dir_;
     Environment* env = nullptr;

@@ -39,4 +39,16 @@ inline void removeTempDatabase(const std::string& p_dir) {
     if (!p_dir.empty()) std::system(("rm -rf '" + p_dir + "'").c_str());
 }
 
+// Column 1 of the first row of p_sql as text: "<null>" for NULL, "<no row>"
+// when there is none.
+inline std::string firstValue(oracle::occi::Connection* p_conn, const std::string& p_sql) {
+    oracle::occi::Statement* s = p_conn->createStatement(p_sql);
+    oracle::occi::ResultSet* rs = s->executeQuery();
+    std::string v = "<no row>";
+    if (rs->next()) v = rs->isNull(1) ? "<null>" : rs->getString(1);
+    s->closeResultSet(rs);
+    p_conn->terminateStatement(s);
+    return v;
+}
+
 #endif
