@@ -24,6 +24,7 @@
 #include "diag/log.h"
 #include "oracle/sdo.h"
 #include "settings/settings.h"
+#include "shape/gtype.h"
 #include "shape/shape_writer.h"
 
 using oracle::occi::Number;
@@ -105,13 +106,15 @@ Number pickNumber(Input& p_in, double p_value) {
 std::string g_dir;
 
 // Whatever was written must read back: every record of a closed file is
-// one shapelib can read, of the file's type or null.
-void checkReadable(const std::string& p_name, int p_shapeType) {
+// one shapelib can read, of the file's type or null. A row that needs more
+// raises the file's type (more dimensions, or a multipoint in a point
+// file), so the type read back may be another than the one created.
+void checkReadable(const std::string& p_name) {
     SHPHandle shp = SHPOpen(p_name.c_str(), "rb");
     if (shp == nullptr) std::abort();
     int records = 0, type = 0;
     SHPGetInfo(shp, &records, &type, nullptr, nullptr);
-    if (type != p_shapeType) std::abort();
+    if (!isKnownShapeType(type)) std::abort();
     for (int i = 0; i < records; ++i) {
         SHPObject* object = SHPReadObject(shp, i);
         if (object == nullptr) std::abort();
@@ -132,7 +135,6 @@ void checkReadable(const std::string& p_name, int p_shapeType) {
 struct OpenWriter {
     std::unique_ptr<tvShapeWriter> writer;
     std::string name;
-    int shapeType = 0;
     bool usable = false;
     int uses = 0;
 };
@@ -142,7 +144,7 @@ void closeWriter(OpenWriter& p_open) {
     if (!p_open.writer) return;
     bool closed = p_open.writer->closeShapeFile();
     p_open.writer.reset();
-    if (closed && p_open.usable) checkReadable(p_open.name, p_open.shapeType);
+    if (closed && p_open.usable) checkReadable(p_open.name);
 }
 
 const char* const kArcLimits[] = {"", "1", "10", "45", "90"};
@@ -154,7 +156,6 @@ tvShapeWriter* writerFor(int p_shapeType, bool p_ignore, bool p_forced, int p_ar
     if (!open.writer) {
         open.writer.reset(new tvShapeWriter());
         open.uses = 0;
-        open.shapeType = p_shapeType;
         open.name = g_dir + "/t" + std::to_string(key);
         g_args["ignore"] = p_ignore ? "yes" : "";
         g_args["forcetype"] = p_forced ? std::to_string(p_shapeType) : std::string();
