@@ -183,7 +183,9 @@ bool tvRowRouter::routeCollection(const SDOGeometry& p_collection, oracle::occi:
 bool tvRowRouter::route(SDOGeometry* p_geometry, oracle::occi::ResultSet* p_row) {
     const unsigned short gtype = gtypeOf(p_geometry);
     if (_split && tvIsCollectionGType(gtype)) return routeCollection(*p_geometry, p_row);
-    const std::string family = gtype == 0 ? std::string() : tvShapeFamily(getShapeTypeForGType(gtype));
+    // The family matters only when the rows are split, which they never are
+    // under a forced type: the gtype's own shape type tells it.
+    const std::string family = gtype == 0 || !_split ? std::string() : tvShapeFamily(tvNaturalShapeType(gtype));
     return write(targetFor(family, gtype), p_geometry, p_row);
 }
 

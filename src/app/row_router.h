@@ -32,7 +32,8 @@ class SDOGeometry;
 class tvRowRouter {
 public:
     // p_plain: the locked set of the export's name p_base. p_split: whether
-    // rows of other families get sets of their own. p_maxSize: the largest
+    // rows of other families get sets of their own (never under a forced
+    // shape type, which takes every row into one set). p_maxSize: the largest
     // size of any one file.
     tvRowRouter(tvOutputSet& p_plain, const std::string& p_base, bool p_split, unsigned long long p_maxSize);
     ~tvRowRouter();

@@ -267,7 +267,14 @@ void tvShapeWriter::fillObject(SHPObject& p_object) const {
     p_object.padfZ = buffers.z.data();
     p_object.padfM = buffers.m.data();
     p_object.bMeasureIsUsed = _converted.measured ? 1 : 0;
-    tvComputeExtents(&p_object);
+    // A 2D record holds no Z or M range (the file's bounds come from the
+    // vertices): half the work for most rows.
+    const int type = _converted.type;
+    if (type == SHPT_POINT || type == SHPT_ARC || type == SHPT_POLYGON || type == SHPT_MULTIPOINT) {
+        tvComputeExtentsXY(&p_object);
+    } else {
+        tvComputeExtents(&p_object);
+    }
 }
 
 bool tvShapeWriter::rowFits(SDOGeometry* p_geometry) {

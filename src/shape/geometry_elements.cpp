@@ -50,10 +50,54 @@ BuildResult malformed(const char* p_text, long long p_value) {
     return BUILD_FAILED;
 }
 
+namespace {
+
+// The common cases of copyVertices: 2D vertices, or 3D ones into a file
+// with Z (READ_Z), every ordinate present and finite but a Z, which may be
+// NULL. One pass without a branch per vertex; false when a vertex needs the
+// checking loop of copyVertices (which then finds and reports it), with the
+// buffers partly written.
+template <bool READ_Z>
+bool copyPlainVertices(const Number* p_ordinates, size_t p_count, double* p_x, double* p_y, double* p_z,
+                       double* p_m, double p_missingZ, double p_missingM) {
+    const size_t stride = READ_Z ? 3 : 2;
+    bool plain = true;
+    for (size_t v = 0; v < p_count; ++v, p_ordinates += stride) {
+        const double x = static_cast<double>(p_ordinates[0]);
+        const double y = static_cast<double>(p_ordinates[1]);
+        const double z = !READ_Z ? p_missingZ
+                         : p_ordinates[2].isNull() ? g_shp_null_vertex : static_cast<double>(p_ordinates[2]);
+        // x - x is 0 for a finite x, NaN for an infinite or NaN one.
+        plain &= !p_ordinates[0].isNull() & !p_ordinates[1].isNull() & (x - x == 0.0) & (y - y == 0.0) &
+                 (z - z == 0.0);
+        p_x[v] = x;
+        p_y[v] = y;
+        p_z[v] = z;
+        p_m[v] = p_missingM;
+    }
+    return plain;
+}
+
+}  // namespace
+
 // Copies p_count vertices of the source from vertex p_first into the buffers
 // at p_at, in the target's dimensions. Fails on a NULL X or Y.
 BuildResult copyVertices(const Source& p_source, const Target& p_target, size_t p_first,
                          size_t p_count, tvShapeBuffers& p_buffers, size_t p_at) {
+    const bool plain2D = !p_source.z && !p_source.m;
+    const bool plain3D = p_source.z && !p_source.m && p_target.z;
+    if (plain2D || plain3D) {
+        const Number* from = p_source.ord.data() + p_first * p_source.stride;
+        const double missingZ = p_target.z ? g_shp_null_vertex : 0.0;
+        const double missingM = p_target.m ? g_shp_null_vertex : 0.0;
+        double* x = p_buffers.x.data() + p_at;
+        double* y = p_buffers.y.data() + p_at;
+        double* z = p_buffers.z.data() + p_at;
+        double* m = p_buffers.m.data() + p_at;
+        const bool copied = plain2D ? copyPlainVertices<false>(from, p_count, x, y, z, m, missingZ, missingM)
+                                    : copyPlainVertices<true>(from, p_count, x, y, z, m, missingZ, missingM);
+        if (copied) return BUILD_OK;
+    }
     const Number* ordinates = p_source.ord.data() + p_first * p_source.stride;
     const size_t stride = p_source.stride;
     const size_t mOffset = p_source.z ? 3 : 2;

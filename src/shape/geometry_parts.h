@@ -7,6 +7,7 @@
 #define TARVEX_SHAPE_GEOMETRY_PARTS_H
 
 #include <occi.h>
+#include <shapefil.h>
 
 #include <cstddef>
 #include <vector>
@@ -37,7 +38,19 @@ struct Target {
     bool alwaysM;  // the type always stores M (the M types)
 };
 
-Target targetFor(int p_type);
+// Inline: it runs several times a row, and a call returning the struct
+// through memory costs more than the few comparisons.
+inline Target targetFor(int p_type) {
+    Target target;
+    target.type = p_type;
+    target.kind = kindOf(p_type);
+    target.z = p_type == SHPT_POINTZ || p_type == SHPT_ARCZ || p_type == SHPT_POLYGONZ ||
+               p_type == SHPT_MULTIPOINTZ || p_type == SHPT_MULTIPATCH;
+    target.alwaysM = p_type == SHPT_POINTM || p_type == SHPT_ARCM || p_type == SHPT_POLYGONM ||
+                     p_type == SHPT_MULTIPOINTM;
+    target.m = target.z || target.alwaysM;
+    return target;
+}
 
 // The shape type a file of type p_fileType must become to hold p_geometry
 // as it is: the kind raised from point to multipoint for a multipoint, the

@@ -44,18 +44,6 @@ int shapeTypeOf(ShapeKind p_kind, bool p_z, bool p_m) {
     }
 }
 
-Target targetFor(int p_type) {
-    Target target;
-    target.type = p_type;
-    target.kind = kindOf(p_type);
-    target.z = p_type == SHPT_POINTZ || p_type == SHPT_ARCZ || p_type == SHPT_POLYGONZ ||
-               p_type == SHPT_MULTIPOINTZ || p_type == SHPT_MULTIPATCH;
-    target.alwaysM = p_type == SHPT_POINTM || p_type == SHPT_ARCM || p_type == SHPT_POLYGONM ||
-                     p_type == SHPT_MULTIPOINTM;
-    target.m = target.z || target.alwaysM;
-    return target;
-}
-
 // Logs a geometry that the file's shape type cannot hold.
 BuildResult kindMismatch(ShapeKind p_kind, bool p_z, bool p_m, const Target& p_target) {
     int own = shapeTypeOf(p_kind, p_z, p_m);
@@ -75,7 +63,7 @@ int forcedShapeType(int p_type) {
 int raisedShapeType(int p_fileType, const SDOGeometry* p_geometry, bool p_forced) {
     if (p_forced || p_geometry == nullptr) return p_fileType;
     const Target file = targetFor(p_fileType);
-    const Target row = targetFor(getShapeTypeForGType(gtypeOf(p_geometry)));
+    const Target row = targetFor(tvNaturalShapeType(gtypeOf(p_geometry)));  // not forced here
     ShapeKind kind = file.kind;
     if (file.kind == KIND_POINT && row.kind == KIND_MULTIPOINT) kind = KIND_MULTIPOINT;
     if (row.kind != kind && !(kind == KIND_MULTIPOINT && row.kind == KIND_POINT)) return p_fileType;

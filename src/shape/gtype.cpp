@@ -31,6 +31,10 @@ unsigned short getShapeTypeForGType(unsigned short gtype) {
     if (forced != g_args.end() && !forced->second.empty()) {
         return static_cast<unsigned short>(std::atoi(forced->second.c_str()));
     }
+    return tvNaturalShapeType(gtype);
+}
+
+unsigned short tvNaturalShapeType(unsigned short gtype) {
     switch (gtype) {
         case SDO_GTYPE_2D_POINT:
             return SHPT_POINT;

@@ -9,6 +9,9 @@ class SDOGeometry;
 std::string getGTypeString(unsigned short gtype);
 // The shape type for a gtype; the "forcetype" setting overrides it.
 unsigned short getShapeTypeForGType(unsigned short gtype);
+// The shape type for a gtype, whatever "forcetype" says: for the row path,
+// which knows whether a type is forced and looks the setting up only once.
+unsigned short tvNaturalShapeType(unsigned short gtype);
 bool isGTypeSupported(unsigned short gtype);
 // Whether p_shapeType is a shape type a set can be written as: the types the
 // gtypes map to, measured multipoints and multipatch (not the null type).

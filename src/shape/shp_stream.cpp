@@ -306,6 +306,23 @@ void tvComputeExtents(SHPObject* p_object) {
     p_object->dfMMin = lm, p_object->dfMMax = hm;
 }
 
+void tvComputeExtentsXY(SHPObject* p_object) {
+    const int n = p_object->nVertices;
+    if (n <= 0) return;
+    const double* x = p_object->padfX;
+    const double* y = p_object->padfY;
+    double lx = x[0], ly = y[0];
+    double hx = lx, hy = ly;
+    for (int i = 0; i < n; ++i) {
+        lx = lx < x[i] ? lx : x[i];
+        hx = hx > x[i] ? hx : x[i];
+        ly = ly < y[i] ? ly : y[i];
+        hy = hy > y[i] ? hy : y[i];
+    }
+    p_object->dfXMin = lx, p_object->dfXMax = hx;
+    p_object->dfYMin = ly, p_object->dfYMax = hy;
+}
+
 int tvShpShapeType(const tvShpStream* p_stream) { return p_stream == nullptr ? SHPT_NULL : p_stream->shapeType; }
 
 void tvShpSetLimit(tvShpStream* p_stream, unsigned long long p_bytes) {

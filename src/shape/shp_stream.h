@@ -31,6 +31,9 @@ unsigned long long tvShpFileSize(const tvShpStream* p_stream);
 // vertex, then its MIN/MAX over every vertex, NaNs included), in one pass of
 // independent minimum and maximum chains. padfZ and padfM must be there.
 void tvComputeExtents(SHPObject* p_object);
+// The X and Y bounds alone, the same as tvComputeExtents sets them: for the
+// 2D types, whose records hold no Z or M range.
+void tvComputeExtentsXY(SHPObject* p_object);
 int tvShpShapeType(const tvShpStream* p_stream);
 int tvShpRecordCount(const tvShpStream* p_stream);
 // Rewrites the records written so far in the shape type p_type, which holds

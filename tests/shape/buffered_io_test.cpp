@@ -462,8 +462,13 @@ TEST(ShapeExtents, SameAsShapelibsToTheBit) {
         ours.padfZ = c[2].data();
         ours.padfM = c[3].data();
         SHPObject theirs = ours;
+        SHPObject xyOnly = ours;
         tvComputeExtents(&ours);
         SHPComputeExtents(&theirs);
+        tvComputeExtentsXY(&xyOnly);
+        const double xy[4] = {xyOnly.dfXMin, xyOnly.dfYMin, xyOnly.dfXMax, xyOnly.dfYMax};
+        const double all[4] = {ours.dfXMin, ours.dfYMin, ours.dfXMax, ours.dfYMax};
+        ASSERT_EQ(std::memcmp(xy, all, sizeof xy), 0) << "round " << round;
         const double* a[8] = {&ours.dfXMin, &ours.dfYMin, &ours.dfZMin, &ours.dfMMin,
                               &ours.dfXMax, &ours.dfYMax, &ours.dfZMax, &ours.dfMMax};
         const double* b[8] = {&theirs.dfXMin, &theirs.dfYMin, &theirs.dfZMin, &theirs.dfMMin,

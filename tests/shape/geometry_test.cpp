@@ -931,6 +931,35 @@ TEST(GeometryConversion, DamagedValuesAreRefusedAndOpenRingsClosed) {
     EXPECT_EQ(polygons.object(2)->nVertices, 8);
 }
 
+TEST(GeometryConversion, RowsOfOtherSizesShareTheBuffersCleanly) {
+    SettingsGuard settings;
+    // A Z that a 2D file drops is still checked.
+    ShapeFile flat(SHPT_ARC);
+    GeometryHolder badZ = geometry(3002, {1, 2, 1}, {});
+    badZ->setSdo_ordinates(raw({0, 0, 0, 1, 1, std::numeric_limits<double>::infinity()}));
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(flat.write(badZ.get()));
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("infinite or NaN ordinate at vertex : 1\n"), std::string::npos);
+    // A refused row between a longer and a shorter one leaves nothing behind.
+    ShapeFile lines(SHPT_ARCZ);
+    GeometryHolder longer = geometry(3002, {1, 2, 1}, {0, 0, NUL, 1, 1, 1, 2, 2, 2});
+    GeometryHolder refused = geometry(3002, {1, 2, 1}, {5, 5, 5, NUL, 6, 6});
+    GeometryHolder shorter = geometry(3002, {1, 2, 1}, {7, 7, 7, 8, 8, NUL});
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(lines.write(longer.get()));
+    EXPECT_FALSE(lines.write(refused.get()));
+    EXPECT_TRUE(lines.write(shorter.get()));
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(lines.count(), 2);
+    EXPECT_EQ(lines.object(0)->padfZ[0], g_shp_null_vertex);
+    SHPObject* last = lines.object(1);
+    ASSERT_EQ(last->nVertices, 2);
+    EXPECT_EQ(last->padfX[1], 8);
+    EXPECT_EQ(last->padfZ[1], g_shp_null_vertex);
+    EXPECT_EQ(last->dfXMax, 8);
+    EXPECT_EQ(last->dfZMax, 7);
+}
+
 TEST(GeometryConversion, ForcedTypesTakeOtherKinds) {
     SettingsGuard settings;
     GeometryHolder polygon = geometry(2003, {1, 1003, 1, 11, 2003, 1}, concat({SQUARE_CCW, HOLE_CW}));
