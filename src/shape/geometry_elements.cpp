@@ -63,13 +63,15 @@ bool copyPlainVertices(const Number* p_ordinates, size_t p_count, double* p_x, d
     const size_t stride = READ_Z ? 3 : 2;
     bool plain = true;
     for (size_t v = 0; v < p_count; ++v, p_ordinates += stride) {
+        // Oracle's client refuses to convert a NULL number (OCI-32152):
+        // NULLs are looked at before any conversion.
+        if (p_ordinates[0].isNull() || p_ordinates[1].isNull()) return false;
         const double x = static_cast<double>(p_ordinates[0]);
         const double y = static_cast<double>(p_ordinates[1]);
         const double z = !READ_Z ? p_missingZ
                          : p_ordinates[2].isNull() ? g_shp_null_vertex : static_cast<double>(p_ordinates[2]);
         // x - x is 0 for a finite x, NaN for an infinite or NaN one.
-        plain &= !p_ordinates[0].isNull() & !p_ordinates[1].isNull() & (x - x == 0.0) & (y - y == 0.0) &
-                 (z - z == 0.0);
+        plain &= (x - x == 0.0) & (y - y == 0.0) & (z - z == 0.0);
         p_x[v] = x;
         p_y[v] = y;
         p_z[v] = z;
