@@ -132,12 +132,13 @@ public:
     Number(unsigned short v) : value_(v), integer_(v), exact_(true), null_(false) {}
     Number(unsigned char v) : value_(v), integer_(v), exact_(true), null_(false) {}
 
-    // Conversions of a NULL number give 0. Conversions to integer types
-    // truncate towards zero and saturate at the target's limits; an exact
-    // integer converts exactly where the target holds it.
-    operator long double() const { return exact_ ? static_cast<long double>(integer_) : value_; }
-    operator double() const { return exact_ ? static_cast<double>(integer_) : value_; }
-    operator float() const { return exact_ ? static_cast<float>(integer_) : static_cast<float>(value_); }
+    // A NULL number converts to nothing: as in Oracle's client, the
+    // conversion throws SQLException OCI-32152. Conversions to integer
+    // types truncate towards zero and saturate at the target's limits; an
+    // exact integer converts exactly where the target holds it.
+    operator long double() const;
+    operator double() const;
+    operator float() const;
     operator long() const;
     operator int() const;
     operator short() const;

@@ -66,10 +66,31 @@ T exactToInteger(long long value) {
     return static_cast<T>(value);
 }
 
+// Oracle's client refuses every operation on a NULL number.
+[[noreturn]] void nullNumber() {
+    throw SQLException(32152, "OCI-32152: Cannot perform operation on a null number");
+}
+
 }  // namespace
 
-#define TVX_NUMBER_CONVERSION(T) \
-    Number::operator T() const { return exact_ ? exactToInteger<T>(integer_) : toInteger<T>(value_); }
+Number::operator long double() const {
+    if (null_) nullNumber();
+    return exact_ ? static_cast<long double>(integer_) : value_;
+}
+Number::operator double() const {
+    if (null_) nullNumber();
+    return exact_ ? static_cast<double>(integer_) : value_;
+}
+Number::operator float() const {
+    if (null_) nullNumber();
+    return exact_ ? static_cast<float>(integer_) : static_cast<float>(value_);
+}
+
+#define TVX_NUMBER_CONVERSION(T)                                                   \
+    Number::operator T() const {                                                   \
+        if (null_) nullNumber();                                                   \
+        return exact_ ? exactToInteger<T>(integer_) : toInteger<T>(value_);        \
+    }
 TVX_NUMBER_CONVERSION(long)
 TVX_NUMBER_CONVERSION(int)
 TVX_NUMBER_CONVERSION(short)

@@ -189,6 +189,15 @@ TEST(ClientNumber, ConversionsAndFormatModels) {
     EXPECT_EQ(static_cast<int>(Number(-2.7)), -2);  // truncates
     EXPECT_EQ(static_cast<double>(Number(7)), 7.0);
     EXPECT_TRUE(Number().isNull());
+    // A NULL number converts to nothing, as in Oracle's client (OCI-32152):
+    // a caller that forgets to look at isNull() fails here as it would there.
+    const Number null;
+    for (const std::function<void()>& convert : std::vector<std::function<void()>>{
+             [&] { (void)static_cast<double>(null); }, [&] { (void)static_cast<long double>(null); },
+             [&] { (void)static_cast<float>(null); }, [&] { (void)static_cast<long>(null); },
+             [&] { (void)static_cast<int>(null); }, [&] { (void)static_cast<unsigned int>(null); }}) {
+        EXPECT_EQ(errorOf(convert), 32152);
+    }
     EXPECT_EQ(Number().toText(nullptr, "999"), "");
     // TO_CHAR's models
     EXPECT_EQ(Number(12).toText(nullptr, "999"), "  12");
