@@ -120,17 +120,6 @@ bool fetchGeometry(ResultSet* p_resultSet, unsigned int p_position, GeometryHold
     return true;
 }
 
-// The geometry's gtype as a 16-bit code. A value that is no such code
-// (NULL, negative, fractional or above 65535) is 0, which no conversion
-// supports; gtypeText() gives it as stored.
-unsigned short gtypeCode(const SDOGeometry* p_geometry) {
-    const Number gtype = p_geometry->getSdo_gtype();
-    if (gtype.isNull()) return 0;
-    const double value = static_cast<double>(gtype);
-    if (value >= 0 && value <= 65535 && value == std::floor(value)) return static_cast<unsigned short>(value);
-    return 0;
-}
-
 // The gtype as stored, for the log: made only when a line needs it, not for
 // every row.
 std::string gtypeText(const SDOGeometry* p_geometry) {
@@ -212,7 +201,7 @@ bool probeSample(const std::string& p_sql, const ColumnPlan& p_plan, KeptGeometr
         GeometryHolder sample(p_keepList);
         result = fetchGeometry(probeRows, 1, sample);
         if (sample.get() != nullptr) {
-            unsigned short gtype = gtypeCode(sample.get());
+            unsigned short gtype = tvGTypeCode(sample.get());
             p_sample.shapeType = getShapeTypeForGType(gtype);
             tvLog("Got shape type :", static_cast<int>(p_sample.shapeType), LOG_DEBUG);
             tvLog("From GTYPE     :", static_cast<int>(gtype), LOG_DEBUG);
@@ -289,7 +278,7 @@ bool writeRows(ResultSet* p_rows, unsigned int p_position, tvRowRouter& p_router
     while (result && p_rows->next()) {
         if (!fetchGeometry(p_rows, p_position, geometry)) return false;
         if (geometry.get() != nullptr) {
-            unsigned short gtype = gtypeCode(geometry.get());
+            unsigned short gtype = tvGTypeCode(geometry.get());
             if (gtype != lastGtype) {
                 lastGtype = gtype;
                 lastSupported = isGTypeSupported(gtype) || (p_router.splits() && tvIsCollectionGType(gtype));

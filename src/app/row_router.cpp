@@ -13,19 +13,6 @@
 #include "shape/gtype.h"
 #include "shape/spatial_index.h"
 
-namespace {
-
-// The gtype of a geometry as a 16-bit code, 0 when it is none.
-unsigned short gtypeOf(const SDOGeometry* p_geometry) {
-    if (p_geometry == nullptr) return 0;
-    const oracle::occi::Number gtype = p_geometry->getSdo_gtype();
-    if (gtype.isNull()) return 0;
-    const double value = static_cast<double>(gtype);
-    return value >= 0 && value <= 65535 ? static_cast<unsigned short>(value) : 0;
-}
-
-}  // namespace
-
 std::string tvShapeFamily(int p_shapeType) {
     switch (p_shapeType) {
         case SHPT_POINT: case SHPT_POINTZ: case SHPT_POINTM:
@@ -174,14 +161,14 @@ bool tvRowRouter::routeCollection(const SDOGeometry& p_collection, oracle::occi:
     }
     for (int f = 0; f < TV_FAMILY_COUNT; ++f) {
         if (!present[f]) continue;
-        const unsigned short gtype = gtypeOf(parts[f]);
+        const unsigned short gtype = tvGTypeCode(parts[f]);
         if (!write(targetFor(tvShapeFamily(getShapeTypeForGType(gtype)), gtype), parts[f], p_row)) return false;
     }
     return true;
 }
 
 bool tvRowRouter::route(SDOGeometry* p_geometry, oracle::occi::ResultSet* p_row) {
-    const unsigned short gtype = gtypeOf(p_geometry);
+    const unsigned short gtype = tvGTypeCode(p_geometry);
     if (_split && tvIsCollectionGType(gtype)) return routeCollection(*p_geometry, p_row);
     // The family matters only when the rows are split, which they never are
     // under a forced type: the gtype's own shape type tells it.

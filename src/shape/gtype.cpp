@@ -2,6 +2,7 @@
 
 #include <shapefil.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <iostream>
 #include <map>
@@ -146,4 +147,13 @@ void dumpGeometryObject(SDOGeometry* p_geometry) {
     for (size_t i = 0; i < shown; ++i) std::cout << static_cast<float>(ordinates[i]) << ",";
     std::cout << ") (first 100 only)" << std::endl;
     std::cout << "-----------------------------------------" << std::endl;
+}
+
+unsigned short tvGTypeCode(const SDOGeometry* p_geometry) {
+    if (p_geometry == nullptr) return 0;
+    const oracle::occi::Number gtype = p_geometry->getSdo_gtype();
+    if (gtype.isNull()) return 0;
+    const double value = static_cast<double>(gtype);
+    if (value >= 0 && value <= 65535 && value == std::floor(value)) return static_cast<unsigned short>(value);
+    return 0;
 }

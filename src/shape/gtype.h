@@ -7,6 +7,10 @@
 class SDOGeometry;
 
 std::string getGTypeString(unsigned short gtype);
+// The geometry's gtype as a 16-bit code. No geometry, and a value that is
+// no such code (NULL, negative, fractional or above 65535), give 0, which no
+// conversion supports.
+unsigned short tvGTypeCode(const SDOGeometry* p_geometry);
 // The shape type for a gtype; the "forcetype" setting overrides it.
 unsigned short getShapeTypeForGType(unsigned short gtype);
 // The shape type for a gtype, whatever "forcetype" says: for the row path,
