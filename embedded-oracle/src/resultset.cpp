@@ -76,6 +76,8 @@ void ResultSetImpl::start() {
     firstRc_ = sqlite3_step(stmt_);
     if (firstRc_ != SQLITE_ROW && firstRc_ != SQLITE_DONE) raiseSqlite(sqlite3_errmsg(conn_->db()));
     types_ = conn_->describe(stmt_, firstRc_ == SQLITE_ROW);
+    columns_ = static_cast<unsigned int>(types_.size());
+    rowTypes_.resize(types_.size());
     int n = sqlite3_column_count(stmt_);
     meta_.reserve(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) {
@@ -99,7 +101,7 @@ ResultSet::Status ResultSetImpl::next(unsigned int /*numRows*/) {
     else rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW) {
         state_ = ROW;
-        rowTypes_.assign(types_.size(), -1);
+        ++row_;
         return DATA_AVAILABLE;
     }
     state_ = END;
@@ -261,17 +263,9 @@ std::vector<MetaData> ResultSetImpl::getColumnListMetaData() const { return meta
 
 Statement* ResultSetImpl::getStatement() const { return owner_; }
 
-int ResultSetImpl::columnType(int i) const {
-    int& type = rowTypes_[static_cast<size_t>(i)];
-    if (type < 0) type = sqlite3_column_type(stmt_, i);
-    return type;
-}
+void ResultSetImpl::notInSelectList() { raise(1007, "variable not in select list"); }
 
-int ResultSetImpl::check(unsigned int col) const {
-    if (col < 1 || col > types_.size()) raise(1007, "variable not in select list");
-    if (state_ != ROW) raise(1002, "fetch out of sequence");
-    return static_cast<int>(col) - 1;
-}
+void ResultSetImpl::outOfSequence() { raise(1002, "fetch out of sequence"); }
 
 double ResultSetImpl::numeric(unsigned int col) {
     int i = check(col);
