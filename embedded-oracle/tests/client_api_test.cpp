@@ -388,6 +388,86 @@ TEST_F(ClientTest, ReadFunctionErrorsReachTheCaller) {
     Environment::terminateEnvironment(own);
 }
 
+// Reads every geometry into one kept object: each read fills vectors that
+// hold the previous row's values, longer or shorter.
+SDOGeometry* g_kept = nullptr;
+void* readIntoKept(void* ctx) {
+    AnyData stream(ctx);
+    try {
+        g_kept->readSQL(stream);
+    } catch (SQLException& e) {
+        e.setErrorCtx(ctx);
+    }
+    return nullptr;
+}
+
+// Arrays with NULL elements anywhere or none, read whole into new objects
+// and into the kept one.
+TEST(ClientArrays, ElementsAndNullsReadWholeIntoAnyVector) {
+    std::vector<std::vector<std::string>> cases = {
+        {"1", "2", "3", "4"},
+        {"NULL", "2", "-0.5", "1e300"},
+        {"1", "2", "3", "4", "5", "6", "7", "8", "NULL", "10"},
+        {"1", "2"},
+        {"1", "2", "3", "4", "5"},
+        {"NULL", "NULL"},
+        {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "NULL", "14", "15", "16"},
+        {"5", "6", "7"},
+        {},  // 24 numbers, below
+    };
+    for (int k = 0; k < 24; ++k) cases.back().push_back(std::to_string(k * 0.25 - 3));
+    std::string dir;
+    makeTempDatabase("tarvex-arrays", dir);
+    Environment* env = Environment::createEnvironment(Environment::OBJECT);
+    Connection* admin = embedded::connectAsAdministrator(env, dir);
+    Statement* s = admin->createStatement();
+    s->executeUpdate("CREATE USER arrays IDENTIFIED BY Arrays1");
+    s->executeUpdate("ALTER SESSION SET CURRENT_SCHEMA = arrays");
+    s->executeUpdate("CREATE TABLE t (id NUMBER(4), geom SDO_GEOMETRY)");
+    for (size_t i = 0; i < cases.size(); ++i) {
+        std::string list;
+        for (const std::string& v : cases[i]) list += (list.empty() ? "" : ", ") + v;
+        s->executeUpdate("INSERT INTO t VALUES (" + std::to_string(i) + ", SDO_GEOMETRY(2002, NULL, NULL, " +
+                         "SDO_ELEM_INFO_ARRAY(" + list + "), SDO_ORDINATE_ARRAY(" + list + ")))");
+    }
+    admin->terminateStatement(s);
+    env->terminateConnection(admin);
+    RegisterClasses(env);
+
+    auto expectArray = [](const std::vector<Number>& got, const std::vector<std::string>& want, size_t row) {
+        ASSERT_EQ(got.size(), want.size()) << "row " << row;
+        for (size_t k = 0; k < want.size(); ++k) {
+            bool null = want[k] == "NULL";
+            EXPECT_EQ(got[k].isNull(), null) << "row " << row << ", element " << k;
+            if (!null && !got[k].isNull()) {
+                EXPECT_EQ(static_cast<double>(got[k]), std::strtod(want[k].c_str(), nullptr)) << "row " << row;
+            }
+        }
+    };
+    SDOGeometry kept;
+    g_kept = &kept;
+    for (bool intoKept : {false, true}) {
+        if (intoKept) env->getMap()->put("MDSYS", "SDO_GEOMETRY", &readIntoKept, &SDOGeometry::writeSQL);
+        Connection* c = env->createConnection("arrays", "Arrays1", dir);
+        Statement* q = c->createStatement("SELECT geom FROM t ORDER BY id");
+        ResultSet* rs = q->executeQuery();
+        for (size_t row = 0; row < cases.size(); ++row) {
+            ASSERT_TRUE(rs->next());
+            std::unique_ptr<PObject> object(rs->getObject(1));
+            const SDOGeometry* g = intoKept ? &kept : dynamic_cast<const SDOGeometry*>(object.get());
+            ASSERT_NE(g, nullptr);
+            expectArray(g->getSdo_elem_info(), cases[row], row);
+            expectArray(g->getSdo_ordinates(), cases[row], row);
+        }
+        q->closeResultSet(rs);
+        c->terminateStatement(q);
+        env->terminateConnection(c);
+    }
+    g_kept = nullptr;
+    Environment::terminateEnvironment(env);
+    removeTempDatabase(dir);
+}
+
 TEST_F(ClientTest, RewriteFormsAnswerAsOracle) {
     EXPECT_EQ(count("SELECT * FROM shapes WHERE rownum = 1"), 1);
     EXPECT_EQ(count("SELECT * FROM shapes WHERE rownum <= 3"), 3);
