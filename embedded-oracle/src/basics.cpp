@@ -77,9 +77,11 @@ Number::operator long double() const {
     if (null_) nullNumber();
     return exact_ ? static_cast<long double>(integer_) : value_;
 }
+// Every constructor of an exact integer also keeps it as a double, so the
+// double needs no conversion here.
 Number::operator double() const {
     if (null_) nullNumber();
-    return exact_ ? static_cast<double>(integer_) : value_;
+    return value_;
 }
 Number::operator float() const {
     if (null_) nullNumber();
