@@ -31,7 +31,6 @@ const char* SQLException::what() const throw() { return message_.c_str(); }
 void SQLException::setErrorCtx(void* ctx) {
     if (!ctx) return;
     embedded::ObjectContext* c = static_cast<embedded::ObjectContext*>(ctx);
-    c->failed = true;
     c->error = *this;
 }
 

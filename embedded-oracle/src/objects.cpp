@@ -87,8 +87,10 @@ bool decodeArray(const void* data, int size, NumArray& a) {
 
 namespace {
 
+[[noreturn]] void noStream() { embedded::raise(21560, "argument is out of range: no object stream"); }
+
 ObjectContext* contextOf(void* ctx) {
-    if (!ctx) embedded::raise(21560, "argument is out of range: no object stream");
+    if (!ctx) noStream();
     return static_cast<ObjectContext*>(ctx);
 }
 
@@ -171,7 +173,7 @@ PObject* AnyData::getObject(void* (*rSQL)(void*)) const {
     point.kind = ObjectContext::POINT;
     point.geom = c->geom;
     void* object = rSQL(&point);
-    if (point.failed) throw point.error;
+    if (point.error) throw *point.error;
     return static_cast<PObject*>(object);
 }
 

@@ -255,7 +255,7 @@ PObject* ResultSetImpl::getObject(unsigned int col) {
     ctx.kind = ObjectContext::GEOMETRY;
     ctx.geom = &g;
     void* object = reader_(&ctx);
-    if (ctx.failed) throw ctx.error;
+    if (ctx.error) throw *ctx.error;
     return static_cast<PObject*>(object);
 }
 
