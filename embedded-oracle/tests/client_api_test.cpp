@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -466,6 +468,44 @@ TEST(ClientArrays, ElementsAndNullsReadWholeIntoAnyVector) {
     g_kept = nullptr;
     Environment::terminateEnvironment(env);
     removeTempDatabase(dir);
+}
+
+// Objects of many sizes made and deleted in a scrambled order, many times
+// over: no live object ever shares memory with another, whatever the client
+// keeps of the freed ones.
+template <size_t N>
+struct Sized : public PObject {
+    unsigned char bytes[N];
+    std::string getSQLTypeName() const override { return ""; }
+    void getSQLTypeName(Environment*, void**, unsigned int&, void**, unsigned int&) const override {}
+    void writeSQL(AnyData&) override {}
+    void readSQL(AnyData&) override {}
+};
+
+TEST(ClientObjects, FreedObjectsNeverShareMemoryWithLiveOnes) {
+    const std::vector<std::pair<size_t, std::function<PObject*()>>> kinds = {
+        {sizeof(Sized<1>), [] { return new Sized<1>; }},     {sizeof(Sized<40>), [] { return new Sized<40>; }},
+        {sizeof(Sized<8>), [] { return new Sized<8>; }},     {sizeof(Sized<100>), [] { return new Sized<100>; }},
+        {sizeof(Sized<24>), [] { return new Sized<24>; }},   {sizeof(Sized<64>), [] { return new Sized<64>; }},
+        {sizeof(Sized<300>), [] { return new Sized<300>; }}, {sizeof(Sized<16>), [] { return new Sized<16>; }}};
+    std::map<const char*, size_t> live;  // start -> size
+    unsigned state = 12345;
+    auto random = [&state](unsigned n) { return (state = state * 1103515245u + 12345u) / 65536u % n; };
+    for (int step = 0; step < 20000; ++step) {
+        if (live.size() < 40 && random(5) < 3) {
+            const auto& kind = kinds[random(static_cast<unsigned>(kinds.size()))];
+            const char* p = reinterpret_cast<const char*>(kind.second());
+            auto next = live.lower_bound(p);
+            ASSERT_TRUE(next == live.end() || p + kind.first <= next->first) << "step " << step;
+            ASSERT_TRUE(next == live.begin() || std::prev(next)->first + std::prev(next)->second <= p);
+            live.emplace(p, kind.first);
+        } else if (!live.empty()) {
+            auto victim = std::next(live.begin(), random(static_cast<unsigned>(live.size())));
+            delete reinterpret_cast<const PObject*>(victim->first);
+            live.erase(victim);
+        }
+    }
+    for (const auto& object : live) delete reinterpret_cast<const PObject*>(object.first);
 }
 
 TEST_F(ClientTest, RewriteFormsAnswerAsOracle) {
