@@ -181,6 +181,11 @@ std::string ResultSetImpl::getString(unsigned int col) {
     int i = check(col);
     const ColumnType& t = types_[static_cast<size_t>(i)];
     int type = columnType(i);
+    if (type == SQLITE_TEXT && t.code == TC_VARCHAR2) {
+        // the most common case first: the text as stored
+        const char* s = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, i));
+        return std::string(s, static_cast<size_t>(sqlite3_column_bytes(stmt_, i)));
+    }
     if (type == SQLITE_NULL) return "";
     if (t.code == TC_BINARY_FLOAT || t.code == TC_BINARY_DOUBLE)
         return binaryText(numeric(col), t.code == TC_BINARY_FLOAT);
