@@ -65,22 +65,16 @@ T exactToInteger(long long value) {
     return static_cast<T>(value);
 }
 
+}  // namespace
+
 // Oracle's client refuses every operation on a NULL number.
-[[noreturn]] void nullNumber() {
+void Number::nullNumber() {
     throw SQLException(32152, "OCI-32152: Cannot perform operation on a null number");
 }
-
-}  // namespace
 
 Number::operator long double() const {
     if (null_) nullNumber();
     return exact_ ? static_cast<long double>(integer_) : value_;
-}
-// Every constructor of an exact integer also keeps it as a double, so the
-// double needs no conversion here.
-Number::operator double() const {
-    if (null_) nullNumber();
-    return value_;
 }
 Number::operator float() const {
     if (null_) nullNumber();
