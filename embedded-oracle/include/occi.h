@@ -137,7 +137,12 @@ public:
     // types truncate towards zero and saturate at the target's limits; an
     // exact integer converts exactly where the target holds it.
     operator long double() const;
-    operator double() const;
+    // inline: read for every ordinate of every geometry. An exact integer
+    // is kept as a double too.
+    operator double() const {
+        if (null_) nullNumber();
+        return value_;
+    }
     operator float() const;
     operator long() const;
     operator int() const;
@@ -166,6 +171,9 @@ public:
                        const std::string& nlsParam = "") const;
 
 private:
+    // Throws SQLException OCI-32152.
+    [[noreturn]] static void nullNumber();
+
     double value_;
     long long integer_;
     bool exact_;

@@ -31,7 +31,6 @@ const char* SQLException::what() const throw() { return message_.c_str(); }
 void SQLException::setErrorCtx(void* ctx) {
     if (!ctx) return;
     embedded::ObjectContext* c = static_cast<embedded::ObjectContext*>(ctx);
-    c->failed = true;
     c->error = *this;
 }
 
@@ -66,20 +65,16 @@ T exactToInteger(long long value) {
     return static_cast<T>(value);
 }
 
+}  // namespace
+
 // Oracle's client refuses every operation on a NULL number.
-[[noreturn]] void nullNumber() {
+void Number::nullNumber() {
     throw SQLException(32152, "OCI-32152: Cannot perform operation on a null number");
 }
-
-}  // namespace
 
 Number::operator long double() const {
     if (null_) nullNumber();
     return exact_ ? static_cast<long double>(integer_) : value_;
-}
-Number::operator double() const {
-    if (null_) nullNumber();
-    return exact_ ? static_cast<double>(integer_) : value_;
 }
 Number::operator float() const {
     if (null_) nullNumber();
@@ -212,17 +207,103 @@ unsigned int Clob::read(unsigned int amt, unsigned char* buffer, unsigned int bu
 
 // ---------------------------------------------------------------- PObject
 
+// Freed objects are kept for the next objects of the same size: a result set
+// makes a geometry (and its point) for each row, and the caller deletes them
+// before the next row's, so most objects take the blocks the previous row
+// freed instead of going through malloc and free. Each thread keeps a few
+// blocks of a few sizes; they go back to the heap when the thread ends.
+// Built with AddressSanitizer, every object comes from the heap and goes
+// back to it, so that a use after delete is still found.
+#if defined(__SANITIZE_ADDRESS__)
+#define TVX_KEEP_FREED_OBJECTS 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TVX_KEEP_FREED_OBJECTS 0
+#endif
+#endif
+#ifndef TVX_KEEP_FREED_OBJECTS
+#define TVX_KEEP_FREED_OBJECTS 1
+#endif
+
+namespace {
+
+#if TVX_KEEP_FREED_OBJECTS
+// Trivially destructible, so that it may still be reached while the thread
+// ends (an object deleted by a later destructor goes to the heap).
+struct FreedObjects {
+    static const int SIZES = 4;
+    static const int BLOCKS = 8;
+    struct Slot {
+        size_t size;  // 0: not taken yet; slots are taken in order
+        int count;
+        void* blocks[BLOCKS];
+    };
+    Slot slots[SIZES];
+    bool closed;  // the thread is ending: nothing more is kept
+};
+thread_local FreedObjects t_freed;
+
+struct ReturnFreedObjects {
+    ~ReturnFreedObjects() {
+        t_freed.closed = true;
+        for (FreedObjects::Slot& slot : t_freed.slots)
+            while (slot.count > 0) ::operator delete(slot.blocks[--slot.count]);
+    }
+};
+
+// Makes the thread return its kept blocks to the heap when it ends.
+void returnAtThreadEnd() {
+    static thread_local ReturnFreedObjects guard;
+    (void)guard;
+}
+#endif
+
+void* allocateObject(size_t size) {
+#if TVX_KEEP_FREED_OBJECTS
+    for (FreedObjects::Slot& slot : t_freed.slots) {
+        if (slot.size == size) {
+            if (slot.count > 0) return slot.blocks[--slot.count];
+            break;
+        }
+    }
+#endif
+    return ::operator new(size);
+}
+
+void releaseObject(void* object, size_t size) {
+#if TVX_KEEP_FREED_OBJECTS
+    if (object && !t_freed.closed) {
+        for (FreedObjects::Slot& slot : t_freed.slots) {
+            if (slot.size == 0) {
+                returnAtThreadEnd();
+                slot.size = size;
+            }
+            if (slot.size == size) {
+                if (slot.count == FreedObjects::BLOCKS) break;
+                slot.blocks[slot.count++] = object;
+                return;
+            }
+        }
+    }
+#else
+    (void)size;
+#endif
+    ::operator delete(object);
+}
+
+}  // namespace
+
 PObject::PObject() : null_(false) {}
 PObject::PObject(const void* /*ctx*/) : null_(false) {}
 PObject::PObject(const PObject& obj) = default;
 PObject& PObject::operator=(const PObject& obj) = default;
 PObject::~PObject() {}
 
-void* PObject::operator new(size_t size) { return ::operator new(size); }
+void* PObject::operator new(size_t size) { return allocateObject(size); }
 
 void* PObject::operator new(size_t size, const Connection* /*sess*/,
                             const std::string& /*tableName*/, const char* /*typeName*/) {
-    return ::operator new(size);
+    return allocateObject(size);
 }
 
 void* PObject::operator new(size_t size, const Connection* /*sess*/,
@@ -230,12 +311,12 @@ void* PObject::operator new(size_t size, const Connection* /*sess*/,
                             const std::string& /*typeName*/,
                             const std::string& /*schTabName*/,
                             const std::string& /*schTypName*/) {
-    return ::operator new(size);
+    return allocateObject(size);
 }
 
-void* PObject::operator new(size_t size, void* /*adctx*/) { return ::operator new(size); }
+void* PObject::operator new(size_t size, void* /*adctx*/) { return allocateObject(size); }
 
-void PObject::operator delete(void* obj, size_t /*size*/) { ::operator delete(obj); }
+void PObject::operator delete(void* obj, size_t size) { releaseObject(obj, size); }
 
 bool PObject::isNull() const { return null_; }
 void PObject::setNull() { null_ = true; }

@@ -6,6 +6,7 @@
 #include <occi.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -193,8 +194,9 @@ struct ObjectContext {
     Kind kind = GEOMETRY;
     const GeomView* geom = nullptr;
     int position = 0;
-    bool failed = false;
-    SQLException error;
+    // what the read function reported (SQLException::setErrorCtx): made
+    // only then, not for every value read
+    std::optional<SQLException> error;
 };
 
 // The type name registered in env's type map for a read function.

@@ -2,8 +2,11 @@
 // AnyData stream through which registered classes read them.
 #include "internal.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <utility>
 
 namespace oracle {
 namespace occi {
@@ -84,8 +87,10 @@ bool decodeArray(const void* data, int size, NumArray& a) {
 
 namespace {
 
+[[noreturn]] void noStream() { embedded::raise(21560, "argument is out of range: no object stream"); }
+
 ObjectContext* contextOf(void* ctx) {
-    if (!ctx) embedded::raise(21560, "argument is out of range: no object stream");
+    if (!ctx) noStream();
     return static_cast<ObjectContext*>(ctx);
 }
 
@@ -96,6 +101,43 @@ ObjectContext* contextOf(void* ctx) {
 [[noreturn]] void notWritable() {
     embedded::raise(3001, "unimplemented feature: writing objects");
 }
+
+// The stored doubles of an array that holds no NULL, read as Numbers: with
+// it std::vector::assign sizes the vector once and makes each Number in
+// place, in one pass.
+class StoredNumbers {
+public:
+    using iterator_category = std::random_access_iterator_tag;
+    using value_type = Number;
+    using difference_type = std::ptrdiff_t;
+    using pointer = void;
+    using reference = Number;  // made when read
+
+    explicit StoredNumbers(const unsigned char* at) : at_(at) {}
+    Number operator*() const { return Number(embedded::loadDouble(at_)); }
+    Number operator[](difference_type n) const { return *(*this + n); }
+    StoredNumbers& operator++() { return *this += 1; }
+    StoredNumbers operator++(int) { return StoredNumbers(std::exchange(at_, at_ + 8)); }
+    StoredNumbers& operator--() { return *this -= 1; }
+    StoredNumbers operator--(int) { return StoredNumbers(std::exchange(at_, at_ - 8)); }
+    StoredNumbers& operator+=(difference_type n) {
+        at_ += 8 * n;
+        return *this;
+    }
+    StoredNumbers& operator-=(difference_type n) { return *this += -n; }
+    StoredNumbers operator+(difference_type n) const { return StoredNumbers(at_ + 8 * n); }
+    StoredNumbers operator-(difference_type n) const { return StoredNumbers(at_ - 8 * n); }
+    difference_type operator-(const StoredNumbers& o) const { return (at_ - o.at_) / 8; }
+    bool operator==(const StoredNumbers& o) const { return at_ == o.at_; }
+    bool operator!=(const StoredNumbers& o) const { return at_ != o.at_; }
+    bool operator<(const StoredNumbers& o) const { return at_ < o.at_; }
+    bool operator>(const StoredNumbers& o) const { return at_ > o.at_; }
+    bool operator<=(const StoredNumbers& o) const { return at_ <= o.at_; }
+    bool operator>=(const StoredNumbers& o) const { return at_ >= o.at_; }
+
+private:
+    const unsigned char* at_;
+};
 
 }  // namespace
 
@@ -131,7 +173,7 @@ PObject* AnyData::getObject(void* (*rSQL)(void*)) const {
     point.kind = ObjectContext::POINT;
     point.geom = c->geom;
     void* object = rSQL(&point);
-    if (point.failed) throw point.error;
+    if (point.error) throw *point.error;
     return static_cast<PObject*>(object);
 }
 
@@ -147,9 +189,14 @@ void getVector(const AnyData& any, std::vector<Number>& vect) {
     const unsigned char* values = elem ? g.elem : g.ord;
     const unsigned char* nulls = elem ? g.elemNulls : g.ordNulls;
     vect.clear();
+    if (n == 0) return;
+    if (!nulls) {
+        vect.assign(StoredNumbers(values), StoredNumbers(values + 8ull * n));
+        return;
+    }
     vect.reserve(n);
     for (uint32_t i = 0; i < n; ++i) {
-        if (nulls && ((nulls[i / 8] >> (i % 8)) & 1))
+        if ((nulls[i / 8] >> (i % 8)) & 1)
             vect.emplace_back();
         else
             vect.emplace_back(embedded::loadDouble(values + 8ull * i));

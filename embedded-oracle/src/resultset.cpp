@@ -76,6 +76,8 @@ void ResultSetImpl::start() {
     firstRc_ = sqlite3_step(stmt_);
     if (firstRc_ != SQLITE_ROW && firstRc_ != SQLITE_DONE) raiseSqlite(sqlite3_errmsg(conn_->db()));
     types_ = conn_->describe(stmt_, firstRc_ == SQLITE_ROW);
+    columns_ = static_cast<unsigned int>(types_.size());
+    rowTypes_.resize(types_.size());
     int n = sqlite3_column_count(stmt_);
     meta_.reserve(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) {
@@ -99,7 +101,7 @@ ResultSet::Status ResultSetImpl::next(unsigned int /*numRows*/) {
     else rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW) {
         state_ = ROW;
-        rowTypes_.assign(types_.size(), -1);
+        ++row_;
         return DATA_AVAILABLE;
     }
     state_ = END;
@@ -179,6 +181,11 @@ std::string ResultSetImpl::getString(unsigned int col) {
     int i = check(col);
     const ColumnType& t = types_[static_cast<size_t>(i)];
     int type = columnType(i);
+    if (type == SQLITE_TEXT && t.code == TC_VARCHAR2) {
+        // the most common case first: the text as stored
+        const char* s = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, i));
+        return std::string(s, static_cast<size_t>(sqlite3_column_bytes(stmt_, i)));
+    }
     if (type == SQLITE_NULL) return "";
     if (t.code == TC_BINARY_FLOAT || t.code == TC_BINARY_DOUBLE)
         return binaryText(numeric(col), t.code == TC_BINARY_FLOAT);
@@ -253,7 +260,7 @@ PObject* ResultSetImpl::getObject(unsigned int col) {
     ctx.kind = ObjectContext::GEOMETRY;
     ctx.geom = &g;
     void* object = reader_(&ctx);
-    if (ctx.failed) throw ctx.error;
+    if (ctx.error) throw *ctx.error;
     return static_cast<PObject*>(object);
 }
 
@@ -261,17 +268,9 @@ std::vector<MetaData> ResultSetImpl::getColumnListMetaData() const { return meta
 
 Statement* ResultSetImpl::getStatement() const { return owner_; }
 
-int ResultSetImpl::columnType(int i) const {
-    int& type = rowTypes_[static_cast<size_t>(i)];
-    if (type < 0) type = sqlite3_column_type(stmt_, i);
-    return type;
-}
+void ResultSetImpl::notInSelectList() { raise(1007, "variable not in select list"); }
 
-int ResultSetImpl::check(unsigned int col) const {
-    if (col < 1 || col > types_.size()) raise(1007, "variable not in select list");
-    if (state_ != ROW) raise(1002, "fetch out of sequence");
-    return static_cast<int>(col) - 1;
-}
+void ResultSetImpl::outOfSequence() { raise(1002, "fetch out of sequence"); }
 
 double ResultSetImpl::numeric(unsigned int col) {
     int i = check(col);

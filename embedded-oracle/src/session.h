@@ -331,10 +331,26 @@ public:
     Statement* getStatement() const override;
 
 private:
-    int check(unsigned int col) const;
+    // The 0-based index of column col (1-based) of the current row:
+    // ORA-01007 outside the select list, ORA-01002 outside a row.
+    int check(unsigned int col) const {
+        if (col - 1 >= columns_) notInSelectList();  // col 0 wraps around
+        if (state_ != ROW) outOfSequence();
+        return static_cast<int>(col) - 1;
+    }
+    [[noreturn]] static void notInSelectList();
+    [[noreturn]] static void outOfSequence();
+
     // sqlite3_column_type of the current row's column i, asked once per row
     // (the value SQLite stored, before any conversion a getter makes).
-    int columnType(int i) const;
+    int columnType(int i) const {
+        RowType& t = rowTypes_[static_cast<size_t>(i)];
+        if (t.row != row_) {
+            t.row = row_;
+            t.type = sqlite3_column_type(stmt_, i);
+        }
+        return t.type;
+    }
 
     // The value as a double; a BINARY_FLOAT's as its float.
     double numeric(unsigned int col);
@@ -352,7 +368,15 @@ private:
     const long roundTrip_;            // simulated, per prefetch batch, in microseconds
     unsigned long long fetched_ = 0;  // calls of next, for the batches
     std::vector<ColumnType> types_;
-    mutable std::vector<int> rowTypes_;  // per column; -1: not asked yet in this row
+    unsigned int columns_ = 0;  // types_.size()
+    // The stored type of each column, valid in the row numbered row (rows
+    // are numbered from 1 as they are fetched; 0: none asked yet).
+    struct RowType {
+        unsigned long long row = 0;
+        int type = SQLITE_NULL;
+    };
+    mutable std::vector<RowType> rowTypes_;
+    unsigned long long row_ = 0;  // the current row's number
     std::vector<MetaData> meta_;
     void* (*reader_)(void*) = nullptr;
 };

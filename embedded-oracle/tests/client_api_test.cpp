@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -386,6 +388,103 @@ TEST_F(ClientTest, ReadFunctionErrorsReachTheCaller) {
     c->terminateStatement(s);
     own->terminateConnection(c);
     Environment::terminateEnvironment(own);
+}
+
+// Reads every geometry into one kept object: each read fills vectors that
+// hold the previous row's values, longer or shorter.
+SDOGeometry* g_kept = nullptr;
+void* readIntoKept(void* ctx) {
+    AnyData stream(ctx);
+    g_kept->readSQL(stream);
+    return nullptr;
+}
+
+// Arrays with NULL elements anywhere or none, each read whole into vectors
+// that held the previous row's.
+TEST(ClientArrays, ElementsAndNullsReadWholeIntoAnyVector) {
+    std::vector<std::vector<std::string>> cases = {
+        {"1", "2", "3", "4"}, {"NULL", "2", "-0.5", "1e300"}, {"1", "2", "3", "4", "5", "6", "7", "8", "NULL", "10"},
+        {"1", "2"}, {"1", "2", "3", "4", "5"}, {"NULL", "NULL"},
+        {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "NULL", "14", "15", "16"},
+        {"5", "6", "7"}, {}};
+    for (int k = 0; k < 24; ++k) cases.back().push_back(std::to_string(k * 0.25 - 3));
+    std::string dir;
+    makeTempDatabase("tarvex-arrays", dir);
+    Environment* env = Environment::createEnvironment(Environment::OBJECT);
+    Connection* admin = embedded::connectAsAdministrator(env, dir);
+    Statement* s = admin->createStatement();
+    s->executeUpdate("CREATE USER arrays IDENTIFIED BY Arrays1");
+    s->executeUpdate("CREATE TABLE arrays.t (id NUMBER(4), geom SDO_GEOMETRY)");
+    for (size_t i = 0; i < cases.size(); ++i) {
+        std::string list;
+        for (const std::string& v : cases[i]) list += (list.empty() ? "" : ", ") + v;
+        s->executeUpdate("INSERT INTO arrays.t VALUES (" + std::to_string(i) + ", SDO_GEOMETRY(2002, NULL, NULL, " +
+                         "SDO_ELEM_INFO_ARRAY(" + list + "), SDO_ORDINATE_ARRAY(" + list + ")))");
+    }
+    admin->terminateStatement(s);
+    env->terminateConnection(admin);
+    SDOGeometry kept;
+    g_kept = &kept;
+    env->getMap()->put("MDSYS", "SDO_GEOMETRY", &readIntoKept, &SDOGeometry::writeSQL);
+    Connection* c = env->createConnection("arrays", "Arrays1", dir);
+    Statement* q = c->createStatement("SELECT geom FROM t ORDER BY id");
+    ResultSet* rs = q->executeQuery();
+    for (const std::vector<std::string>& want : cases) {
+        ASSERT_TRUE(rs->next());
+        EXPECT_EQ(rs->getObject(1), nullptr);
+        for (const std::vector<Number>* got : {&kept.getSdo_elem_info(), &kept.getSdo_ordinates()}) {
+            ASSERT_EQ(got->size(), want.size());
+            for (size_t k = 0; k < want.size(); ++k) {
+                ASSERT_EQ((*got)[k].isNull(), want[k] == "NULL") << k;
+                if (want[k] != "NULL") {
+                    EXPECT_EQ(static_cast<double>((*got)[k]), std::stod(want[k])) << k;
+                }
+            }
+        }
+    }
+    q->closeResultSet(rs);
+    c->terminateStatement(q);
+    env->terminateConnection(c);
+    g_kept = nullptr;
+    Environment::terminateEnvironment(env);
+    removeTempDatabase(dir);
+}
+
+// Objects of many sizes made and deleted in a scrambled order, many times
+// over: no live object ever shares memory with another, whatever the client
+// keeps of the freed ones.
+template <size_t N>
+struct Sized : public PObject {
+    unsigned char bytes[N];
+    std::string getSQLTypeName() const override { return ""; }
+    void getSQLTypeName(Environment*, void**, unsigned int&, void**, unsigned int&) const override {}
+    void writeSQL(AnyData&) override {}
+    void readSQL(AnyData&) override {}
+};
+
+TEST(ClientObjects, FreedObjectsNeverShareMemoryWithLiveOnes) {
+    const std::vector<std::pair<size_t, std::function<PObject*()>>> kinds = {
+        {sizeof(Sized<1>), [] { return new Sized<1>; }},   {sizeof(Sized<40>), [] { return new Sized<40>; }},
+        {sizeof(Sized<8>), [] { return new Sized<8>; }},   {sizeof(Sized<100>), [] { return new Sized<100>; }},
+        {sizeof(Sized<24>), [] { return new Sized<24>; }}, {sizeof(Sized<300>), [] { return new Sized<300>; }}};
+    std::map<const char*, size_t> live;  // start -> size
+    unsigned state = 12345;
+    auto random = [&state](size_t n) { return (state = state * 1103515245u + 12345u) / 65536u % n; };
+    for (int step = 0; step < 20000; ++step) {
+        if (live.size() < 40 && random(5) < 3) {
+            const auto& kind = kinds[random(kinds.size())];
+            const char* p = reinterpret_cast<const char*>(kind.second());
+            auto next = live.lower_bound(p);
+            ASSERT_TRUE(next == live.end() || p + kind.first <= next->first) << "step " << step;
+            ASSERT_TRUE(next == live.begin() || std::prev(next)->first + std::prev(next)->second <= p);
+            live.emplace(p, kind.first);
+        } else if (!live.empty()) {
+            auto victim = std::next(live.begin(), static_cast<long>(random(live.size())));
+            delete reinterpret_cast<const PObject*>(victim->first);
+            live.erase(victim);
+        }
+    }
+    for (const auto& object : live) delete reinterpret_cast<const PObject*>(object.first);
 }
 
 TEST_F(ClientTest, RewriteFormsAnswerAsOracle) {

@@ -188,6 +188,11 @@ TEST(ClientNumber, ConversionsAndFormatModels) {
     EXPECT_EQ(static_cast<unsigned int>(Number(-5)), 0u);
     EXPECT_EQ(static_cast<int>(Number(-2.7)), -2);  // truncates
     EXPECT_EQ(static_cast<double>(Number(7)), 7.0);
+    // an exact integer's double is the integer's nearest double
+    for (long v : {std::numeric_limits<long>::max(), std::numeric_limits<long>::min(), (1L << 53) + 1, -7L})
+        EXPECT_EQ(static_cast<double>(Number(v)), static_cast<double>(v)) << v;
+    for (unsigned long v : {std::numeric_limits<unsigned long>::max(), (1UL << 63) - 1, (1UL << 63) + 1})
+        EXPECT_EQ(static_cast<double>(Number(v)), static_cast<double>(v)) << v;
     EXPECT_TRUE(Number().isNull());
     // A NULL number converts to nothing, as in Oracle's client (OCI-32152):
     // a caller that forgets to look at isNull() fails here as it would there.
