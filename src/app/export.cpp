@@ -277,8 +277,11 @@ bool writeRows(ResultSet* p_rows, unsigned int p_position, tvRowRouter& p_router
     bool lastSupported = isGTypeSupported(lastGtype);
     while (result && p_rows->next()) {
         if (!fetchGeometry(p_rows, p_position, geometry)) return false;
+        // The gtype is read once here and goes with the row down to its
+        // conversion.
+        unsigned short gtype = 0;
         if (geometry.get() != nullptr) {
-            unsigned short gtype = tvGTypeCode(geometry.get());
+            gtype = tvGTypeCode(geometry.get());
             if (gtype != lastGtype) {
                 lastGtype = gtype;
                 lastSupported = isGTypeSupported(gtype) || (p_router.splits() && tvIsCollectionGType(gtype));
@@ -286,6 +289,7 @@ bool writeRows(ResultSet* p_rows, unsigned int p_position, tvRowRouter& p_router
             if (!lastSupported) {
                 tvLog("Unsupported GTYPE in Geometry : ", gtypeText(geometry.get()), LOG_ERROR);
                 geometry.destroy();
+                gtype = 0;
                 result = ignore;
             }
         }
@@ -294,7 +298,7 @@ bool writeRows(ResultSet* p_rows, unsigned int p_position, tvRowRouter& p_router
             dumpGeometryObject(geometry.get());
         }
         if (result) {
-            result = p_router.route(geometry.get(), p_rows);
+            result = p_router.route(geometry.get(), gtype, p_rows);
             if (result) p_progress.row();
         }
         if (geometry.get() != nullptr) {

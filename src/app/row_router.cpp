@@ -129,9 +129,10 @@ tvRowRouter::Target* tvRowRouter::targetFor(const std::string& p_family, unsigne
     return addTarget(p_family, 1, getShapeTypeForGType(p_gtype));
 }
 
-bool tvRowRouter::write(Target* p_target, SDOGeometry* p_geometry, oracle::occi::ResultSet* p_row) {
+bool tvRowRouter::write(Target* p_target, SDOGeometry* p_geometry, unsigned short p_gtype,
+                        oracle::occi::ResultSet* p_row) {
     if (p_target == nullptr) return false;
-    if (!p_target->writer->rowFits(p_geometry)) {
+    if (!p_target->writer->rowFits(p_geometry, p_gtype)) {
         // The part is full: the family's rows go on in the next one.
         if (p_target->writer->getRecordCount() > 0) {
             const int type = p_target->writer->shapeType();
@@ -139,13 +140,13 @@ bool tvRowRouter::write(Target* p_target, SDOGeometry* p_geometry, oracle::occi:
             p_target = addTarget(p_target->family, p_target->part + 1, type);
         }
         if (p_target == nullptr) return false;
-        if (!p_target->writer->rowFits(p_geometry)) {
+        if (!p_target->writer->rowFits(p_geometry, p_gtype)) {
             tvLog("Row larger than the largest file size (--max-size) : ", std::to_string(_maxSize) + " bytes",
                   LOG_ERROR);
             return false;
         }
     }
-    return p_target->writer->writeShapeRecord(p_geometry, p_row);
+    return p_target->writer->writeShapeRecord(p_geometry, p_gtype, p_row);
 }
 
 bool tvRowRouter::routeCollection(const SDOGeometry& p_collection, oracle::occi::ResultSet* p_row) {
@@ -157,23 +158,23 @@ bool tvRowRouter::routeCollection(const SDOGeometry& p_collection, oracle::occi:
         // Refused as a whole: a null shape in the first set when tolerated.
         auto found = g_args.find("ignore");
         return found != g_args.end() && found->second == "yes" &&
-               write(current(_targets.front()->family), nullptr, p_row);
+               write(current(_targets.front()->family), nullptr, 0, p_row);
     }
     for (int f = 0; f < TV_FAMILY_COUNT; ++f) {
         if (!present[f]) continue;
         const unsigned short gtype = tvGTypeCode(parts[f]);
-        if (!write(targetFor(tvShapeFamily(getShapeTypeForGType(gtype)), gtype), parts[f], p_row)) return false;
+        if (!write(targetFor(tvShapeFamily(getShapeTypeForGType(gtype)), gtype), parts[f], gtype, p_row)) return false;
     }
     return true;
 }
 
-bool tvRowRouter::route(SDOGeometry* p_geometry, oracle::occi::ResultSet* p_row) {
-    const unsigned short gtype = tvGTypeCode(p_geometry);
+bool tvRowRouter::route(SDOGeometry* p_geometry, unsigned short p_gtype, oracle::occi::ResultSet* p_row) {
+    const unsigned short gtype = p_gtype;
     if (_split && tvIsCollectionGType(gtype)) return routeCollection(*p_geometry, p_row);
     // The family matters only when the rows are split, which they never are
     // under a forced type: the gtype's own shape type tells it.
     const std::string family = gtype == 0 || !_split ? std::string() : tvShapeFamily(tvNaturalShapeType(gtype));
-    return write(targetFor(family, gtype), p_geometry, p_row);
+    return write(targetFor(family, gtype), p_geometry, gtype, p_row);
 }
 
 // The format's offsets reach 4 GiB; ESRI's own software reads no file above 2.

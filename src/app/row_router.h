@@ -45,7 +45,8 @@ public:
                const std::string& p_geomColumn, int p_srid);
     // Writes the row (shape and attributes) to the set of its family; a
     // collection to the sets of its elements' families, one record each.
-    bool route(SDOGeometry* p_geometry, oracle::occi::ResultSet* p_row);
+    // p_gtype: tvGTypeCode(p_geometry), which the caller has read already.
+    bool route(SDOGeometry* p_geometry, unsigned short p_gtype, oracle::occi::ResultSet* p_row);
     // Whether rows of other families, and collections, get sets of their own.
     bool splits() const { return _split; }
     // Closes every set's files and, when p_ok holds and they are complete,
@@ -84,7 +85,7 @@ private:
     // p_index: with the .qix of "--index" (a part of a table has none: the
     // parent indexes the merged set).
     bool close(Target& p_target, bool p_index = true);
-    bool write(Target* p_target, SDOGeometry* p_geometry, oracle::occi::ResultSet* p_row);
+    bool write(Target* p_target, SDOGeometry* p_geometry, unsigned short p_gtype, oracle::occi::ResultSet* p_row);
     bool routeCollection(const SDOGeometry& p_collection, oracle::occi::ResultSet* p_row);
     bool splitPlainSet();
     // Whether p_name is no other export's planned name (logged if it is).

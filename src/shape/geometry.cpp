@@ -34,11 +34,11 @@ using namespace tvgeom;
 
 // Chooses the conversion from the gtype, SDO_POINT and the first element
 // triplet. Unsupported elements are logged and reported as BUILD_FAILED.
-BuildResult chooseBuilder(const SDOGeometry* p_geometry, const Target& p_target,
+BuildResult chooseBuilder(const SDOGeometry* p_geometry, unsigned short p_gtype, const Target& p_target,
                           const tvConversionSettings& p_settings, tvShapeBuffers& p_buffers,
                           Prepared& p_shape) {
     if (p_geometry == nullptr) return BUILD_EMPTY;
-    const Source source(p_geometry);
+    const Source source(p_geometry, p_gtype);
 
     // The point path: a point gtype with a usable SDO_POINT, or SDO_POINT as
     // the only content of the geometry.
@@ -89,11 +89,12 @@ BuildResult chooseBuilder(const SDOGeometry* p_geometry, const Target& p_target,
     return buildPolygon(source, p_target, p_settings, p_buffers, p_shape);
 }
 
-// The geometry converted into the buffers, rings oriented.
-BuildResult buildGeometry(const SDOGeometry* p_geometry, const Target& p_target,
+// The geometry, of gtype p_gtype (as gtypeOf reads it), converted into the
+// buffers, rings oriented.
+BuildResult buildGeometry(const SDOGeometry* p_geometry, unsigned short p_gtype, const Target& p_target,
                           const tvConversionSettings& p_settings, tvShapeBuffers& p_buffers,
                           Prepared& p_shape) {
-    BuildResult built = chooseBuilder(p_geometry, p_target, p_settings, p_buffers, p_shape);
+    BuildResult built = chooseBuilder(p_geometry, p_gtype, p_target, p_settings, p_buffers, p_shape);
     if (built != BUILD_OK) return built;
     // Here, and only here, every vertex of the shape is in p_buffers (x, y,
     // z, m, p_shape.vertices of them, in the file's dimensions) and no ring
@@ -204,18 +205,21 @@ SHPObject* createPolygonFromOrdinates(SDOGeometry* p_geometry, SHPHandle p_shpHa
                          "Failed to create point using createPolygonFromOrdinates");
 }
 
-bool tvShapeWriter::convert(SDOGeometry* p_geometry) {
+bool tvShapeWriter::convert(SDOGeometry* p_geometry, unsigned short p_gtype) {
+    // tvGTypeCode is gtypeOf's value wherever it is not 0; a gtype it gives
+    // 0 for (a fraction, under a forced type) is read as gtypeOf reads it.
+    const unsigned short gtype = p_gtype != 0 || p_geometry == nullptr ? p_gtype : gtypeOf(p_geometry);
     // A row that needs more than the file holds (more dimensions, M in a Z
     // file whose records have none, or a multipoint in a point file) raises
     // the file's type once it is known to convert: the records written
     // before are rewritten in the new type.
     const int fileType = tvShpShapeType(_shpHandle);
     const bool fileMeasured = tvShpMeasured(_shpHandle);
-    const int rowType = raisedShapeType(fileType, p_geometry, _conversion.forced);
+    const int rowType = raisedShapeType(fileType, p_geometry, gtype, _conversion.forced);
     const Target target = targetFor(rowType);
     const bool raising = !_conversion.forced && target.kind != KIND_MULTIPATCH;
     Prepared shape = {SHPT_NULL, 0, 0, false, false, 0};
-    BuildResult built = buildGeometry(p_geometry, target, _conversion, _buffers, shape);
+    BuildResult built = buildGeometry(p_geometry, gtype, target, _conversion, _buffers, shape);
     // A transformation (--t-srs) turns the rings again once it has moved
     // the vertices: it may mirror them.
     if (built == BUILD_OK && !_reprojection.apply(p_geometry, shape.type, shape.parts, shape.vertices, _buffers)) {
@@ -277,13 +281,13 @@ void tvShapeWriter::fillObject(SHPObject& p_object) const {
     }
 }
 
-bool tvShapeWriter::rowFits(SDOGeometry* p_geometry) {
+bool tvShapeWriter::rowFits(SDOGeometry* p_geometry, unsigned short p_gtype) {
     _converted.valid = false;
     _convertedGeometry = nullptr;
     if (!dbfFits()) return false;
     if (_shpHandle == nullptr) return true;
     _convertedGeometry = nullptr;
-    if (!convert(p_geometry)) {
+    if (!convert(p_geometry, p_gtype)) {
         _converted.valid = false;
         return true;  // refused when it is written
     }
@@ -310,10 +314,14 @@ bool tvShapeWriter::rowFits(SDOGeometry* p_geometry) {
 }
 
 bool tvShapeWriter::writeShapeGeometry(SDOGeometry* p_geometry) {
+    return writeShapeGeometry(p_geometry, tvGTypeCode(p_geometry));
+}
+
+bool tvShapeWriter::writeShapeGeometry(SDOGeometry* p_geometry, unsigned short p_gtype) {
     if (_shpHandle == nullptr) return false;
     const bool ready = _converted.valid && _convertedGeometry == p_geometry;
     _convertedGeometry = nullptr;
-    if (!ready && !convert(p_geometry)) {
+    if (!ready && !convert(p_geometry, p_gtype)) {
         _converted.valid = false;
         return false;
     }
