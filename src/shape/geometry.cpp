@@ -268,17 +268,16 @@ void tvShapeWriter::fillObject(SHPObject& p_object) const {
     p_object.nVertices = _converted.vertices;
     p_object.padfX = buffers.x.data();
     p_object.padfY = buffers.y.data();
-    p_object.padfZ = buffers.z.data();
-    p_object.padfM = buffers.m.data();
-    p_object.bMeasureIsUsed = _converted.measured ? 1 : 0;
-    // A 2D record holds no Z or M range (the file's bounds come from the
-    // vertices): half the work for most rows.
+    // A 2D record holds no Z or M, and its Z and M in the buffers are all
+    // 0.0, which leave the file's Z and M bounds at the 0.0 they start
+    // from: they are not handed on.
     const int type = _converted.type;
-    if (type == SHPT_POINT || type == SHPT_ARC || type == SHPT_POLYGON || type == SHPT_MULTIPOINT) {
-        tvComputeExtentsXY(&p_object);
-    } else {
-        tvComputeExtents(&p_object);
-    }
+    const bool flat = type == SHPT_POINT || type == SHPT_ARC || type == SHPT_POLYGON || type == SHPT_MULTIPOINT;
+    p_object.padfZ = flat ? nullptr : buffers.z.data();
+    p_object.padfM = flat ? nullptr : buffers.m.data();
+    p_object.bMeasureIsUsed = _converted.measured ? 1 : 0;
+    // The bounds are left unset: tvShpWriteShape computes them as it
+    // encodes the vertices.
 }
 
 bool tvShapeWriter::rowFits(SDOGeometry* p_geometry, unsigned short p_gtype) {
@@ -377,7 +376,7 @@ tvConversionSettings tvReadConversionSettings() {
 }
 
 bool tvShapeWriter::writeShapeObject(SHPObject* p_object) {
-    int id = tvShpWriteObject(_shpHandle, p_object);
+    int id = tvShpWriteShape(_shpHandle, p_object);
     if (id == TV_SHP_FULL) {
         tvLog("Cannot write shape record, the .shp file would pass its largest size : ",
               std::to_string(_maxSize) + " bytes", LOG_ERROR);
