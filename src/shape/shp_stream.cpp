@@ -82,11 +82,9 @@ struct Range {
     double lo, hi;
 };
 
-// Writes p_count values from p_values at p_out, p_stride bytes apart, and
-// sets p_range from them in the same pass: the bounds as MIN/MAX chains, and
-// a sum that stays finite only when every value is (a sum that overflows
-// only says no).
-template <size_t STRIDE>
+// Writes p_count values from p_values at p_out and sets p_range from them in
+// the same pass: the bounds as MIN/MAX chains, and a sum that stays finite
+// only when every value is (a sum that overflows only says no).
 void putFolded(unsigned char* p_out, const double* p_values, int p_count, Range& p_range) {
     if (p_count == 0) {  // no bounds: zero, as in a new object
         p_range.lo = p_range.hi = 0.0;
@@ -95,7 +93,7 @@ void putFolded(unsigned char* p_out, const double* p_values, int p_count, Range&
     double lo = p_values[0], hi = p_values[0], sum = 0.0;
     for (int i = 0; i < p_count; ++i) {
         const double v = p_values[i];
-        std::memcpy(p_out + static_cast<size_t>(i) * STRIDE, &v, sizeof v);
+        std::memcpy(p_out + static_cast<size_t>(i) * 8, &v, sizeof v);
         lo = lo < v ? lo : v;
         hi = hi > v ? hi : v;
         sum += v;
@@ -103,6 +101,33 @@ void putFolded(unsigned char* p_out, const double* p_values, int p_count, Range&
     p_range.known = sum - sum == 0.0;
     p_range.lo = lo;
     p_range.hi = hi;
+}
+
+// putFolded of X and Y together, into the interleaved pairs of a record.
+void putFoldedXY(unsigned char* p_out, const double* p_x, const double* p_y, int p_count, Range& p_rangeX,
+                 Range& p_rangeY) {
+    if (p_count == 0) {  // no bounds: zero, as in a new object
+        p_rangeX.lo = p_rangeX.hi = p_rangeY.lo = p_rangeY.hi = 0.0;
+        return;
+    }
+    double lx = p_x[0], hx = p_x[0], sx = 0.0, ly = p_y[0], hy = p_y[0], sy = 0.0;
+    for (int i = 0; i < p_count; ++i) {
+        const double x = p_x[i], y = p_y[i];
+        std::memcpy(p_out + 16 * static_cast<size_t>(i), &x, sizeof x);
+        std::memcpy(p_out + 16 * static_cast<size_t>(i) + 8, &y, sizeof y);
+        lx = lx < x ? lx : x;
+        hx = hx > x ? hx : x;
+        ly = ly < y ? ly : y;
+        hy = hy > y ? hy : y;
+        sx += x;
+        sy += y;
+    }
+    p_rangeX.known = sx - sx == 0.0;
+    p_rangeX.lo = lx;
+    p_rangeX.hi = hx;
+    p_rangeY.known = sy - sy == 0.0;
+    p_rangeY.lo = ly;
+    p_rangeY.hi = hy;
 }
 
 // One value's bounds: the value, which may widen the file's bounds whatever
@@ -148,7 +173,7 @@ size_t encodeRecord(std::vector<unsigned char>& p_buf, const SHPObject* p_object
         size += 16;
         if (compute) {
             Range& range = p_ranges[p_dimension];
-            putFolded<8>(rec + size, p_values, n, range);
+            putFolded(rec + size, p_values, n, range);
             p_min = range.lo;
             p_max = range.hi;
         } else if (n > 0) {
@@ -160,8 +185,7 @@ size_t encodeRecord(std::vector<unsigned char>& p_buf, const SHPObject* p_object
     };
     auto putXY = [&]() {
         if (compute) {
-            putFolded<16>(rec + size, p_object->padfX, n, p_ranges[0]);
-            putFolded<16>(rec + size + 8, p_object->padfY, n, p_ranges[1]);
+            putFoldedXY(rec + size, p_object->padfX, p_object->padfY, n, p_ranges[0], p_ranges[1]);
             size += 16 * static_cast<size_t>(n);
             return;
         }
