@@ -8,6 +8,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "app/progress.h"
@@ -105,7 +106,10 @@ bool fetchGeometry(ResultSet* p_resultSet, unsigned int p_position, GeometryHold
     if (p_resultSet->isNull(p_position)) return true;
     PObject* object = p_resultSet->getObject(p_position);
     if (object == nullptr) return true;
-    SDOGeometry* geometry = dynamic_cast<SDOGeometry*>(object);
+    // An SDOGeometry itself, the common case, is told by its type alone;
+    // anything else goes through the full cast.
+    SDOGeometry* geometry = typeid(*object) == typeid(SDOGeometry) ? static_cast<SDOGeometry*>(object)
+                                                                    : dynamic_cast<SDOGeometry*>(object);
     if (geometry == nullptr) {
         delete object;
         tvLog("Geometry column does not hold MDSYS.SDO_GEOMETRY values, column : ",
