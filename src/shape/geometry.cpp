@@ -215,7 +215,18 @@ bool tvShapeWriter::convert(SDOGeometry* p_geometry, unsigned short p_gtype) {
     // before are rewritten in the new type.
     const int fileType = tvShpShapeType(_shpHandle);
     const bool fileMeasured = tvShpMeasured(_shpHandle);
-    const int rowType = raisedShapeType(fileType, p_geometry, gtype, _conversion.forced);
+    // Rows of a table mostly share one gtype: the raised type is worked out
+    // again only when the file's type or the gtype changes (no geometry
+    // raises nothing).
+    int rowType = fileType;
+    if (p_geometry != nullptr) {
+        if (fileType != _raised.fileType || gtype != _raised.gtype) {
+            _raised.fileType = fileType;
+            _raised.gtype = gtype;
+            _raised.rowType = raisedShapeType(fileType, p_geometry, gtype, _conversion.forced);
+        }
+        rowType = _raised.rowType;
+    }
     const Target target = targetFor(rowType);
     const bool raising = !_conversion.forced && target.kind != KIND_MULTIPATCH;
     Prepared shape = {SHPT_NULL, 0, 0, false, false, 0};

@@ -170,6 +170,13 @@ private:
     };
     Converted _converted;
     SDOGeometry* _convertedGeometry = nullptr;
+    // The last raisedShapeType worked out by convert, for a geometry.
+    struct Raised {
+        int fileType = -1;
+        unsigned short gtype = 0;
+        int rowType = 0;
+    };
+    Raised _raised;
     // Converts p_geometry, of tvGTypeCode p_gtype, into _converted; false
     // when it is refused and refusals are not tolerated (logged).
     bool convert(SDOGeometry* p_geometry, unsigned short p_gtype);
