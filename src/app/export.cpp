@@ -8,6 +8,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "app/progress.h"
@@ -105,7 +106,10 @@ bool fetchGeometry(ResultSet* p_resultSet, unsigned int p_position, GeometryHold
     if (p_resultSet->isNull(p_position)) return true;
     PObject* object = p_resultSet->getObject(p_position);
     if (object == nullptr) return true;
-    SDOGeometry* geometry = dynamic_cast<SDOGeometry*>(object);
+    // An SDOGeometry itself, the common case, is told by its type alone;
+    // anything else goes through the full cast.
+    SDOGeometry* geometry = typeid(*object) == typeid(SDOGeometry) ? static_cast<SDOGeometry*>(object)
+                                                                    : dynamic_cast<SDOGeometry*>(object);
     if (geometry == nullptr) {
         delete object;
         tvLog("Geometry column does not hold MDSYS.SDO_GEOMETRY values, column : ",
@@ -277,8 +281,11 @@ bool writeRows(ResultSet* p_rows, unsigned int p_position, tvRowRouter& p_router
     bool lastSupported = isGTypeSupported(lastGtype);
     while (result && p_rows->next()) {
         if (!fetchGeometry(p_rows, p_position, geometry)) return false;
+        // The gtype is read once here and goes with the row down to its
+        // conversion.
+        unsigned short gtype = 0;
         if (geometry.get() != nullptr) {
-            unsigned short gtype = tvGTypeCode(geometry.get());
+            gtype = tvGTypeCode(geometry.get());
             if (gtype != lastGtype) {
                 lastGtype = gtype;
                 lastSupported = isGTypeSupported(gtype) || (p_router.splits() && tvIsCollectionGType(gtype));
@@ -286,6 +293,7 @@ bool writeRows(ResultSet* p_rows, unsigned int p_position, tvRowRouter& p_router
             if (!lastSupported) {
                 tvLog("Unsupported GTYPE in Geometry : ", gtypeText(geometry.get()), LOG_ERROR);
                 geometry.destroy();
+                gtype = 0;
                 result = ignore;
             }
         }
@@ -294,7 +302,7 @@ bool writeRows(ResultSet* p_rows, unsigned int p_position, tvRowRouter& p_router
             dumpGeometryObject(geometry.get());
         }
         if (result) {
-            result = p_router.route(geometry.get(), p_rows);
+            result = p_router.route(geometry.get(), gtype, p_rows);
             if (result) p_progress.row();
         }
         if (geometry.get() != nullptr) {

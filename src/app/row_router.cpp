@@ -13,15 +13,29 @@
 #include "shape/gtype.h"
 #include "shape/spatial_index.h"
 
-std::string tvShapeFamily(int p_shapeType) {
+int tvShapeFamilyOf(int p_shapeType) {
     switch (p_shapeType) {
         case SHPT_POINT: case SHPT_POINTZ: case SHPT_POINTM:
-        case SHPT_MULTIPOINT: case SHPT_MULTIPOINTZ: case SHPT_MULTIPOINTM: return "point";
-        case SHPT_ARC: case SHPT_ARCZ: case SHPT_ARCM: return "line";
-        case SHPT_POLYGON: case SHPT_POLYGONZ: case SHPT_POLYGONM: return "polygon";
+        case SHPT_MULTIPOINT: case SHPT_MULTIPOINTZ: case SHPT_MULTIPOINTM: return TV_FAMILY_POINT;
+        case SHPT_ARC: case SHPT_ARCZ: case SHPT_ARCM: return TV_FAMILY_LINE;
+        case SHPT_POLYGON: case SHPT_POLYGONZ: case SHPT_POLYGONM: return TV_FAMILY_POLYGON;
+        default: return TV_FAMILY_COUNT;
+    }
+}
+
+namespace {
+
+// The family's name in the names of its sets, empty for none.
+const char* familyName(int p_family) {
+    switch (p_family) {
+        case TV_FAMILY_POINT: return "point";
+        case TV_FAMILY_LINE: return "line";
+        case TV_FAMILY_POLYGON: return "polygon";
         default: return "";
     }
 }
+
+}  // namespace
 
 struct tvRowRouter::Parts {
     SDOGeometry geometry[TV_FAMILY_COUNT];
@@ -38,8 +52,9 @@ tvRowRouter::~tvRowRouter() {
     }
 }
 
-std::string tvRowRouter::nameOf(const std::string& p_family, int p_part) const {
-    return _base + (_splitDone ? "_" + p_family : "") + (p_part > 1 ? "_" + std::to_string(p_part) : "");
+std::string tvRowRouter::nameOf(int p_family, int p_part) const {
+    return _base + (_splitDone ? std::string("_") + familyName(p_family) : std::string()) +
+           (p_part > 1 ? "_" + std::to_string(p_part) : "");
 }
 
 bool tvRowRouter::begin(unsigned short p_shapeType, const std::vector<oracle::occi::MetaData>& p_columns,
@@ -48,10 +63,10 @@ bool tvRowRouter::begin(unsigned short p_shapeType, const std::vector<oracle::oc
     _geomColumn = p_geomColumn;
     _srid = p_srid;
     std::unique_ptr<Target> plain(new Target());
-    plain->family = tvShapeFamily(p_shapeType);
+    plain->family = tvShapeFamilyOf(p_shapeType);
     plain->writer.reset(new tvShapeWriter());
     // A set of no family (multipatch, or no geometry at all) takes every row.
-    if (plain->family.empty()) _split = false;
+    if (plain->family == TV_FAMILY_COUNT) _split = false;
     bool created = plain->writer->createShapeFile(_base, p_shapeType, p_columns, p_geomColumn, p_srid);
     plain->writer->setMaxSize(_maxSize);
     _targets.push_back(std::move(plain));
@@ -69,7 +84,7 @@ bool tvRowRouter::ownName(const std::string& p_name) const {
     return true;
 }
 
-tvRowRouter::Target* tvRowRouter::addTarget(const std::string& p_family, int p_part, int p_shapeType) {
+tvRowRouter::Target* tvRowRouter::addTarget(int p_family, int p_part, int p_shapeType) {
     std::unique_ptr<Target> added(new Target());
     added->family = p_family;
     added->part = p_part;
@@ -113,25 +128,26 @@ bool tvRowRouter::splitPlainSet() {
     return true;
 }
 
-tvRowRouter::Target* tvRowRouter::current(const std::string& p_family) {
+tvRowRouter::Target* tvRowRouter::current(int p_family) {
     for (size_t i = _targets.size(); i-- > 0;) {
         if (_targets[i]->family == p_family) return _targets[i].get();
     }
     return nullptr;
 }
 
-tvRowRouter::Target* tvRowRouter::targetFor(const std::string& p_family, unsigned short p_gtype) {
-    const std::string& first = _targets.front()->family;
-    if (!_split || p_family.empty() || p_family == first) return current(first);
+tvRowRouter::Target* tvRowRouter::targetFor(int p_family, unsigned short p_gtype) {
+    const int first = _targets.front()->family;
+    if (!_split || p_family == TV_FAMILY_COUNT || p_family == first) return current(first);
     Target* found = current(p_family);
     if (found != nullptr) return found;
     if (!_splitDone && !splitPlainSet()) return nullptr;
     return addTarget(p_family, 1, getShapeTypeForGType(p_gtype));
 }
 
-bool tvRowRouter::write(Target* p_target, SDOGeometry* p_geometry, oracle::occi::ResultSet* p_row) {
+bool tvRowRouter::write(Target* p_target, SDOGeometry* p_geometry, unsigned short p_gtype,
+                        oracle::occi::ResultSet* p_row) {
     if (p_target == nullptr) return false;
-    if (!p_target->writer->rowFits(p_geometry)) {
+    if (!p_target->writer->rowFits(p_geometry, p_gtype)) {
         // The part is full: the family's rows go on in the next one.
         if (p_target->writer->getRecordCount() > 0) {
             const int type = p_target->writer->shapeType();
@@ -139,13 +155,13 @@ bool tvRowRouter::write(Target* p_target, SDOGeometry* p_geometry, oracle::occi:
             p_target = addTarget(p_target->family, p_target->part + 1, type);
         }
         if (p_target == nullptr) return false;
-        if (!p_target->writer->rowFits(p_geometry)) {
+        if (!p_target->writer->rowFits(p_geometry, p_gtype)) {
             tvLog("Row larger than the largest file size (--max-size) : ", std::to_string(_maxSize) + " bytes",
                   LOG_ERROR);
             return false;
         }
     }
-    return p_target->writer->writeShapeRecord(p_geometry, p_row);
+    return p_target->writer->writeShapeRecord(p_geometry, p_gtype, p_row);
 }
 
 bool tvRowRouter::routeCollection(const SDOGeometry& p_collection, oracle::occi::ResultSet* p_row) {
@@ -157,23 +173,23 @@ bool tvRowRouter::routeCollection(const SDOGeometry& p_collection, oracle::occi:
         // Refused as a whole: a null shape in the first set when tolerated.
         auto found = g_args.find("ignore");
         return found != g_args.end() && found->second == "yes" &&
-               write(current(_targets.front()->family), nullptr, p_row);
+               write(current(_targets.front()->family), nullptr, 0, p_row);
     }
     for (int f = 0; f < TV_FAMILY_COUNT; ++f) {
         if (!present[f]) continue;
         const unsigned short gtype = tvGTypeCode(parts[f]);
-        if (!write(targetFor(tvShapeFamily(getShapeTypeForGType(gtype)), gtype), parts[f], p_row)) return false;
+        if (!write(targetFor(tvShapeFamilyOf(getShapeTypeForGType(gtype)), gtype), parts[f], gtype, p_row)) return false;
     }
     return true;
 }
 
-bool tvRowRouter::route(SDOGeometry* p_geometry, oracle::occi::ResultSet* p_row) {
-    const unsigned short gtype = tvGTypeCode(p_geometry);
+bool tvRowRouter::route(SDOGeometry* p_geometry, unsigned short p_gtype, oracle::occi::ResultSet* p_row) {
+    const unsigned short gtype = p_gtype;
     if (_split && tvIsCollectionGType(gtype)) return routeCollection(*p_geometry, p_row);
     // The family matters only when the rows are split, which they never are
     // under a forced type: the gtype's own shape type tells it.
-    const std::string family = gtype == 0 || !_split ? std::string() : tvShapeFamily(tvNaturalShapeType(gtype));
-    return write(targetFor(family, gtype), p_geometry, p_row);
+    const int family = gtype == 0 || !_split ? TV_FAMILY_COUNT : tvShapeFamilyOf(tvNaturalShapeType(gtype));
+    return write(targetFor(family, gtype), p_geometry, gtype, p_row);
 }
 
 // The format's offsets reach 4 GiB; ESRI's own software reads no file above 2.

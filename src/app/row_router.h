@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "shape/collection.h"
 #include "shape/output_set.h"
 #include "shape/shape_writer.h"
 
@@ -45,7 +46,8 @@ public:
                const std::string& p_geomColumn, int p_srid);
     // Writes the row (shape and attributes) to the set of its family; a
     // collection to the sets of its elements' families, one record each.
-    bool route(SDOGeometry* p_geometry, oracle::occi::ResultSet* p_row);
+    // p_gtype: tvGTypeCode(p_geometry), which the caller has read already.
+    bool route(SDOGeometry* p_geometry, unsigned short p_gtype, oracle::occi::ResultSet* p_row);
     // Whether rows of other families, and collections, get sets of their own.
     bool splits() const { return _split; }
     // Closes every set's files and, when p_ok holds and they are complete,
@@ -56,7 +58,7 @@ public:
 
 private:
     struct Target {
-        std::string family;  // "point", "line", "polygon"; empty: no family
+        int family = TV_FAMILY_COUNT;  // a tvFamily; TV_FAMILY_COUNT: no family
         int part = 1;
         std::unique_ptr<tvOutputSet> set;  // null for the plain set
         std::unique_ptr<tvShapeWriter> writer;
@@ -77,14 +79,14 @@ private:
     struct Parts;
     std::unique_ptr<Parts> _parts;
 
-    std::string nameOf(const std::string& p_family, int p_part) const;
-    Target* current(const std::string& p_family);
-    Target* targetFor(const std::string& p_family, unsigned short p_gtype);
-    Target* addTarget(const std::string& p_family, int p_part, int p_shapeType);
+    std::string nameOf(int p_family, int p_part) const;
+    Target* current(int p_family);
+    Target* targetFor(int p_family, unsigned short p_gtype);
+    Target* addTarget(int p_family, int p_part, int p_shapeType);
     // p_index: with the .qix of "--index" (a part of a table has none: the
     // parent indexes the merged set).
     bool close(Target& p_target, bool p_index = true);
-    bool write(Target* p_target, SDOGeometry* p_geometry, oracle::occi::ResultSet* p_row);
+    bool write(Target* p_target, SDOGeometry* p_geometry, unsigned short p_gtype, oracle::occi::ResultSet* p_row);
     bool routeCollection(const SDOGeometry& p_collection, oracle::occi::ResultSet* p_row);
     bool splitPlainSet();
     // Whether p_name is no other export's planned name (logged if it is).
@@ -93,7 +95,9 @@ private:
     std::string setsLeftBeside() const;
 };
 
-// The family of a shape type ("point", "line", "polygon"), empty for none.
-std::string tvShapeFamily(int p_shapeType);
+// The family of a shape type as a tvFamily (shape/collection.h), named
+// "point", "line" or "polygon" in the names of its sets; TV_FAMILY_COUNT
+// for none.
+int tvShapeFamilyOf(int p_shapeType);
 
 #endif

@@ -9,6 +9,7 @@
 #include "oracle/globals.h"
 #include "oracle/sdo.h"
 #include "shape/buffered_io.h"
+#include "shape/gtype.h"
 #include "shape/number_text.h"
 #include "shape/shape_writer.h"
 #include "shape/utf8_text.h"
@@ -74,10 +75,14 @@ void warn(long p_count, const char* p_what, const std::string& p_column) {
 }  // namespace
 
 bool tvShapeWriter::writeShapeRecord(SDOGeometry* p_geometry, ResultSet* p_resultSet) {
+    return writeShapeRecord(p_geometry, tvGTypeCode(p_geometry), p_resultSet);
+}
+
+bool tvShapeWriter::writeShapeRecord(SDOGeometry* p_geometry, unsigned short p_gtype, ResultSet* p_resultSet) {
     if (_shpHandle == nullptr || _dbfHandle == nullptr || p_resultSet == nullptr) return false;
 
     bool result = prepareAttributes(p_resultSet);
-    if (result) result = writeShapeGeometry(p_geometry);
+    if (result) result = writeShapeGeometry(p_geometry, p_gtype);
     if (result) result = writePreparedAttributes();
 
     if (result) {

@@ -34,11 +34,11 @@ using namespace tvgeom;
 
 // Chooses the conversion from the gtype, SDO_POINT and the first element
 // triplet. Unsupported elements are logged and reported as BUILD_FAILED.
-BuildResult chooseBuilder(const SDOGeometry* p_geometry, const Target& p_target,
+BuildResult chooseBuilder(const SDOGeometry* p_geometry, unsigned short p_gtype, const Target& p_target,
                           const tvConversionSettings& p_settings, tvShapeBuffers& p_buffers,
                           Prepared& p_shape) {
     if (p_geometry == nullptr) return BUILD_EMPTY;
-    const Source source(p_geometry);
+    const Source source(p_geometry, p_gtype);
 
     // The point path: a point gtype with a usable SDO_POINT, or SDO_POINT as
     // the only content of the geometry.
@@ -89,11 +89,12 @@ BuildResult chooseBuilder(const SDOGeometry* p_geometry, const Target& p_target,
     return buildPolygon(source, p_target, p_settings, p_buffers, p_shape);
 }
 
-// The geometry converted into the buffers, rings oriented.
-BuildResult buildGeometry(const SDOGeometry* p_geometry, const Target& p_target,
+// The geometry, of gtype p_gtype (as gtypeOf reads it), converted into the
+// buffers, rings oriented.
+BuildResult buildGeometry(const SDOGeometry* p_geometry, unsigned short p_gtype, const Target& p_target,
                           const tvConversionSettings& p_settings, tvShapeBuffers& p_buffers,
                           Prepared& p_shape) {
-    BuildResult built = chooseBuilder(p_geometry, p_target, p_settings, p_buffers, p_shape);
+    BuildResult built = chooseBuilder(p_geometry, p_gtype, p_target, p_settings, p_buffers, p_shape);
     if (built != BUILD_OK) return built;
     // Here, and only here, every vertex of the shape is in p_buffers (x, y,
     // z, m, p_shape.vertices of them, in the file's dimensions) and no ring
@@ -204,18 +205,32 @@ SHPObject* createPolygonFromOrdinates(SDOGeometry* p_geometry, SHPHandle p_shpHa
                          "Failed to create point using createPolygonFromOrdinates");
 }
 
-bool tvShapeWriter::convert(SDOGeometry* p_geometry) {
+bool tvShapeWriter::convert(SDOGeometry* p_geometry, unsigned short p_gtype) {
+    // tvGTypeCode is gtypeOf's value wherever it is not 0; a gtype it gives
+    // 0 for (a fraction, under a forced type) is read as gtypeOf reads it.
+    const unsigned short gtype = p_gtype != 0 || p_geometry == nullptr ? p_gtype : gtypeOf(p_geometry);
     // A row that needs more than the file holds (more dimensions, M in a Z
     // file whose records have none, or a multipoint in a point file) raises
     // the file's type once it is known to convert: the records written
     // before are rewritten in the new type.
     const int fileType = tvShpShapeType(_shpHandle);
     const bool fileMeasured = tvShpMeasured(_shpHandle);
-    const int rowType = raisedShapeType(fileType, p_geometry, _conversion.forced);
+    // Rows of a table mostly share one gtype: the raised type is worked out
+    // again only when the file's type or the gtype changes (no geometry
+    // raises nothing).
+    int rowType = fileType;
+    if (p_geometry != nullptr) {
+        if (fileType != _raised.fileType || gtype != _raised.gtype) {
+            _raised.fileType = fileType;
+            _raised.gtype = gtype;
+            _raised.rowType = raisedShapeType(fileType, p_geometry, gtype, _conversion.forced);
+        }
+        rowType = _raised.rowType;
+    }
     const Target target = targetFor(rowType);
     const bool raising = !_conversion.forced && target.kind != KIND_MULTIPATCH;
     Prepared shape = {SHPT_NULL, 0, 0, false, false, 0};
-    BuildResult built = buildGeometry(p_geometry, target, _conversion, _buffers, shape);
+    BuildResult built = buildGeometry(p_geometry, gtype, target, _conversion, _buffers, shape);
     // A transformation (--t-srs) turns the rings again once it has moved
     // the vertices: it may mirror them.
     if (built == BUILD_OK && !_reprojection.apply(p_geometry, shape.type, shape.parts, shape.vertices, _buffers)) {
@@ -264,26 +279,25 @@ void tvShapeWriter::fillObject(SHPObject& p_object) const {
     p_object.nVertices = _converted.vertices;
     p_object.padfX = buffers.x.data();
     p_object.padfY = buffers.y.data();
-    p_object.padfZ = buffers.z.data();
-    p_object.padfM = buffers.m.data();
-    p_object.bMeasureIsUsed = _converted.measured ? 1 : 0;
-    // A 2D record holds no Z or M range (the file's bounds come from the
-    // vertices): half the work for most rows.
+    // A 2D record holds no Z or M, and its Z and M in the buffers are all
+    // 0.0, which leave the file's Z and M bounds at the 0.0 they start
+    // from: they are not handed on.
     const int type = _converted.type;
-    if (type == SHPT_POINT || type == SHPT_ARC || type == SHPT_POLYGON || type == SHPT_MULTIPOINT) {
-        tvComputeExtentsXY(&p_object);
-    } else {
-        tvComputeExtents(&p_object);
-    }
+    const bool flat = type == SHPT_POINT || type == SHPT_ARC || type == SHPT_POLYGON || type == SHPT_MULTIPOINT;
+    p_object.padfZ = flat ? nullptr : buffers.z.data();
+    p_object.padfM = flat ? nullptr : buffers.m.data();
+    p_object.bMeasureIsUsed = _converted.measured ? 1 : 0;
+    // The bounds are left unset: tvShpWriteShape computes them as it
+    // encodes the vertices.
 }
 
-bool tvShapeWriter::rowFits(SDOGeometry* p_geometry) {
+bool tvShapeWriter::rowFits(SDOGeometry* p_geometry, unsigned short p_gtype) {
     _converted.valid = false;
     _convertedGeometry = nullptr;
     if (!dbfFits()) return false;
     if (_shpHandle == nullptr) return true;
     _convertedGeometry = nullptr;
-    if (!convert(p_geometry)) {
+    if (!convert(p_geometry, p_gtype)) {
         _converted.valid = false;
         return true;  // refused when it is written
     }
@@ -310,10 +324,14 @@ bool tvShapeWriter::rowFits(SDOGeometry* p_geometry) {
 }
 
 bool tvShapeWriter::writeShapeGeometry(SDOGeometry* p_geometry) {
+    return writeShapeGeometry(p_geometry, tvGTypeCode(p_geometry));
+}
+
+bool tvShapeWriter::writeShapeGeometry(SDOGeometry* p_geometry, unsigned short p_gtype) {
     if (_shpHandle == nullptr) return false;
     const bool ready = _converted.valid && _convertedGeometry == p_geometry;
     _convertedGeometry = nullptr;
-    if (!ready && !convert(p_geometry)) {
+    if (!ready && !convert(p_geometry, p_gtype)) {
         _converted.valid = false;
         return false;
     }
@@ -369,7 +387,7 @@ tvConversionSettings tvReadConversionSettings() {
 }
 
 bool tvShapeWriter::writeShapeObject(SHPObject* p_object) {
-    int id = tvShpWriteObject(_shpHandle, p_object);
+    int id = tvShpWriteShape(_shpHandle, p_object);
     if (id == TV_SHP_FULL) {
         tvLog("Cannot write shape record, the .shp file would pass its largest size : ",
               std::to_string(_maxSize) + " bytes", LOG_ERROR);

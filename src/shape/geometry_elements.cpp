@@ -1,5 +1,6 @@
 // Element information and ordinates: read in place and checked before they
 // are used, so that malformed values are refused instead of written.
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <sstream>
@@ -54,30 +55,37 @@ namespace {
 
 // The common cases of copyVertices: 2D vertices, or 3D ones into a file
 // with Z (READ_Z), every ordinate present and finite but a Z, which may be
-// NULL. One pass without a branch per vertex; false when a vertex needs the
-// checking loop of copyVertices (which then finds and reports it), with the
-// buffers partly written.
+// NULL. One pass without a branch per vertex but the NULL checks, the
+// missing Z and M filled in after it; false when a vertex needs the checking
+// loop of copyVertices (which then finds and reports it), with the buffers
+// partly written.
 template <bool READ_Z>
 bool copyPlainVertices(const Number* p_ordinates, size_t p_count, double* p_x, double* p_y, double* p_z,
                        double* p_m, double p_missingZ, double p_missingM) {
     const size_t stride = READ_Z ? 3 : 2;
-    bool plain = true;
+    // x - x is 0 for a finite x, NaN for an infinite or NaN one: the sum
+    // stays 0 only while every ordinate is finite.
+    double check = 0.0;
     for (size_t v = 0; v < p_count; ++v, p_ordinates += stride) {
         // Oracle's client refuses to convert a NULL number (OCI-32152):
         // NULLs are looked at before any conversion.
         if (p_ordinates[0].isNull() || p_ordinates[1].isNull()) return false;
         const double x = static_cast<double>(p_ordinates[0]);
         const double y = static_cast<double>(p_ordinates[1]);
-        const double z = !READ_Z ? p_missingZ
-                         : p_ordinates[2].isNull() ? g_shp_null_vertex : static_cast<double>(p_ordinates[2]);
-        // x - x is 0 for a finite x, NaN for an infinite or NaN one.
-        plain &= (x - x == 0.0) & (y - y == 0.0) & (z - z == 0.0);
         p_x[v] = x;
         p_y[v] = y;
-        p_z[v] = z;
-        p_m[v] = p_missingM;
+        check += (x - x) + (y - y);
+        if (READ_Z) {
+            const double z = p_ordinates[2].isNull() ? g_shp_null_vertex : static_cast<double>(p_ordinates[2]);
+            p_z[v] = z;
+            check += z - z;
+        }
     }
-    return plain;
+    if (!READ_Z) std::fill(p_z, p_z + p_count, p_missingZ);
+    std::fill(p_m, p_m + p_count, p_missingM);
+    // The missing Z is finite (the null vertex value is, or 0), as the
+    // checking loop takes it to be.
+    return check == 0.0;
 }
 
 }  // namespace

@@ -57,7 +57,8 @@ inline Target targetFor(int p_type) {
 // dimensions raised to the union of the file's and the geometry's. The
 // file's own type when it holds the geometry already, when the geometry is
 // of another family (refused further on), and under a forced type.
-int raisedShapeType(int p_fileType, const SDOGeometry* p_geometry, bool p_forced);
+// p_gtype: the geometry's gtype, as gtypeOf reads it.
+int raisedShapeType(int p_fileType, const SDOGeometry* p_geometry, unsigned short p_gtype, bool p_forced);
 
 // The "forcetype" setting's shape type, else p_type.
 int forcedShapeType(int p_type);
@@ -80,10 +81,12 @@ struct Source {
     size_t vertexCount;
     size_t triplets;
 
-    explicit Source(const SDOGeometry* p_geometry)
+    explicit Source(const SDOGeometry* p_geometry) : Source(p_geometry, gtypeOf(p_geometry)) {}
+    // p_gtype: gtypeOf(p_geometry), which the caller has read already.
+    Source(const SDOGeometry* p_geometry, unsigned short p_gtype)
         : elem(p_geometry->getSdo_elem_info()),
           ord(p_geometry->getSdo_ordinates()),
-          gtype(gtypeOf(p_geometry)),
+          gtype(p_gtype),
           z(is3DGType(gtype)),
           m(isGTypeWithM(gtype)),
           stride(2 + (z ? 1 : 0) + (m ? 1 : 0)),

@@ -47,14 +47,15 @@ BuildResult buildSdoPoint(const SDOPointType* p_point, unsigned short p_gtype,
     const double nullVertex = g_shp_null_vertex;
     Number third = p_point->getZ();
     const double thirdValue = third.isNull() ? nullVertex : static_cast<double>(third);
-    if (!std::isfinite(static_cast<double>(x)) || !std::isfinite(static_cast<double>(y)) ||
-        (!third.isNull() && !std::isfinite(thirdValue))) {
+    const double xValue = static_cast<double>(x);
+    const double yValue = static_cast<double>(y);
+    if (!std::isfinite(xValue) || !std::isfinite(yValue) || (!third.isNull() && !std::isfinite(thirdValue))) {
         return malformed("Malformed geometry, infinite or NaN ordinate at vertex : ", 0);
     }
 
     ensureVertices(p_buffers, 1);
-    p_buffers.x[0] = static_cast<double>(x);
-    p_buffers.y[0] = static_cast<double>(y);
+    p_buffers.x[0] = xValue;
+    p_buffers.y[0] = yValue;
     p_buffers.z[0] = (p_target.z && hasZ) ? thirdValue : (p_target.z ? nullVertex : 0.0);
     p_buffers.m[0] = (p_target.m && hasM && !hasZ) ? thirdValue : (p_target.m ? nullVertex : 0.0);
     p_shape.type = p_target.type;

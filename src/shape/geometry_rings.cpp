@@ -373,9 +373,12 @@ BuildResult buildPolygon(const Source& p_source, const Target& p_target,
 
 void finishRings(const Target& p_target, tvShapeBuffers& p_buffers, Prepared& p_shape) {
     if (!p_shape.rings) return;
+    // The Z and M of a 2D shape are all 0.0 and are not written: they are
+    // left as they are.
     tvOrientRings(static_cast<size_t>(p_shape.parts), p_buffers.partStart.data(),
                   static_cast<size_t>(p_shape.vertices), p_buffers.ringRole.data(), p_buffers.x.data(),
-                  p_buffers.y.data(), p_buffers.z.data(), p_buffers.m.data());
+                  p_buffers.y.data(), p_target.z ? p_buffers.z.data() : nullptr,
+                  p_target.m ? p_buffers.m.data() : nullptr);
     if (p_target.kind == KIND_MULTIPATCH) setMultipatchPartTypes(p_buffers, p_shape);
     p_shape.rings = false;
 }

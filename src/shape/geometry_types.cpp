@@ -60,10 +60,10 @@ int forcedShapeType(int p_type) {
     return p_type;
 }
 
-int raisedShapeType(int p_fileType, const SDOGeometry* p_geometry, bool p_forced) {
+int raisedShapeType(int p_fileType, const SDOGeometry* p_geometry, unsigned short p_gtype, bool p_forced) {
     if (p_forced || p_geometry == nullptr) return p_fileType;
     const Target file = targetFor(p_fileType);
-    const Target row = targetFor(tvNaturalShapeType(gtypeOf(p_geometry)));  // not forced here
+    const Target row = targetFor(tvNaturalShapeType(p_gtype));  // not forced here
     ShapeKind kind = file.kind;
     if (file.kind == KIND_POINT && row.kind == KIND_MULTIPOINT) kind = KIND_MULTIPOINT;
     if (row.kind != kind && !(kind == KIND_MULTIPOINT && row.kind == KIND_POINT)) return p_fileType;

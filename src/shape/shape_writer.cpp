@@ -203,6 +203,7 @@ bool tvShapeWriter::createShapeFile(std::string p_filename, unsigned short p_sha
     _dateFmt = setting("date_fmt");
     _ignore = setting("ignore") == "yes";
     _conversion = tvReadConversionSettings();
+    _raised = Raised();
     _closedRings = 0;
     _nullShapes = 0;
 

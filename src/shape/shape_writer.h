@@ -50,6 +50,9 @@ public:
     // attribute record: a row that fails leaves nothing behind.
     bool writeShapeRecord(SDOGeometry* p_geometry, oracle::occi::ResultSet* p_resultSet);
     bool writeShapeGeometry(SDOGeometry* p_geometry);
+    // The same with the geometry's tvGTypeCode, read by the caller already.
+    bool writeShapeRecord(SDOGeometry* p_geometry, unsigned short p_gtype, oracle::occi::ResultSet* p_resultSet);
+    bool writeShapeGeometry(SDOGeometry* p_geometry, unsigned short p_gtype);
     bool writeDBFAttributes(oracle::occi::ResultSet* p_resultSet);
     bool writePrjFile(std::string p_filename, int p_srid);
     // Closes whatever is open, after one warning line per column and kind of
@@ -67,8 +70,9 @@ public:
     // and .shx, its attribute record in the .dbf. The geometry is converted
     // here; the next writeShapeRecord of the same geometry writes that
     // conversion. A geometry that cannot be converted counts as fitting:
-    // writing it fails or writes a null shape, as it would.
-    bool rowFits(SDOGeometry* p_geometry);
+    // writing it fails or writes a null shape, as it would. p_gtype: the
+    // geometry's tvGTypeCode.
+    bool rowFits(SDOGeometry* p_geometry, unsigned short p_gtype);
     // The file's shape type now (raised by rows that needed more).
     int shapeType() const;
     // The size of the largest file of the set so far.
@@ -166,9 +170,16 @@ private:
     };
     Converted _converted;
     SDOGeometry* _convertedGeometry = nullptr;
-    // Converts p_geometry into _converted; false when it is refused and
-    // refusals are not tolerated (logged).
-    bool convert(SDOGeometry* p_geometry);
+    // The last raisedShapeType worked out by convert, for a geometry.
+    struct Raised {
+        int fileType = -1;
+        unsigned short gtype = 0;
+        int rowType = 0;
+    };
+    Raised _raised;
+    // Converts p_geometry, of tvGTypeCode p_gtype, into _converted; false
+    // when it is refused and refusals are not tolerated (logged).
+    bool convert(SDOGeometry* p_geometry, unsigned short p_gtype);
     void fillObject(SHPObject& p_object) const;
 
     bool writeShapeObject(SHPObject* p_object);

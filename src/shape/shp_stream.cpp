@@ -74,9 +74,78 @@ bool writeAll(SAFile p_file, const void* p_data, size_t p_len) {
     return g_hooks.FWrite(const_cast<void*>(p_data), 1, p_len, p_file) == p_len;
 }
 
+// The bounds of one coordinate of a record as SHPComputeExtents sets them
+// (the first value, then its MIN/MAX over every value); known when they may
+// widen the file's bounds whole: for one value, or values all finite.
+struct Range {
+    bool known = false;
+    double lo, hi;
+};
+
+// Writes p_count values from p_values at p_out and sets p_range from them in
+// the same pass: the bounds as MIN/MAX chains, and a sum that stays finite
+// only when every value is (a sum that overflows only says no).
+void putFolded(unsigned char* p_out, const double* p_values, int p_count, Range& p_range) {
+    if (p_count == 0) {  // no bounds: zero, as in a new object
+        p_range.lo = p_range.hi = 0.0;
+        return;
+    }
+    double lo = p_values[0], hi = p_values[0], sum = 0.0;
+    for (int i = 0; i < p_count; ++i) {
+        const double v = p_values[i];
+        std::memcpy(p_out + static_cast<size_t>(i) * 8, &v, sizeof v);
+        lo = lo < v ? lo : v;
+        hi = hi > v ? hi : v;
+        sum += v;
+    }
+    p_range.known = sum - sum == 0.0;
+    p_range.lo = lo;
+    p_range.hi = hi;
+}
+
+// putFolded of X and Y together, into the interleaved pairs of a record.
+void putFoldedXY(unsigned char* p_out, const double* p_x, const double* p_y, int p_count, Range& p_rangeX,
+                 Range& p_rangeY) {
+    if (p_count == 0) {  // no bounds: zero, as in a new object
+        p_rangeX.lo = p_rangeX.hi = p_rangeY.lo = p_rangeY.hi = 0.0;
+        return;
+    }
+    double lx = p_x[0], hx = p_x[0], sx = 0.0, ly = p_y[0], hy = p_y[0], sy = 0.0;
+    for (int i = 0; i < p_count; ++i) {
+        const double x = p_x[i], y = p_y[i];
+        std::memcpy(p_out + 16 * static_cast<size_t>(i), &x, sizeof x);
+        std::memcpy(p_out + 16 * static_cast<size_t>(i) + 8, &y, sizeof y);
+        lx = lx < x ? lx : x;
+        hx = hx > x ? hx : x;
+        ly = ly < y ? ly : y;
+        hy = hy > y ? hy : y;
+        sx += x;
+        sy += y;
+    }
+    p_rangeX.known = sx - sx == 0.0;
+    p_rangeX.lo = lx;
+    p_rangeX.hi = hx;
+    p_rangeY.known = sy - sy == 0.0;
+    p_rangeY.lo = ly;
+    p_rangeY.hi = hy;
+}
+
+// One value's bounds: the value, which may widen the file's bounds whatever
+// it is (MIN/MAX of a bound and one value is the fold over that value).
+void putSingle(unsigned char* p_out, double p_value, Range* p_range) {
+    putDouble(p_out, p_value);
+    if (p_range == nullptr) return;
+    p_range->known = true;
+    p_range->lo = p_range->hi = p_value;
+}
+
 // Encodes one record (8-byte header included) the way SHPWriteObject does;
-// returns its size, 0 when the object cannot be encoded.
-size_t encodeRecord(std::vector<unsigned char>& p_buf, const SHPObject* p_object, int p_recordNumber) {
+// returns its size, 0 when the object cannot be encoded. With p_ranges, the
+// record's bounds are computed from its vertices, as SHPComputeExtents sets
+// them, while they are encoded (the object's own are not read), and given
+// back for X, Y, and Z and M where the record holds them.
+size_t encodeRecord(std::vector<unsigned char>& p_buf, const SHPObject* p_object, int p_recordNumber,
+                    Range* p_ranges = nullptr) {
     const int type = p_object->nSHPType;
     const int n = p_object->nVertices;
     const int parts = p_object->nParts;
@@ -97,17 +166,29 @@ size_t encodeRecord(std::vector<unsigned char>& p_buf, const SHPObject* p_object
     size_t size = 12;
     putLE32(rec + 8, type);
 
-    auto putArray = [&](const double* p_values) {
-        if (n > 0) std::memcpy(rec + size, p_values, static_cast<size_t>(n) * sizeof(double));
+    // With p_ranges, the bounds are folded while the values are written.
+    const bool compute = p_ranges != nullptr;
+    auto putRange = [&](double p_min, double p_max, const double* p_values, int p_dimension) {
+        const size_t at = size;
+        size += 16;
+        if (compute) {
+            Range& range = p_ranges[p_dimension];
+            putFolded(rec + size, p_values, n, range);
+            p_min = range.lo;
+            p_max = range.hi;
+        } else if (n > 0) {
+            std::memcpy(rec + size, p_values, static_cast<size_t>(n) * sizeof(double));
+        }
+        putDouble(rec + at, p_min);
+        putDouble(rec + at + 8, p_max);
         size += static_cast<size_t>(n) * sizeof(double);
     };
-    auto putRange = [&](double p_min, double p_max, const double* p_values) {
-        putDouble(rec + size, p_min);
-        putDouble(rec + size + 8, p_max);
-        size += 16;
-        putArray(p_values);
-    };
     auto putXY = [&]() {
+        if (compute) {
+            putFoldedXY(rec + size, p_object->padfX, p_object->padfY, n, p_ranges[0], p_ranges[1]);
+            size += 16 * static_cast<size_t>(n);
+            return;
+        }
         for (int i = 0; i < n; ++i) {
             putDouble(rec + size, p_object->padfX[i]);
             putDouble(rec + size + 8, p_object->padfY[i]);
@@ -115,10 +196,10 @@ size_t encodeRecord(std::vector<unsigned char>& p_buf, const SHPObject* p_object
         }
     };
     auto putBox = [&]() {
-        putDouble(rec + 12, p_object->dfXMin);
-        putDouble(rec + 20, p_object->dfYMin);
-        putDouble(rec + 28, p_object->dfXMax);
-        putDouble(rec + 36, p_object->dfYMax);
+        putDouble(rec + 12, compute ? p_ranges[0].lo : p_object->dfXMin);
+        putDouble(rec + 20, compute ? p_ranges[1].lo : p_object->dfYMin);
+        putDouble(rec + 28, compute ? p_ranges[0].hi : p_object->dfXMax);
+        putDouble(rec + 36, compute ? p_ranges[1].hi : p_object->dfYMax);
     };
     if (n > 0 && (p_object->padfX == nullptr || p_object->padfY == nullptr ||
                   (hasZ && p_object->padfZ == nullptr) || (hasM && p_object->padfM == nullptr))) {
@@ -133,7 +214,6 @@ size_t encodeRecord(std::vector<unsigned char>& p_buf, const SHPObject* p_object
                               (type == SHPT_MULTIPATCH && p_object->panPartType == nullptr))) {
                 return 0;
             }
-            putBox();
             putLE32(rec + 44, parts);
             putLE32(rec + 48, n);
             size = 52;
@@ -142,28 +222,29 @@ size_t encodeRecord(std::vector<unsigned char>& p_buf, const SHPObject* p_object
                 for (int i = 0; i < parts; ++i, size += 4) putLE32(rec + size, p_object->panPartType[i]);
             }
             putXY();
-            if (hasZ) putRange(p_object->dfZMin, p_object->dfZMax, p_object->padfZ);
-            if (hasM) putRange(p_object->dfMMin, p_object->dfMMax, p_object->padfM);
+            putBox();
+            if (hasZ) putRange(p_object->dfZMin, p_object->dfZMax, p_object->padfZ, 2);
+            if (hasM) putRange(p_object->dfMMin, p_object->dfMMax, p_object->padfM, 3);
             break;
         case SHPT_MULTIPOINT: case SHPT_MULTIPOINTZ: case SHPT_MULTIPOINTM:
-            putBox();
             putLE32(rec + 44, n);
             size = 48;
             putXY();
-            if (hasZ) putRange(p_object->dfZMin, p_object->dfZMax, p_object->padfZ);
-            if (hasM) putRange(p_object->dfMMin, p_object->dfMMax, p_object->padfM);
+            putBox();
+            if (hasZ) putRange(p_object->dfZMin, p_object->dfZMax, p_object->padfZ, 2);
+            if (hasM) putRange(p_object->dfMMin, p_object->dfMMax, p_object->padfM, 3);
             break;
         case SHPT_POINT: case SHPT_POINTZ: case SHPT_POINTM:
             if (n < 1) return 0;  // shapelib would read a vertex that is not there
-            putDouble(rec + 12, p_object->padfX[0]);
-            putDouble(rec + 20, p_object->padfY[0]);
+            putSingle(rec + 12, p_object->padfX[0], p_ranges != nullptr ? &p_ranges[0] : nullptr);
+            putSingle(rec + 20, p_object->padfY[0], p_ranges != nullptr ? &p_ranges[1] : nullptr);
             size = 28;
             if (hasZ) {
-                putDouble(rec + size, p_object->padfZ[0]);
+                putSingle(rec + size, p_object->padfZ[0], p_ranges != nullptr ? &p_ranges[2] : nullptr);
                 size += 8;
             }
             if (hasM) {
-                putDouble(rec + size, p_object->padfM[0]);
+                putSingle(rec + size, p_object->padfM[0], p_ranges != nullptr ? &p_ranges[3] : nullptr);
                 size += 8;
             }
             break;
@@ -181,7 +262,13 @@ size_t encodeRecord(std::vector<unsigned char>& p_buf, const SHPObject* p_object
 // X/Y bounds are all zero (no record yet, only empty ones, or a first shape
 // at the origin) a record sets them (all zero for a null or empty shape);
 // later records widen them.
-void widenBounds(tvShpStream* p_stream, const SHPObject* p_object) {
+//
+// With p_ranges from encodeRecord, a coordinate whose record bounds are known
+// widens them by those bounds alone: without a NaN, MIN/MAX over
+// the file's bound and then every value keeps the last value that reaches
+// the extreme, and MIN/MAX of the file's bound and the record's, whose fold
+// keeps the last such value of the record, keeps the same one.
+void widenBounds(tvShpStream* p_stream, const SHPObject* p_object, const Range* p_ranges = nullptr) {
     const int n = p_object->nVertices;
     if (p_stream->boundsMin[0] == 0.0 && p_stream->boundsMax[0] == 0.0 && p_stream->boundsMin[1] == 0.0 &&
         p_stream->boundsMax[1] == 0.0) {
@@ -197,6 +284,20 @@ void widenBounds(tvShpStream* p_stream, const SHPObject* p_object) {
     const double* values[4] = {p_object->padfX, p_object->padfY, p_object->padfZ, p_object->padfM};
     double* lo = p_stream->boundsMin;
     double* hi = p_stream->boundsMax;
+    if (p_ranges != nullptr) {
+        bool rest = false;  // coordinates still to fold value by value
+        for (int d = 0; d < 4; ++d) {
+            if (values[d] == nullptr) continue;
+            if (!p_ranges[d].known) {
+                rest = true;
+                continue;
+            }
+            lo[d] = lo[d] < p_ranges[d].lo ? lo[d] : p_ranges[d].lo;
+            hi[d] = hi[d] > p_ranges[d].hi ? hi[d] : p_ranges[d].hi;
+            values[d] = nullptr;
+        }
+        if (!rest) return;
+    }
     if (values[0] && values[1] && values[2] && values[3]) {
         double lx = lo[0], ly = lo[1], lz = lo[2], lm = lo[3], hx = hi[0], hy = hi[1], hz = hi[2], hm = hi[3];
         for (int i = 0; i < n; ++i) {
@@ -257,10 +358,15 @@ tvShpStream* tvShpCreate(const std::string& p_filename, int p_shapeType) {
     return stream;
 }
 
-int tvShpWriteObject(tvShpStream* p_stream, const SHPObject* p_object) {
+namespace {
+
+// tvShpWriteObject, and with p_computeBounds tvShpWriteShape.
+int writeObject(tvShpStream* p_stream, const SHPObject* p_object, bool p_computeBounds) {
     if (p_stream == nullptr || p_object == nullptr || !p_stream->ok) return -1;
     if (p_object->nSHPType != p_stream->shapeType && p_object->nSHPType != SHPT_NULL) return -1;
-    size_t size = encodeRecord(p_stream->record, p_object, p_stream->records + 1);
+    Range ranges[4];
+    size_t size = encodeRecord(p_stream->record, p_object, p_stream->records + 1,
+                               p_computeBounds ? ranges : nullptr);
     if (size == 0) return -1;
     // Offsets and lengths are counted in 16-bit words of 32 bits; the limit
     // is at most that.
@@ -276,9 +382,19 @@ int tvShpWriteObject(tvShpStream* p_stream, const SHPObject* p_object) {
         return -1;
     }
 
-    widenBounds(p_stream, p_object);
+    widenBounds(p_stream, p_object, p_computeBounds ? ranges : nullptr);
     p_stream->fileSize += size;
     return p_stream->records++;
+}
+
+}  // namespace
+
+int tvShpWriteObject(tvShpStream* p_stream, const SHPObject* p_object) {
+    return writeObject(p_stream, p_object, false);
+}
+
+int tvShpWriteShape(tvShpStream* p_stream, const SHPObject* p_object) {
+    return writeObject(p_stream, p_object, true);
 }
 
 void tvComputeExtents(SHPObject* p_object) {
@@ -304,23 +420,6 @@ void tvComputeExtents(SHPObject* p_object) {
     p_object->dfYMin = ly, p_object->dfYMax = hy;
     p_object->dfZMin = lz, p_object->dfZMax = hz;
     p_object->dfMMin = lm, p_object->dfMMax = hm;
-}
-
-void tvComputeExtentsXY(SHPObject* p_object) {
-    const int n = p_object->nVertices;
-    if (n <= 0) return;
-    const double* x = p_object->padfX;
-    const double* y = p_object->padfY;
-    double lx = x[0], ly = y[0];
-    double hx = lx, hy = ly;
-    for (int i = 0; i < n; ++i) {
-        lx = lx < x[i] ? lx : x[i];
-        hx = hx > x[i] ? hx : x[i];
-        ly = ly < y[i] ? ly : y[i];
-        hy = hy > y[i] ? hy : y[i];
-    }
-    p_object->dfXMin = lx, p_object->dfXMax = hx;
-    p_object->dfYMin = ly, p_object->dfYMax = hy;
 }
 
 int tvShpShapeType(const tvShpStream* p_stream) { return p_stream == nullptr ? SHPT_NULL : p_stream->shapeType; }

@@ -21,6 +21,11 @@ tvShpStream* tvShpCreate(const std::string& p_filename, int p_shapeType);
 // record would take the .shp or the .shx past the stream's limit; or -1.
 const int TV_SHP_FULL = -2;
 int tvShpWriteObject(tvShpStream* p_stream, const SHPObject* p_object);
+// tvShpWriteObject for an object whose bounds are not set: the record's are
+// computed from its vertices, as SHPComputeExtents sets them, in the pass
+// that encodes them, and widen the file's bounds without another pass when
+// they are finite.
+int tvShpWriteShape(tvShpStream* p_stream, const SHPObject* p_object);
 // The largest size either file may reach (at most, and by default, the
 // format's 4 GiB less one byte).
 void tvShpSetLimit(tvShpStream* p_stream, unsigned long long p_bytes);
@@ -31,9 +36,6 @@ unsigned long long tvShpFileSize(const tvShpStream* p_stream);
 // vertex, then its MIN/MAX over every vertex, NaNs included), in one pass of
 // independent minimum and maximum chains. padfZ and padfM must be there.
 void tvComputeExtents(SHPObject* p_object);
-// The X and Y bounds alone, the same as tvComputeExtents sets them: for the
-// 2D types, whose records hold no Z or M range.
-void tvComputeExtentsXY(SHPObject* p_object);
 int tvShpShapeType(const tvShpStream* p_stream);
 int tvShpRecordCount(const tvShpStream* p_stream);
 // Rewrites the records written so far in the shape type p_type, which holds

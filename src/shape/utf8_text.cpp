@@ -1,5 +1,8 @@
 #include "shape/utf8_text.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace {
 
 // Length of the valid sequence starting at p_text[i] (1 to 4), or 0 when it
@@ -35,14 +38,39 @@ size_t validSequence(const std::string& p_text, size_t i, size_t& p_skip) {
     return need + 1;
 }
 
+// The length of the leading part of p_text that is plain ASCII without NUL,
+// eight bytes at a time while it lasts.
+size_t plainAsciiPrefix(const std::string& p_text) {
+    const char* data = p_text.data();
+    const size_t size = p_text.size();
+    const uint64_t HIGH = 0x8080808080808080ULL;
+    const uint64_t ONES = 0x0101010101010101ULL;
+    size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, data + i, sizeof word);
+        // Without a high bit in any byte, (word - ONES) & ~word has one
+        // exactly where a byte is zero.
+        if (((word & HIGH) | ((word - ONES) & ~word & HIGH)) != 0) break;
+    }
+    while (i < size && static_cast<unsigned char>(data[i]) < 0x80 && data[i] != '\0') ++i;
+    return i;
+}
+
 }  // namespace
 
 void tvCleanUtf8(std::string& p_text, bool& p_replaced, bool& p_nul) {
     p_replaced = false;
     p_nul = false;
-    size_t i = 0;
-    // Plain ASCII without NUL, the common case, needs no copy.
-    while (i < p_text.size() && static_cast<unsigned char>(p_text[i]) < 0x80 && p_text[i] != '\0') ++i;
+    // Valid text without NUL, the common case, is left as it is: the copy
+    // starts at the first byte to change.
+    size_t i = plainAsciiPrefix(p_text);
+    while (i < p_text.size() && p_text[i] != '\0') {
+        size_t skip = 0;
+        const size_t length = validSequence(p_text, i, skip);
+        if (length == 0) break;
+        i += length;
+    }
     if (i == p_text.size()) return;
 
     std::string out = p_text.substr(0, i);

@@ -53,6 +53,28 @@ TEST(Utf8Text, NulBecomesASpace) {
     EXPECT_FALSE(replaced);
 }
 
+// Plain text is scanned eight bytes at a time: each kind of byte, at every
+// offset of a text of three words, is found and changed, or kept, there.
+TEST(Utf8Text, EachByteAtEveryOffset) {
+    const struct {
+        std::string in, out;
+        bool replaced, nul;
+    } cases[] = {{std::string(1, '\0'), " ", false, true},   {"\x80", FFFD, true, false},
+                 {"\xFF", FFFD, true, false},                {"\xC3", FFFD, true, false},
+                 {"\xC3\xA9", "\xC3\xA9", false, false},       {"\x01", "\x01", false, false},
+                 {"\x7F", "\x7F", false, false}};
+    const std::string plain = "abcdefghijklmnopqrstuvwx";
+    for (const auto& c : cases) {
+        for (size_t at = 0; at <= plain.size(); ++at) {
+            bool replaced = !c.replaced, nul = !c.nul;
+            const std::string head = plain.substr(0, at), tail = plain.substr(at);
+            EXPECT_EQ(clean(head + c.in + tail, &replaced, &nul), head + c.out + tail) << at;
+            EXPECT_EQ(replaced, c.replaced) << at;
+            EXPECT_EQ(nul, c.nul) << at;
+        }
+    }
+}
+
 TEST(Utf8Text, CutsAtTheLastWholeCharacter) {
     std::string cjk = "東京都渋谷";  // 5 characters, 15 bytes
     std::string text = cjk;
