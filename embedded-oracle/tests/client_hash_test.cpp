@@ -16,40 +16,21 @@ namespace {
 
 const int HASH_ROWS = 500;
 
-class ClientHash : public ::testing::Test {
+class ClientHash : public ClientUserSession<ClientHash> {
 protected:
     static void SetUpTestSuite() {
-        makeTempDatabase("tarvex-hash", dir_);
-        ASSERT_FALSE(dir_.empty());
-        Environment* env = Environment::createEnvironment();
-        Connection* admin = embedded::connectAsAdministrator(env, dir_);
-        Statement* s = admin->createStatement();
-        for (const char* sql : {"CREATE USER u IDENTIFIED BY pw", "CREATE USER other IDENTIFIED BY pw",
-                                "ALTER SESSION SET CURRENT_SCHEMA = other", "CREATE TABLE t (id NUMBER(6))",
-                                "GRANT SELECT ON other.t TO u"})
-            s->executeUpdate(sql);
-        for (int i = 0; i < HASH_ROWS; ++i) s->executeUpdate("INSERT INTO t VALUES (" + std::to_string(i) + ")");
-        // rows removed: the rowids have gaps, as Oracle's have
-        s->executeUpdate("DELETE FROM t WHERE mod(id, 7) = 3");
-        admin->terminateStatement(s);
-        admin->commit();
-        Environment::terminateEnvironment(env);
+        makeDatabase("tarvex-hash",
+                     {"CREATE USER u IDENTIFIED BY pw", "CREATE USER other IDENTIFIED BY pw",
+                      "ALTER SESSION SET CURRENT_SCHEMA = other", "CREATE TABLE t (id NUMBER(6))",
+                      "GRANT SELECT ON other.t TO u"},
+                     [](Statement* s) {
+                         for (int i = 0; i < HASH_ROWS; ++i)
+                             s->executeUpdate("INSERT INTO t VALUES (" + std::to_string(i) + ")");
+                         // rows removed: the rowids have gaps, as Oracle's have
+                         s->executeUpdate("DELETE FROM t WHERE mod(id, 7) = 3");
+                     });
     }
-    static void TearDownTestSuite() { removeTempDatabase(dir_); }
-    void SetUp() override {
-        env = Environment::createEnvironment();
-        conn = env->createConnection("u", "pw", dir_);
-    }
-    void TearDown() override { Environment::terminateEnvironment(env); }
-
-    std::string value(const std::string& sql) { return firstValue(conn, sql); }
-
-    static std::string dir_;
-    Environment* env = nullptr;
-    Connection* conn = nullptr;
 };
-
-std::string ClientHash::dir_;
 
 TEST_F(ClientHash, RowidBucketsHoldEveryRowOnce) {
     const std::string rows = value("SELECT count(*) FROM other.t");

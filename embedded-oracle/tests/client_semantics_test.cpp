@@ -15,42 +15,16 @@ using namespace oracle::occi;
 
 namespace {
 
-class ClientSemantics : public ::testing::Test {
+class ClientSemantics : public ClientUserSession<ClientSemantics> {
 protected:
     static void SetUpTestSuite() {
-        char pattern[] = "/tmp/tarvex-semantics-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        ASSERT_NE(made, nullptr);
-        dir_ = made;
-        std::string error;
-        ASSERT_TRUE(embedded::createDatabase(dir_, error)) << error;
-        Environment* env = Environment::createEnvironment();
-        Connection* admin = embedded::connectAsAdministrator(env, dir_);
-        Statement* s = admin->createStatement();
-        for (const char* sql : {"CREATE USER u IDENTIFIED BY pw", "ALTER SESSION SET CURRENT_SCHEMA = u",
-                                "CREATE TABLE t (id NUMBER(3), name VARCHAR2(10), c CHAR(4))",
-                                "INSERT INTO t VALUES (1, 'one', 'ab')", "INSERT INTO t VALUES (2, '', NULL)",
-                                "INSERT INTO t VALUES (3, NULL, 'cd')"})
-            s->executeUpdate(sql);
-        admin->terminateStatement(s);
-        admin->commit();
-        Environment::terminateEnvironment(env);
+        makeDatabase("tarvex-semantics",
+                     {"CREATE USER u IDENTIFIED BY pw", "ALTER SESSION SET CURRENT_SCHEMA = u",
+                      "CREATE TABLE t (id NUMBER(3), name VARCHAR2(10), c CHAR(4))",
+                      "INSERT INTO t VALUES (1, 'one', 'ab')", "INSERT INTO t VALUES (2, '', NULL)",
+                      "INSERT INTO t VALUES (3, NULL, 'cd')"});
     }
-    static void TearDownTestSuite() { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-    void SetUp() override {
-        env = Environment::createEnvironment();
-        conn = env->createConnection("u", "pw", dir_);
-    }
-    void TearDown() override { Environment::terminateEnvironment(env); }
-
-    std::string value(const std::string& sql) { return firstValue(conn, sql); }
-
-    static std::string dir_;
-    Environment* env = nullptr;
-    Connection* conn = nullptr;
 };
-
-std::string ClientSemantics::dir_;
 
 TEST_F(ClientSemantics, DivisionIsNeverIntegerDivision) {
     EXPECT_EQ(value("SELECT 7/2 half FROM dual"), "3.5");

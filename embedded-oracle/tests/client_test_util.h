@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <functional>
+#include <initializer_list>
 #include <string>
 
 #include "embedded_admin.h"
@@ -50,5 +51,43 @@ inline std::string firstValue(oracle::occi::Connection* p_conn, const std::strin
     p_conn->terminateStatement(s);
     return v;
 }
+
+// A suite's database, made once: p_statements run by the administrator and
+// committed (p_rows, when given, adds more the same way). Each test gets its
+// own session of user "u" (password "pw") in conn, and value() reads the
+// first value of a query. Derived is the suite's fixture class, so that each
+// suite has a database of its own.
+template <typename Derived>
+class ClientUserSession : public ::testing::Test {
+protected:
+    static void makeDatabase(const std::string& p_prefix, std::initializer_list<const char*> p_statements,
+                             const std::function<void(oracle::occi::Statement*)>& p_rows = nullptr) {
+        makeTempDatabase(p_prefix, dir_);
+        ASSERT_FALSE(dir_.empty());
+        oracle::occi::Environment* env = oracle::occi::Environment::createEnvironment();
+        oracle::occi::Connection* admin = oracle::occi::embedded::connectAsAdministrator(env, dir_);
+        oracle::occi::Statement* s = admin->createStatement();
+        for (const char* sql : p_statements) s->executeUpdate(sql);
+        if (p_rows) p_rows(s);
+        admin->terminateStatement(s);
+        admin->commit();
+        oracle::occi::Environment::terminateEnvironment(env);
+    }
+    static void TearDownTestSuite() { removeTempDatabase(dir_); }
+    void SetUp() override {
+        env = oracle::occi::Environment::createEnvironment();
+        conn = env->createConnection("u", "pw", dir_);
+    }
+    void TearDown() override { oracle::occi::Environment::terminateEnvironment(env); }
+
+    std::string value(const std::string& p_sql) { return firstValue(conn, p_sql); }
+
+    static std::string dir_;
+    oracle::occi::Environment* env = nullptr;
+    oracle::occi::Connection* conn = nullptr;
+};
+
+template <typename Derived>
+std::string ClientUserSession<Derived>::dir_;
 
 #endif
